@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+// Settings shared by every command of the command line.
+struct CliOptions {
+    std::string server;  // HOST[:PORT]; empty: the environment, then the built-in host
+    std::string port;    // serial device path; empty: the environment, then discovery
+    bool yes = false;
+    bool json = false;
+    bool trace = false;
+};

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "cli/cli_options.h"
+
+// Each command registers itself on the application; its callback leaves its exit status.

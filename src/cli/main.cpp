@@ -1,0 +1,23 @@
+#include <cstdio>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"zarvik-cli: firmware updater for the KTX2 diagnostic interface"};
+    CliOptions options;
+    int status = 0;
+    app.add_option("--server", options.server, "Server as HOST[:PORT]");
+    app.add_option("--port", options.port, "Serial device of the tool");
+    app.add_flag("--yes", options.yes, "Answer Yes to every question");
+    app.add_flag("--json", options.json, "Print one JSON object per event");
+    app.add_flag("--trace", options.trace, "Print the server request diagnostics");
+    app.require_subcommand(1);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int rc = app.exit(e);
+        return rc == 0 ? 0 : 2;
+    }
+    return status;
+}
