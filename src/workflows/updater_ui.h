@@ -1,0 +1,49 @@
+// The only way a workflow reaches the user. The window and the command line implement it;
+// a calling workflow thread waits for every operation except setProgress.
+#pragma once
+
+#include <string>
+
+#include "workflows/alert_message.h"
+#include "workflows/firmware_choices.h"
+
+enum class Line { Msg, Name, Car, Firm, Status };
+enum class Colour { Black, Red, Green };
+enum class Control {
+    Find,
+    Program,
+    ProgramMemories,
+    UploadReadFiles,
+    Manual,
+    Close,
+    FirmLabel,
+};
+
+// Answers of a message box: its first and second button.
+inline constexpr int kFirstButton = 1000;
+inline constexpr int kSecondButton = 1001;
+
+class UpdaterUi {
+public:
+    virtual ~UpdaterUi() = default;
+
+    virtual void setText(Line line, const std::string& text) = 0;
+    virtual void setColour(Line line, Colour colour) = 0;
+    virtual std::string messageText() = 0;
+    virtual void enableButton(Control control) = 0;
+    virtual void disableButton(Control control) = 0;
+    virtual void showControl(Control control) = 0;
+    virtual void hideControl(Control control) = 0;
+    // -1 is indeterminate. Never waits for the front end.
+    virtual void setProgress(int value) = 0;
+    // Type 2 offers "No" then "Yes", type 1 "Ok"; returns kFirstButton or kSecondButton.
+    virtual int messageBox(const std::string& title, const std::string& message, int type) = 0;
+    virtual void messageBoxNew(const AlertMessage& alert) = 0;
+    // Redraws the firmware choice controls from the model.
+    virtual void showFirmwareChoices(const FirmwareChoices& choices) = 0;
+    virtual void openAddress(const std::string& address) = 0;
+};
+
+const char* lineName(Line line);
+const char* colourName(Colour colour);
+const char* controlName(Control control);
