@@ -1,0 +1,60 @@
+// The command line's face of the UI port: status on standard error, questions on the
+// terminal, or one JSON object per port call on standard output.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "workflows/updater_ui.h"
+
+class CliUi : public UpdaterUi {
+public:
+    struct Settings {
+        bool json = false;
+        bool yes = false;  // answer Yes to every question
+        FILE* out = stdout;
+        FILE* err = stderr;
+        // Where questions are asked; null: no terminal, every question is answered No.
+        FILE* terminal = nullptr;
+    };
+    explicit CliUi(Settings settings);
+    ~CliUi() override;
+
+    void setText(Line line, const std::string& text) override;
+    void setColour(Line line, Colour colour) override;
+    std::string messageText() override;
+    void enableButton(Control control) override;
+    void disableButton(Control control) override;
+    void showControl(Control control) override;
+    void hideControl(Control control) override;
+    void setProgress(int value) override;
+    int messageBox(const std::string& title, const std::string& message, int type) override;
+    void messageBoxNew(const AlertMessage& alert) override;
+    void showFirmwareChoices(const FirmwareChoices& choices) override;
+    void openAddress(const std::string& address) override;
+
+    // What the window would show now.
+    std::string text(Line line);
+    Colour colour(Line line);
+    bool enabled(Control control);
+    bool shown(Control control);
+    std::string lastAddress();
+    // Ends a progress bar line so that the next output starts on a fresh line.
+    void finishProgress();
+
+private:
+    void emit(const std::string& jsonLine);
+    int ask(const std::string& title, const std::string& message, int type);
+
+    Settings settings_;
+    std::mutex mutex_;
+    std::map<Line, std::string> texts_;
+    std::map<Line, Colour> colours_;
+    std::map<Control, bool> enabled_;
+    std::map<Control, bool> shown_;
+    std::string lastAddress_;
+    int lastProgress_ = -2;
+    bool progressLine_ = false;
+};
