@@ -72,6 +72,7 @@ struct FirmwarePackage {
     int32_t firmwareVersionNumber;  // 123 stands for 1.23
     int32_t firmwareDetailNumber;   // 12345 stands for 1.23.45
     int32_t variantCode;
+    int32_t linkCode;  // the link's serial state + 1, sent in the emergency firmware query
     int32_t fileCount;
     int32_t optionCode;
     int32_t hardwareId;
