@@ -181,47 +181,52 @@ Bytes externalFile(const Section& section) {
 std::string writeInfo(const Info& info) {
     const int v = info.version;
     std::string out;
-    auto line = [&out](const std::string& text) { out += text + "\r\n"; };
-    for (const std::string& comment : info.comments) line("#:" + comment);
-    line("VER:" + std::to_string(v));
-    line("FSN:" + info.fsn);
-    line("FLN:" + info.fln);
-    if (v >= 4 && info.des) line("DES:" + *info.des);
+    // Fields joined by ":" and ended by CR LF.
+    auto line = [&out](const std::vector<std::string>& fields) {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) out.push_back(':');
+            out.append(fields[i]);
+        }
+        out.append("\r\n");
+    };
+    auto num = [](auto n) { return std::to_string(n); };
+    for (const std::string& comment : info.comments) line({"#", comment});
+    line({"VER", num(v)});
+    line({"FSN", info.fsn});
+    line({"FLN", info.fln});
+    if (v >= 4 && info.des) line({"DES", *info.des});
     if (!info.boots.empty()) {
-        line("B:" + std::to_string(info.boots.size()));
+        line({"B", num(info.boots.size())});
         for (size_t i = 0; i < info.boots.size(); ++i) {
-            line(std::to_string(i + 1) + ":" + hexAddress(info.boots[i].address) + ":" +
-                 info.boots[i].name);
+            line({num(i + 1), hexAddress(info.boots[i].address), info.boots[i].name});
         }
     }
     if (info.firmwareName) {
-        line("F:1");
-        std::string item = "1:" + *info.firmwareName;
-        if (v >= 3) item += ":" + std::to_string(info.firmwareBuild);
+        line({"F", "1"});
+        std::vector<std::string> item = {"1", *info.firmwareName};
+        if (v >= 3) item.push_back(num(info.firmwareBuild));
         line(item);
     }
     if (!info.fileLines.empty()) {
-        line("E:" + std::to_string(info.fileLines.size()));
+        line({"E", num(info.fileLines.size())});
         for (size_t i = 0; i < info.fileLines.size(); ++i) {
             const InfoFileLine& fl = info.fileLines[i];
-            std::string item = std::to_string(i + 1) + ":";
-            if (v >= 6) item += std::to_string(fl.kind) + ":";
-            item += std::to_string(fl.start) + ":" + std::to_string(fl.eraseCount) + ":0";
+            std::vector<std::string> item = {num(i + 1)};
+            if (v >= 6) item.push_back(num(fl.kind));
+            item.insert(item.end(), {num(fl.start), num(fl.eraseCount), "0"});
             for (const InfoFileLine::Tuple& t : fl.files) {
-                item += ":" + t.name + ":" + t.target;
-                if (v >= 2) item += ":" + std::to_string(t.version1);
-                if (v >= 5) item += ":" + std::to_string(t.version2);
+                item.insert(item.end(), {t.name, t.target});
+                if (v >= 2) item.push_back(num(t.version1));
+                if (v >= 5) item.push_back(num(t.version2));
             }
             line(item);
         }
     }
     if (!info.extraNames.empty()) {
-        line("X:" + std::to_string(info.extraNames.size()));
-        for (size_t i = 0; i < info.extraNames.size(); ++i) {
-            line(std::to_string(i + 1) + ":" + info.extraNames[i]);
-        }
+        line({"X", num(info.extraNames.size())});
+        for (size_t i = 0; i < info.extraNames.size(); ++i) line({num(i + 1), info.extraNames[i]});
     }
-    line("END");
+    line({"END"});
     return out;
 }
 

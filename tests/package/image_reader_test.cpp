@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/pad_tables.h"
+#include "package/package_section.h"
 #include "package_test_support.h"
 
 namespace {
@@ -284,13 +285,14 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST_F(ImageReader, HeadersCutShortFail) {
-    for (Bytes plain :
-         {Bytes{}, Bytes{0x0E}, Bytes{0x0E, 2, 'G'}, Bytes{0x0E, 0, 0, 0}, Bytes{0x00, 0, 0}}) {
-        EXPECT_EQ(load(PACKAGE_IMAGE, plain, 0), nullptr) << plain.size();
-    }
-    // Format 1 has no DES: FSN, FLN and the file count make a whole header.
-    EXPECT_NE(load(PACKAGE_IMAGE, Bytes{0x00, 0, 0, 0}, 0), nullptr);
+// The separate file of an external section: descrambled, then inflated when compressed.
+TEST_F(ImageReader, ExternalSectionFilesRestoreTheirData) {
+    Section s = section("ext", std::string(5000, 'e') + "tail", true);
+    s.externalName = "ext.bin";
+    ByteStringPtr file = toByteString(externalFile(s));
+    ByteStringPtr plain(FirmwarePackage_descramble(file.get()));
+    ByteStringPtr data(PackageSection_inflate(plain.get()));
+    EXPECT_EQ(toBytes(data.get()), s.data);
 }
 
 TEST_F(ImageReader, HasFileMatchesWholeEntriesOnly) {
