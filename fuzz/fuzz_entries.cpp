@@ -1,0 +1,117 @@
+#include "fuzz_entries.h"
+
+#include <climits>
+
+#include "core/byte_string.h"
+#include "package/firmware_package.h"
+#include "package/package_section.h"
+#include "package/rechecksum.h"
+
+namespace {
+
+ByteStringPtr bytesOf(const uint8_t* data, size_t size) {
+    if (size > INT32_MAX / 2) size = INT32_MAX / 2;
+    ByteStringPtr s(ByteString_create(static_cast<int32_t>(size)));
+    ByteString_appendBytes(s.get(), data, static_cast<int32_t>(size));
+    return s;
+}
+
+bool terminated(const ByteString* s) {
+    return s == nullptr || s->data[s->length] == 0;
+}
+
+bool sectionHolds(const PackageSection* s, bool image) {
+    if (s == nullptr) return !image;
+    if (!image || s->name == nullptr || !terminated(s->name)) return false;
+    if (s->external == 1) return s->data == nullptr && s->externalName != nullptr;
+    return s->data != nullptr && s->externalName == nullptr && terminated(s->data);
+}
+
+// What a successful load leaves in the record, whatever the input.
+bool packageHolds(const FirmwarePackage* p, bool image) {
+    if (p->nameList == nullptr || p->nameList->length < 1 || p->nameList->data[0] != ';') {
+        return false;
+    }
+    for (const PackageBoot* b : p->boot) {
+        if (b != nullptr && (b->name == nullptr || !sectionHolds(b->section, image))) return false;
+    }
+    if (p->firmware != nullptr &&
+        (p->firmware->name == nullptr || !sectionHolds(p->firmware->section, image))) {
+        return false;
+    }
+    bool ended = false;
+    for (const PackageFile* f : p->files) {
+        if (f == nullptr) {
+            ended = true;
+            continue;
+        }
+        if (ended || f->name == nullptr || f->target == nullptr) return false;
+        if (f->section != nullptr && !sectionHolds(f->section, image)) return false;
+    }
+    if (image && (p->fsn == nullptr || p->fln == nullptr || p->des == nullptr)) return false;
+    return true;
+}
+
+bool load(int32_t kind, const ByteString* bytes, int scrambled, int& result) {
+    FirmwarePackagePtr package(FirmwarePackage_new());
+    result = FirmwarePackage_load(kind, package.get(), bytes, scrambled);
+    return result == 0 || packageHolds(package.get(), kind == PACKAGE_IMAGE);
+}
+
+}  // namespace
+
+bool fuzzImage(const uint8_t* data, size_t size) {
+    uint32_t live = ByteString_liveCount();
+    bool ok;
+    {
+        ByteStringPtr plain = bytesOf(data, size);
+        ByteStringPtr scrambled(FirmwarePackage_descramble(plain.get()));
+        int plainResult = 0;
+        int scrambledResult = 0;
+        ok = load(PACKAGE_IMAGE, plain.get(), 0, plainResult) &&
+             load(PACKAGE_IMAGE, scrambled.get(), 1, scrambledResult) &&
+             plainResult == scrambledResult;
+    }
+    return ok && ByteString_liveCount() == live;
+}
+
+bool fuzzInfo(const uint8_t* data, size_t size) {
+    uint32_t live = ByteString_liveCount();
+    bool ok;
+    {
+        ByteStringPtr bytes = bytesOf(data, size);
+        int result = 0;
+        ok = load(PACKAGE_INFO, bytes.get(), 0, result);
+    }
+    return ok && ByteString_liveCount() == live;
+}
+
+bool fuzzInflate(const uint8_t* data, size_t size) {
+    uint32_t live = ByteString_liveCount();
+    bool ok;
+    {
+        ByteStringPtr block = bytesOf(data, size);
+        ByteStringPtr out(PackageSection_inflate(block.get()));
+        ok = out != nullptr && terminated(out.get()) &&
+             (block->length >= kInflatePrefixLength || out->length == 0) &&
+             static_cast<uint64_t>(out->length) <= kInflateMaxLength;
+    }
+    return ok && ByteString_liveCount() == live;
+}
+
+bool fuzzRechecksum(const uint8_t* data, size_t size) {
+    uint32_t live = ByteString_liveCount();
+    bool ok = true;
+    {
+        ByteStringPtr input = bytesOf(data, size);
+        ByteStringPtr out(RechecksumTo256(input.get()));
+        if (out != nullptr) {
+            // Every 2048 + 2 input bytes become 8 x (256 + 2); the data count is kept.
+            int64_t n = input->length;
+            int64_t m = n < 3 ? 0 : n - 2 * ((n + 2049) / 2050);
+            int64_t expected = m + 2 * ((m + 255) / 256);
+            ok = out->length == expected && terminated(out.get());
+        }
+    }
+    return ok && ByteString_liveCount() == live;
+}
