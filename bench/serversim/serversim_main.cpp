@@ -10,11 +10,16 @@
 
 namespace {
 
+// Whole or not at all: a script polling for the file never reads half of it.
 bool writeFile(const std::string& path, const std::string& text) {
     if (path.empty()) return true;
-    std::ofstream out(path);
-    out << text;
-    return static_cast<bool>(out);
+    std::string partial = path + ".partial";
+    {
+        std::ofstream out(partial);
+        out << text;
+        if (!out) return false;
+    }
+    return std::rename(partial.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -36,8 +41,7 @@ int main(int argc, char** argv) {
     app.add_option("--ftp-port", options.ftpPort, "FTP port (default: any free one)");
     app.add_option("--port-file", portFile, "Write the HTTP port to this file");
     app.add_option("--env-file", envFile, "Write ZARVIK_* settings for a shell to this file");
-    app.add_option("--refuse", m.refusedWords, "Answer this request word with a failure")
-        ->take_all();
+    app.add_option("--refuse", m.refusedWords, "Answer this request word with a failure");
     app.add_flag("--outdated", m.outdatedUpdater, "Answer |NO|1.4| to the version check");
     app.add_flag("--corrupt-crc", m.corruptCrc, "Send downloads with a wrong CRC-32");
     app.add_flag("--empty", m.emptyAnswers, "Answer every request with an empty body");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "core/byte_string.h"
 
@@ -59,13 +60,9 @@ void replaceText(ByteString** field, const char* text) {
     *field = text == nullptr ? nullptr : ByteString_fromText(text);
 }
 
-std::string_view viewOf(const ByteString* s) {
-    return ByteString_view(s);
-}
-
 ByteStringPtr address(std::string_view scheme, const ByteString* host, const ByteString* path) {
-    std::string_view h = viewOf(host);
-    std::string_view p = viewOf(path);
+    std::string_view h = ByteString_view(host);
+    std::string_view p = ByteString_view(path);
     ByteStringPtr a(ByteString_create(static_cast<int32_t>(scheme.size() + h.size() + p.size())));
     ByteString_appendBytes(a.get(), scheme.data(), static_cast<int32_t>(scheme.size()));
     ByteString_appendBytes(a.get(), h.data(), static_cast<int32_t>(h.size()));
@@ -153,8 +150,8 @@ void ServerSession_upload(ServerSession* session, const ByteString* data) {
     if (handle == nullptr) return;
     const ByteString* host = session->uploadHost != nullptr ? session->uploadHost : session->host;
     ByteStringPtr url = address("ftp://", host, session->requestPath);
-    std::string user(viewOf(session->uploadUser));
-    std::string password(viewOf(session->uploadPassword));
+    std::string user(ByteString_view(session->uploadUser));
+    std::string password(ByteString_view(session->uploadPassword));
     UploadFeed feed{data, 0, &session->uploadProgress};
 
     CURL* h = handle.get();

@@ -7,7 +7,6 @@
 #include "core/pad_tables.h"
 #include "package/firmware_package.h"
 #include "server/request_scrambler.h"
-#include "server/request_text.h"
 #include "server/server_request.h"
 
 namespace {
@@ -71,17 +70,6 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair<int32_t, std::vector<int>>{4095, {2047, 1, 3, 5}},
                       std::pair<int32_t, std::vector<int>>{-1, {2047, 2046, 2045}},
                       std::pair<int32_t, std::vector<int>>{INT32_MIN, {0}}));
-
-TEST(RequestScrambler, NegativeKeysStayInsideThePad) {
-    for (int64_t r : {int64_t{-1}, int64_t{-2048}, int64_t{INT32_MIN}, int64_t{-4095}}) {
-        int32_t index = RequestScrambler_index(r);
-        EXPECT_GE(index, 0);
-        EXPECT_LE(index, 2047);
-        int32_t step = RequestScrambler_step(static_cast<int32_t>(r));
-        EXPECT_GE(step, 1);
-        EXPECT_LE(step, 2047);
-    }
-}
 
 TEST(RequestScrambler, WritesTwoUpperCaseDigits) {
     ByteStringPtr request =
@@ -265,10 +253,4 @@ TEST_F(BenchTest, UpdaterVersionCheck) {
     m.refusedWords = {"versionUpd|"};
     misbehave(m);
     EXPECT_EQ(ServerRequest_updaterOutdated(session()), 0);
-}
-
-TEST(RequestText, JoinsArgumentsWithSinglePipes) {
-    RequestText request("valid|");
-    request.arg(uint32_t{0}).arg("x").arg("1.3 Mac").glue("_FFO").arg(uint32_t{4000000000u});
-    EXPECT_EQ(ByteString_str(request.get()), "valid|0|x|1.3 Mac_FFO|4000000000");
 }

@@ -61,26 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 "filename",
                                 {"it's.bin", "x'); DROP TABLE fileList; --", "c.bin"}},
                       TableCase{"count_beyond_rows", 80, "filename", {"a.bin", "b.bin", ""}},
-                      TableCase{"quoted_column_names", 81, "owner's", {"Jo's"}}),
+                      TableCase{"quoted_column_names", 81, "owner's", {"Jo's"}},
+                      TableCase{"names_match_exactly", 81, "Owner's", {}}),
     [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(BenchTest, ColumnNamesMatchExactly) {
-    TableStorePtr db(TableStore_open());
-    ServerSession_setPath(session(), kQueryScript);
-    ByteStringPtr request = makeByteString("fileList|81");
-    ASSERT_EQ(ServerTable_request(session(), db.get(), request.get(), "fileList"), 1);
-    sqlite3_stmt* statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db.get(), "SELECT * FROM fileList;", -1, &statement, nullptr),
-              SQLITE_OK);
-    for (auto [name, index] : {std::pair{"file\"name", 0}, std::pair{"owner's", 1},
-                               std::pair{"Owner's", -1}, std::pair{"file", -1}}) {
-        ByteStringPtr column = makeByteString(name);
-        EXPECT_EQ(TableStore_columnIndex(statement, column.get()), index) << name;
-    }
-    sqlite3_finalize(statement);
-    ByteStringPtr any = makeByteString("filename");
-    EXPECT_EQ(TableStore_columnIndex(nullptr, any.get()), -1);
-}
 
 TEST_F(BenchTest, RefusedTableCreatesNothing) {
     TableStorePtr db(TableStore_open());
