@@ -1,0 +1,196 @@
+#include "bench_server.h"
+
+#include <httplib.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "ftp_process.h"
+#include "request_answers.h"
+#include "request_log.h"
+
+namespace {
+
+constexpr const char* kLoopback = "127.0.0.1";
+constexpr const char* kScripts[] = {"ktx/updaterComm.php", "ktx/websiteQuery.php"};
+constexpr size_t kTricklePiece = 64;
+
+}  // namespace
+
+struct BenchServer::Impl {
+    httplib::Server http;
+    std::thread listener;
+    FtpProcess ftp;
+    RequestLog log;
+    std::unique_ptr<RequestAnswers> answers;
+    std::mutex mutex;  // guards answers, misbehaviour and keys
+    Misbehaviour misbehaviour;
+    std::mt19937 keys{std::random_device{}()};
+    std::atomic<bool> stopping{false};
+    int httpPort = 0;
+    std::filesystem::path uploadDir;
+    bool ownUploadDir = false;
+
+    bool stalled() {
+        std::lock_guard lock(mutex);
+        return misbehaviour.stall;
+    }
+
+    // Accepts and goes silent until told otherwise or stopped.
+    void waitWhileStalled() {
+        while (!stopping && stalled()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    std::string freshKey() {
+        std::lock_guard lock(mutex);
+        if (!misbehaviour.keyText.empty()) return misbehaviour.keyText;
+        return std::to_string(std::uniform_int_distribution<int32_t>(0, INT32_MAX)(keys));
+    }
+
+    void handle(const std::string& script, const httplib::Request& request,
+                httplib::Response& response) {
+        waitWhileStalled();
+        if (stopping) return;
+        if (request.body.empty()) {
+            response.set_content(freshKey(), "text/html");
+            return;
+        }
+        auto decoded = decodeRequestBody(request.body);
+        if (!decoded) {
+            response.set_content("|FAILURE|", "text/html");
+            return;
+        }
+        log.write(script, *decoded);
+        BenchReply reply;
+        int trickleMs = 0;
+        {
+            std::lock_guard lock(mutex);
+            if (!misbehaviour.emptyAnswers) reply = answers->answer(script, *decoded, misbehaviour);
+            trickleMs = misbehaviour.trickleMs;
+        }
+        if (!reply.download || trickleMs <= 0) {
+            response.set_content(reply.body, "text/html");
+            return;
+        }
+        auto body = std::make_shared<std::string>(std::move(reply.body));
+        response.set_content_provider(
+            body->size(), "text/html",
+            [this, body, trickleMs](size_t offset, size_t length, httplib::DataSink& sink) {
+                if (stopping) return false;
+                size_t n = std::min(length, kTricklePiece);
+                sink.write(body->data() + offset, n);
+                std::this_thread::sleep_for(std::chrono::milliseconds(trickleMs));
+                return true;
+            });
+    }
+};
+
+BenchServer::BenchServer() : impl_(std::make_unique<Impl>()) {}
+
+BenchServer::~BenchServer() {
+    stop();
+}
+
+bool BenchServer::start(const BenchServerOptions& options, std::string* error) {
+    stop();
+    impl_ = std::make_unique<Impl>();
+    Impl& s = *impl_;
+    auto fail = [&](const std::string& why) {
+        if (error != nullptr) *error = why;
+        stop();
+        return false;
+    };
+    // A client that hangs up must not take the server down with it.
+    signal(SIGPIPE, SIG_IGN);
+
+    ToolRecords records;
+    if (!options.toolRecordsPath.empty()) {
+        std::string why;
+        auto loaded = ToolRecords_load(options.toolRecordsPath, &why);
+        if (!loaded) return fail(why);
+        records = std::move(*loaded);
+    }
+    s.uploadDir = options.uploadDir;
+    if (s.uploadDir.empty()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zarvik-ftp-XXXXXX");
+        if (mkdtemp(pattern.data()) == nullptr) return fail("cannot make an upload folder");
+        s.uploadDir = pattern;
+        s.ownUploadDir = true;
+    }
+    if (!s.log.open(options.logPath)) return fail("cannot write " + options.logPath.string());
+    s.answers =
+        std::make_unique<RequestAnswers>(std::move(records), options.catalogueDir, s.uploadDir);
+    s.misbehaviour = options.misbehaviour;
+
+    if (options.ftp) {
+        std::string why;
+        if (!s.ftp.start(s.uploadDir, options.ftpUser, options.ftpPassword, options.ftpPort,
+                         &why)) {
+            return fail(why);
+        }
+    }
+
+    for (const char* script : kScripts) {
+        std::string name = script;
+        s.http.Post("/" + name, [&s, name](const httplib::Request& req, httplib::Response& res) {
+            s.handle(name, req, res);
+        });
+    }
+    s.http.set_keep_alive_timeout(1);
+    s.httpPort = options.httpPort == 0
+                     ? s.http.bind_to_any_port(kLoopback)
+                     : (s.http.bind_to_port(kLoopback, options.httpPort) ? options.httpPort : -1);
+    if (s.httpPort <= 0) return fail("cannot listen on " + std::string(kLoopback));
+    s.listener = std::thread([&s] { s.http.listen_after_bind(); });
+    // A stop before the accept loop runs would be missed and leave it running for ever.
+    for (int i = 0; i < 1000 && !s.http.is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!s.http.is_running()) return fail("the HTTP server did not start");
+    return true;
+}
+
+void BenchServer::stop() {
+    if (impl_ == nullptr) return;
+    Impl& s = *impl_;
+    s.stopping = true;
+    if (s.listener.joinable()) {
+        s.http.stop();
+        s.listener.join();
+    }
+    s.ftp.stop();
+    if (s.ownUploadDir) {
+        std::error_code ec;
+        std::filesystem::remove_all(s.uploadDir, ec);
+        s.ownUploadDir = false;
+    }
+}
+
+int BenchServer::httpPort() const {
+    return impl_->httpPort;
+}
+int BenchServer::ftpPort() const {
+    return impl_->ftp.port();
+}
+
+std::string BenchServer::host() const {
+    return std::string(kLoopback) + ":" + std::to_string(httpPort()) + "/";
+}
+
+std::string BenchServer::uploadHost() const {
+    return std::string(kLoopback) + ":" + std::to_string(ftpPort()) + "/";
+}
+
+std::filesystem::path BenchServer::uploadDir() const {
+    return impl_->uploadDir;
+}
+
+void BenchServer::setMisbehaviour(const Misbehaviour& misbehaviour) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->misbehaviour = misbehaviour;
+}

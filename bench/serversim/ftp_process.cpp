@@ -1,0 +1,111 @@
+#include "ftp_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "bench_paths.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kPython = "/usr/bin/python3";  // the interpreter with pyftpdlib
+constexpr int kStartTimeoutMs = 20000;
+
+// The first line the child prints, or empty when none comes in time.
+std::string readLine(int fd, int timeoutMs) {
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (poll(&p, 1, static_cast<int>(std::max<int64_t>(1, left.count()))) <= 0) continue;
+        char c;
+        ssize_t n = read(fd, &c, 1);
+        if (n <= 0) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    return {};
+}
+
+}  // namespace
+
+bool FtpProcess::start(const std::filesystem::path& root, const std::string& user,
+                       const std::string& password, int port, std::string* error) {
+    stop();
+    int in[2];
+    int out[2];
+    if (pipe2(in, O_CLOEXEC) != 0) return false;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return false;
+    }
+    std::string script = benchBinary("ftp_server.py");
+    std::vector<std::string> args = {
+        kPython, script,       "--root", root.string(), "--user",
+        user,    "--password", password, "--port",      std::to_string(port)};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, kPython, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    if (rc != 0) {
+        close(in[1]);
+        close(out[0]);
+        if (error != nullptr) *error = std::string("cannot start ") + kPython;
+        return false;
+    }
+    pid_ = pid;
+    stdinPipe_ = in[1];
+    std::string line = readLine(out[0], kStartTimeoutMs);
+    close(out[0]);
+    port_ = std::atoi(line.c_str());
+    if (port_ <= 0) {
+        stop();
+        if (error != nullptr) *error = "the FTP server (pyftpdlib) did not start";
+        return false;
+    }
+    return true;
+}
+
+void FtpProcess::stop() {
+    if (stdinPipe_ >= 0) {
+        close(stdinPipe_);
+        stdinPipe_ = -1;
+    }
+    if (pid_ > 0) {
+        int status = 0;
+        for (int i = 0; i < 200; ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+    }
+    port_ = 0;
+}

@@ -1,0 +1,52 @@
+// The connection to the maker's web server: form POSTs over HTTP and uploads over FTP,
+// both on libcurl's easy interface. One session serves the whole process; it is used by one
+// thread at a time.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "core/timing.h"
+#include "server/request_trace.h"
+#include "server/upload_progress.h"
+
+struct ByteString;
+
+inline constexpr const char* kUpdaterScript = "ktx/updaterComm.php";
+inline constexpr const char* kQueryScript = "ktx/websiteQuery.php";
+
+struct ServerSession {
+    CURL* handle;             // reused for every POST
+    ByteString* requestPath;  // without a leading "/"; may be null
+    ByteString* host;         // host name (and port) followed by "/"; may be null
+    ByteString* uploadUser;   // may be null
+    ByteString* uploadPassword;
+    ByteString* uploadHost;  // FTP host when it is not `host` (another port); may be null
+    Timing timing;
+    RequestTraceFn trace;       // the request diagnostic; empty: silent
+    ProgressFn uploadProgress;  // percentages of uploads of 10000 bytes or more
+    bool lastTransferFailed;    // the last POST broke off or never reached the server
+};
+
+ServerSession* ServerSession_create();
+void ServerSession_destroy(ServerSession* session);
+
+void ServerSession_setPath(ServerSession* session, const char* path);
+void ServerSession_setHost(ServerSession* session, const char* host);
+void ServerSession_setUploadUser(ServerSession* session, const char* user);
+void ServerSession_setUploadPassword(ServerSession* session, const char* password);
+void ServerSession_setUploadHost(ServerSession* session, const char* host);
+
+// Posts `body` to "http://" + host + request path. Never null: an unreachable server, a
+// transfer that broke off or an oversized reply gives an empty reply.
+ByteString* ServerSession_post(ServerSession* session, const ByteString* body);
+
+// Stores `data` on the FTP server under the request path. Whether it arrived is learned
+// from the server afterwards.
+void ServerSession_upload(ServerSession* session, const ByteString* data);
+
+struct ServerSessionDeleter {
+    void operator()(ServerSession* s) const { ServerSession_destroy(s); }
+};
+using ServerSessionPtr = std::unique_ptr<ServerSession, ServerSessionDeleter>;

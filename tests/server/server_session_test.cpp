@@ -1,0 +1,185 @@
+// Transfers: POSTs that fail fast, uploads over real FTP with their progress, and where the
+// session is pointed.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "bench_fixture.h"
+#include "core/crc32.h"
+#include "package/firmware_package.h"
+#include "server/request_text.h"
+#include "server/server_request.h"
+#include "server/table_store.h"
+#include "server/tool_record_query.h"
+
+namespace {
+
+// A loopback port that nothing listens on.
+int closedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST_F(BenchTest, SwitchingPathsKeepsOnePathString) {
+    uint32_t live = ByteString_liveCount();
+    ServerSession_setPath(session(), kQueryScript);
+    ServerSession_setPath(session(), kUpdaterScript);
+    EXPECT_EQ(ByteString_liveCount(), live);
+    EXPECT_EQ(ByteString_str(session()->requestPath), kUpdaterScript);
+}
+
+TEST_F(BenchTest, UnreachableServerGivesEmptyRepliesQuickly) {
+    ServerSession_setHost(session(), ("127.0.0.1:" + std::to_string(closedPort()) + "/").c_str());
+    FirmwarePackagePtr record(FirmwarePackage_new());
+    auto start = std::chrono::steady_clock::now();
+    ByteStringPtr empty(ByteString_create(0));
+    ByteStringPtr reply(ServerSession_post(session(), empty.get()));
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(reply->length, 0);
+    EXPECT_EQ(ByteStringPtr(ServerRequest_downloadFirmware(session(), 812)), nullptr);
+    EXPECT_EQ(ServerRequest_userFileCount(session(), record.get()), -1);
+    EXPECT_FALSE(identifyToolRecord(session(), record.get()));
+    EXPECT_EQ(record->toolName, nullptr);
+    EXPECT_LT(secondsSince(start), 10.0);
+}
+
+TEST_F(BenchTest, StalledServerIsGivenUp) {
+    Misbehaviour m;
+    m.stall = true;
+    misbehave(m);
+    auto start = std::chrono::steady_clock::now();
+    ByteStringPtr request = makeByteString("versionUpd|1.3");
+    ByteStringPtr reply(ServerRequest_send(session(), request.get()));
+    EXPECT_EQ(reply->length, 0);
+    EXPECT_EQ(ServerRequest_updaterOutdated(session()), 0);
+    EXPECT_LT(secondsSince(start), 20.0);
+    misbehave({});
+    ByteStringPtr again(ServerRequest_send(session(), request.get()));
+    EXPECT_EQ(ByteString_str(again.get()), "|NO|1.3|");
+}
+
+struct ConfigCase {
+    const char* name;
+    std::string option;
+    ServerEnvironment environment;
+    std::optional<std::string> host;  // nothing: rejected
+    std::string uploadHost;
+};
+
+class ServerConfigResolve : public ::testing::TestWithParam<ConfigCase> {};
+
+TEST_P(ServerConfigResolve, OptionThenEnvironmentThenBuild) {
+    const ConfigCase& c = GetParam();
+    std::string error;
+    auto config = ServerConfig_resolve(c.option, c.environment, &error);
+    ASSERT_EQ(config.has_value(), c.host.has_value()) << error;
+    if (!config) {
+        EXPECT_FALSE(error.empty());
+        return;
+    }
+    EXPECT_EQ(config->host, *c.host);
+    EXPECT_EQ(config->uploadHost, c.uploadHost);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServerConfigResolve,
+    ::testing::Values(
+        ConfigCase{"option", "127.0.0.1:8080", {}, "127.0.0.1:8080/", "127.0.0.1/"},
+        ConfigCase{"option_wins", "a.test", {.server = "b.test"}, "a.test/", "a.test/"},
+        ConfigCase{"environment", "", {.server = "b.test:81/"}, "b.test:81/", "b.test/"},
+        ConfigCase{
+            "ftp_port", "", {.server = "b.test", .ftpPort = "2121"}, "b.test/", "b.test:2121/"},
+        ConfigCase{"ipv6", "[::1]:80", {}, "[::1]:80/", "[::1]/"},
+        ConfigCase{"port_zero", "a.test:0", {}, std::nullopt, ""},
+        ConfigCase{"scheme", "http://a.test", {}, std::nullopt, ""},
+        ConfigCase{"two_ports", "a.test:1:2", {}, std::nullopt, ""},
+        ConfigCase{"bad_ftp_port", "a.test", {.ftpPort = "ftp"}, std::nullopt, ""}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ServerConfig, AccountFromEnvironmentElseBuild) {
+    auto built = ServerConfig_resolve("", {}, nullptr);
+    ASSERT_TRUE(built);
+    EXPECT_TRUE(built->host.ends_with("/"));
+    EXPECT_FALSE(built->uploadUser.empty());
+    auto overridden = ServerConfig_resolve("", {.ftpUser = "u", .ftpPassword = "p"}, nullptr);
+    EXPECT_EQ(overridden->uploadUser, "u");
+    EXPECT_EQ(overridden->uploadPassword, "p");
+}
+
+class FtpUpload : public BenchTest, public ::testing::WithParamInterface<int32_t> {
+  protected:
+    bool withFtp() const override { return true; }
+
+    // Uploads as the backup workflow does, and registers the file.
+    int uploadAndRegister(const std::string& bytes, uint32_t crc) {
+        ByteStringPtr data = makeByteString(bytes);
+        ServerSession_setPath(session(), "77.pak");
+        ServerSession_upload(session(), data.get());
+        ServerSession_setPath(session(), kQueryScript);
+        RequestText registration("uploadUserFile|");
+        registration.arg(77u).arg("SA0002").arg("BACKUP").arg(513u).arg(crc).arg(3u).arg(5u);
+        int ok = ServerTable_request(session(), nullptr, registration.get(), nullptr);
+        ServerSession_setPath(session(), kUpdaterScript);
+        return ok;
+    }
+};
+
+TEST_P(FtpUpload, ArrivesWholeWithItsProgress) {
+    int32_t size = GetParam();
+    std::vector<int> percents;
+    session()->uploadProgress = [&](int percent) { percents.push_back(percent); };
+    std::string bytes = patternBytes(static_cast<size_t>(size), 77);
+    ByteStringPtr data = makeByteString(bytes);
+    EXPECT_EQ(uploadAndRegister(bytes, checksumCrc32(data.get())), 1);
+    EXPECT_EQ(readFile(server_.uploadDir() / "77.pak"), bytes);
+
+    if (size < 10000) {
+        EXPECT_TRUE(percents.empty());
+    } else {
+        ASSERT_GE(percents.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+        EXPECT_GE(percents.front(), 0);
+        EXPECT_EQ(percents[percents.size() - 2], 100);  // the last bytes
+        EXPECT_EQ(percents.back(), 100);                // the call that ends the upload
+    }
+    // The server now holds the file.
+    FirmwarePackagePtr record(FirmwarePackage_new());
+    record->userNumber = 77;
+    ServerSession_setPath(session(), kQueryScript);
+    EXPECT_EQ(ServerRequest_userFileCount(session(), record.get()), 3);
+    EXPECT_EQ(ServerRequest_userFileVersion(session(), "SA0002", "BACKUP", 5), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FtpUpload, ::testing::Values(0, 9999, 10000, 150000));
+
+TEST_F(FtpUpload, RegistrationChecksTheStoredFile) {
+    std::string bytes = patternBytes(2000, 3);
+    ByteStringPtr data = makeByteString(bytes);
+    uint32_t crc = checksumCrc32(data.get());
+    EXPECT_EQ(uploadAndRegister(bytes, crc + 1), 0);
+
+    Misbehaviour m;
+    m.dropFirstRegistration = true;
+    misbehave(m);
+    EXPECT_EQ(uploadAndRegister(bytes, crc), 0);
+    EXPECT_EQ(uploadAndRegister(bytes, crc), 1);
+    auto last = lastRequest();
+    EXPECT_EQ(last["script"], kQueryScript);
+    EXPECT_EQ(last["request"],
+              "uploadUserFile|77|SA0002|BACKUP|513|" + std::to_string(crc) + "|3|5");
+}
