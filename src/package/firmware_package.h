@@ -80,7 +80,6 @@ struct FirmwarePackage {
     int32_t bootVersionNumber;  // 114 stands for 1.14
     uint32_t serialNumber;
     int32_t firmwareBuild;
-    int32_t linkCode;  // the link's serial state + 1, set by identification
 };
 
 FirmwarePackage* FirmwarePackage_new();
