@@ -5,3 +5,4 @@
 #include "cli/cli_options.h"
 
 // Each command registers itself on the application; its callback leaves its exit status.
+void addPortsCommand(CLI::App& app, const CliOptions& options, int& status);

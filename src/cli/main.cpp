@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
     app.add_flag("--trace", options.trace, "Print the server request diagnostics");
     app.require_subcommand(1);
 
+    addPortsCommand(app, options, status);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
