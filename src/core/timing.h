@@ -9,15 +9,15 @@ struct Timing {
     using us = std::chrono::microseconds;
 
     // Device link.
-    us preWritePause{2000};    // before every frame is written
-    us writeRetryPause{1000};  // before a failed write is tried again
-    ms exchangeUnit{10};       // an exchange of time-out T waits at least T units
-    ms imageSettle{200};       // after the last block of an image, before the final check
-    ms rebootWait{3000};       // after a reboot, before looking for the tool again
-    ms reconnectWait{1000};    // between further looks for a rebooted tool
+    us preWritePause{2000};       // before every frame is written
+    us writeRetryPause{1000};     // before a failed write is tried again
+    ms exchangeUnit{10};          // an exchange of time-out T waits at least T units
+    ms imageSettle{200};          // after the last block of an image, before the final check
+    ms rebootWait{3000};          // after a reboot, before looking for the tool again
+    ms reconnectWait{1000};       // between further looks for a rebooted tool
 
     // Server client.
-    ms connectTimeout{15000};  // to reach the server
-    ms lowSpeedTime{30000};    // a transfer slower than lowSpeedLimit this long is dead
-    long lowSpeedLimit{1};     // bytes per second
+    ms connectTimeout{15000};     // to reach the server
+    ms lowSpeedTime{30000};       // a transfer slower than lowSpeedLimit this long is dead
+    long lowSpeedLimit{1};        // bytes per second
 };
