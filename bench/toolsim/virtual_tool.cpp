@@ -16,7 +16,9 @@ namespace {
 
 constexpr uint8_t kEnd = tool::kReplyEnd;
 constexpr uint32_t kLineBytesPerSecond = 25600;
-constexpr int kSelfRebootVersion = 121;  // above this a bootloader restarts by itself
+constexpr int kSelfRebootVersion = 121;
+constexpr size_t kLogLimit = 100000;  // frames and records kept for inspection  // above this a
+                                      // bootloader restarts by itself
 
 // Largest program each area takes.
 constexpr size_t kAreaLimit[kRawTargetCount] = {256 * 1024, 256 * 1024, 8 * 1024 * 1024,
@@ -33,6 +35,11 @@ int versionNumber(const std::string& text) {
         if (text[static_cast<size_t>(i)] < '0' || text[static_cast<size_t>(i)] > '9') return -1;
     }
     return (text[0] - '0') * 100 + (text[2] - '0') * 10 + (text[3] - '0');
+}
+
+template <typename T>
+void trimLog(std::vector<T>& log) {
+    if (log.size() >= kLogLimit) log.erase(log.begin(), log.begin() + kLogLimit / 2);
 }
 
 std::optional<uint16_t> lengthField(const IncomingFrame& f) {
@@ -299,6 +306,12 @@ VirtualTool::Outcome VirtualTool::refusal(RefusalStyle style) {
 VirtualTool::Outcome VirtualTool::handle(const IncomingFrame& frame,
                                          std::span<const uint8_t> bytes) {
     std::lock_guard lock(mutex_);
+    // A long session keeps its recent history only.
+    if (frames_.size() >= kLogLimit)
+        frames_.erase(frames_.begin(), frames_.begin() + kLogLimit / 2);
+    if (records_.size() >= kLogLimit) {
+        records_.erase(records_.begin(), records_.begin() + kLogLimit / 2);
+    }
     frames_.emplace_back(bytes.begin(), bytes.end());
     Outcome outcome = [&]() -> Outcome {
         const bool block = frame.raw || frame.command == commandCode(ToolCommand::WriteBlock) ||

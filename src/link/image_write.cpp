@@ -44,7 +44,8 @@ int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, 
     if (raw) {
         ByteStringPtr ack(ByteString_create(8));
         if (!ToolLink_exchange(link, ack.get(), commandCode(ToolCommand::OpenRawTransfer), 0, 0,
-                               nullptr, 0, tool::kTimeoutShort, 0)) {
+                               nullptr, 0, tool::kTimeoutShort, 0) ||
+            (ack->length > 0 && ack->data[0] == tool::kRefusal)) {
             return 0;
         }
         chunkSize = blockSize + kRawRecordHeader;

@@ -4,15 +4,6 @@
 #include <stdlib.h>
 
 #include <cstdio>
-#include <sstream>
-
-Bytes hexBytes(const std::string& text) {
-    Bytes out;
-    std::istringstream in(text);
-    std::string item;
-    while (in >> item) out.push_back(static_cast<uint8_t>(std::stoul(item, nullptr, 16)));
-    return out;
-}
 
 std::string hexText(const Bytes& bytes) {
     std::string out;

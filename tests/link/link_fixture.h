@@ -16,9 +16,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// "3B 01 02" -> bytes.
-Bytes hexBytes(const std::string& text);
-std::string hexText(const Bytes& bytes);
+std::string hexText(const Bytes& bytes);  // "3B 01 02"
 Bytes bytesOf(const ByteString* s);
 ByteStringPtr byteString(const Bytes& bytes);
 int openDescriptorCount();

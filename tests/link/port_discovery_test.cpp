@@ -1,5 +1,3 @@
-#include "link/port_discovery.h"
-
 #include <cstring>
 #include <functional>
 
@@ -73,28 +71,5 @@ INSTANTIATE_TEST_SUITE_P(
                       [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", 0x1234, 0xF32B); },
                       nullptr}),
     [](const ::testing::TestParamInfo<DiscoveryCase>& testInfo) { return testInfo.param.name; });
-
-TEST(PortDiscoveryList, ListsUsbSerialDevicesWithTheirIds) {
-    TempDir dir;
-    FakeSysfs tree(dir.path());
-    tree.addVirtualTerminal("tty1");
-    tree.addBoardSerial("ttyS0");
-    tree.addUsbSerial("ttyUSB0", 0x0403, 0x6001, true, "FT232R USB UART");
-    tree.addUsbSerial("ttyACM0", 0x04D8, 0xF32B, false);
-
-    std::vector<SerialPortInfo> ports = PortDiscovery_list(tree.sysfsRoot(), tree.devRoot());
-    ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0].name, "ttyACM0");
-    EXPECT_TRUE(SerialPortInfo_isTool(ports[0]));
-    EXPECT_FALSE(ports[0].nodeExists);
-    EXPECT_EQ(ports[1].devicePath, tree.devRoot() + "/ttyUSB0");
-    EXPECT_EQ(ports[1].vendorId, 0x0403u);
-    EXPECT_EQ(ports[1].productId, 0x6001u);
-    EXPECT_EQ(ports[1].product, "FT232R USB UART");
-    EXPECT_TRUE(ports[1].nodeExists);
-    EXPECT_FALSE(SerialPortInfo_isTool(ports[1]));
-
-    EXPECT_TRUE(PortDiscovery_list(dir.path() + "/missing", tree.devRoot()).empty());
-}
 
 }  // namespace
