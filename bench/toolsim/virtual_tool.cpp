@@ -16,9 +16,8 @@ namespace {
 
 constexpr uint8_t kEnd = tool::kReplyEnd;
 constexpr uint32_t kLineBytesPerSecond = 25600;
-constexpr int kSelfRebootVersion = 121;
-constexpr size_t kLogLimit = 100000;  // frames and records kept for inspection  // above this a
-                                      // bootloader restarts by itself
+constexpr int kSelfRebootVersion = 121;  // above this a bootloader restarts by itself
+constexpr size_t kLogLimit = 100000;     // frames and records kept for inspection
 
 // Largest program each area takes.
 constexpr size_t kAreaLimit[kRawTargetCount] = {256 * 1024, 256 * 1024, 8 * 1024 * 1024,
