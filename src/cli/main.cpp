@@ -11,8 +11,10 @@ int main(int argc, char** argv) {
     app.add_flag("--yes", options.yes, "Answer Yes to every question");
     app.add_flag("--json", options.json, "Print one JSON object per event");
     app.add_flag("--trace", options.trace, "Print the server request diagnostics");
-    addInspectCommand(app, options, status);
     app.require_subcommand(1);
+
+    addInspectCommand(app, options, status);
+    addPortsCommand(app, options, status);
 
     try {
         app.parse(argc, argv);

@@ -10,6 +10,7 @@ struct Timing {
 
     // Device link.
     us preWritePause{2000};       // before every frame is written
+    us writeRetryPause{1000};     // before a failed write is tried again
     ms exchangeUnit{10};          // an exchange of time-out T waits at least T units
     ms imageSettle{200};          // after the last block of an image, before the final check
     ms rebootWait{3000};          // after a reboot, before looking for the tool again

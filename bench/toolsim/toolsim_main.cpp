@@ -1,0 +1,71 @@
+// zarvik-toolsim: the virtual tool as a program, for the demo and for trying the command line
+// against it. Runs until interrupted.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+
+#include "toolsim/virtual_tool.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"zarvik-toolsim: a virtual KTX2 tool on a pseudo-terminal"};
+    std::string statePath;
+    std::string linkPath;
+    ToolSimOptions options;
+    int rebootDelay = static_cast<int>(options.rebootDelay.count());
+    std::vector<int> silent;
+    std::vector<int> hi;
+    int refuseBlock = -1;
+    bool lateRefusal = false;
+    int split = 0;
+    int vanishAt = -1;
+    bool stayAway = false;
+    int hardwareIdAfterReboot = -1;
+
+    app.add_option("--state", statePath, "Tool state (JSON); default: a KTX2 at bootloader 1.23")
+        ->check(CLI::ExistingFile);
+    app.add_option("--link", linkPath, "Path at which the tool's device appears")->required();
+    app.add_flag("--pace", options.pacing, "Run the line at 256000 bit/s");
+    app.add_option("--reboot-delay", rebootDelay, "Milliseconds off the bus after a reboot");
+    app.add_option("--silent", silent, "Never answer this command");
+    app.add_option("--hi", hi, "Answer \"HI\" to this command");
+    app.add_option("--refuse-block", refuseBlock, "Refuse the Nth written block (0: the first)");
+    app.add_flag("--late-refusal", lateRefusal, "Refuse with a late \"E\" after \"O\"");
+    app.add_option("--split", split, "Send replies in pieces of this many bytes");
+    app.add_option("--vanish-at-block", vanishAt, "Leave the bus for good at the Nth block");
+    app.add_flag("--stay-away", stayAway, "Never come back after a reboot");
+    app.add_option("--hardware-id-after-reboot", hardwareIdAfterReboot,
+                   "Report this hardware id after the next reboot");
+    CLI11_PARSE(app, argc, argv);
+    options.rebootDelay = std::chrono::milliseconds(rebootDelay);
+
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // the tool's thread inherits the mask
+
+    VirtualTool tool;
+    std::string error;
+    bool started = statePath.empty() ? tool.start(ToolState_default(), linkPath, options, &error)
+                                     : tool.start(statePath, linkPath, options, &error);
+    if (!started) {
+        std::fprintf(stderr, "zarvik-toolsim: %s\n", error.c_str());
+        return 1;
+    }
+    for (int c : silent) tool.silenceCommand(c);
+    for (int c : hi) tool.answerHi(c);
+    if (refuseBlock >= 0) {
+        tool.refuseBlock(refuseBlock, lateRefusal ? RefusalStyle::Late : RefusalStyle::Immediate);
+    }
+    if (split > 0) tool.splitReplies(split);
+    if (vanishAt >= 0) tool.vanishAtBlock(vanishAt);
+    tool.stayAwayAfterReboot(stayAway);
+    if (hardwareIdAfterReboot >= 0) tool.changeHardwareIdAfterReboot(hardwareIdAfterReboot);
+
+    std::printf("zarvik-toolsim: %s -> %s\n", linkPath.c_str(), tool.devicePath().c_str());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&signals, &received);
+    tool.stop();
+    return 0;
+}

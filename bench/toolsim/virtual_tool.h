@@ -1,0 +1,183 @@
+// The virtual tool: plays the KTX2 on a pseudo-terminal so the real link code can be tested
+// and demonstrated without hardware. It answers every command of the tool's command set from
+// a ToolState, stores what is written, reboots by leaving and rejoining the "bus", can pace
+// the line at 256000 bit/s and can be told to misbehave.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "toolsim/incoming_frame.h"
+#include "toolsim/pseudo_terminal.h"
+#include "toolsim/raw_record.h"
+#include "toolsim/sparse_memory.h"
+#include "toolsim/tool_state.h"
+
+struct ToolSimOptions {
+    bool pacing = false;                             // 25,600 bytes/s each way
+    std::chrono::milliseconds rebootDelay{1000};     // off the bus after a reboot
+    std::chrono::milliseconds frameTimeout{1000};    // a frame cut off this long is dropped
+    std::chrono::milliseconds replyPiecePause{3};    // between the pieces of a split reply
+    std::chrono::milliseconds lateRefusalPause{10};  // "O", then this, then "E"
+    std::chrono::milliseconds selfRebootPause{20};   // answer, then this, then a self-reboot
+};
+
+enum class RefusalStyle {
+    Immediate,  // the block is answered "EO"
+    Late,       // the block is answered "O" and an "E" follows a moment later
+};
+
+// A record of an image as the tool stored it.
+struct StoredRecord {
+    RawTarget target;
+    uint32_t offset;
+    bool last;
+    std::vector<uint8_t> data;
+};
+
+class VirtualTool {
+  public:
+    VirtualTool() = default;
+    VirtualTool(const VirtualTool&) = delete;
+    VirtualTool& operator=(const VirtualTool&) = delete;
+    ~VirtualTool() { stop(); }
+
+    // Comes online at once: `linkPath` points at the terminal the host opens.
+    bool start(const ToolState& state, const std::string& linkPath,
+               const ToolSimOptions& options = {}, std::string* error = nullptr);
+    bool start(const std::string& statePath, const std::string& linkPath,
+               const ToolSimOptions& options, std::string* error);
+    void stop();
+
+    // On the bus: a terminal is published. Each time the tool comes online the generation
+    // grows by one, so a caller can wait for the tool's return after a reboot.
+    bool online() const;
+    int generation() const;
+    bool waitForGeneration(int generation, std::chrono::milliseconds limit) const;
+    std::string devicePath() const;
+
+    // Faults. Block indexes count the write frames (commands 4 and 16, raw records) from
+    // the moment the fault is set: 0 is the next block.
+    // No answer at all to `command`, or "HI" instead of the answer: `times` times (-1:
+    // always), after answering it normally `after` times.
+    void silenceCommand(int command, int times = -1, int after = 0);
+    void answerHi(int command, int times = -1, int after = 0);
+    void refuseBlock(int index, RefusalStyle style = RefusalStyle::Immediate);
+    void splitReplies(int pieceSize);  // 0: whole replies
+    void vanishAtBlock(int index);     // leaves the bus for good, unanswered
+    void stayAwayAfterReboot(bool stayAway);
+    void changeHardwareIdAfterReboot(int hardwareId);
+    void clearFaults();
+
+    // What the tool saw and holds.
+    std::vector<std::vector<uint8_t>> frames() const;  // every frame as it arrived
+    void clearFrames();
+    int refusedFrames() const;  // bad checksums and malformed records
+    int rebootCount() const;
+    int runMode() const;
+    std::string bootVersion() const;  // of the running boot slot
+    int bluetoothVersion() const;
+    bool inBootloader() const;  // after command 22
+    std::vector<uint8_t> dataMemory(uint64_t address, size_t length) const;
+    std::vector<uint8_t> programMemory(uint64_t address, size_t length) const;
+    std::vector<uint8_t> program(RawTarget target) const;  // bytes written to a program area
+    std::vector<StoredRecord> records() const;
+    void writeDataMemory(uint64_t address, std::span<const uint8_t> bytes);
+
+  private:
+    struct CommandFault {
+        int after = 0;   // answers still given normally
+        int times = -1;  // then this many faulty ones; -1: for ever
+    };
+    struct Faults {
+        std::map<int, CommandFault> silent;
+        std::map<int, CommandFault> hi;
+        std::optional<int64_t> refuseAt;
+        RefusalStyle refusalStyle = RefusalStyle::Immediate;
+        int pieceSize = 0;
+        std::optional<int64_t> vanishAt;
+        bool stayAway = false;
+        std::optional<int> hardwareIdAfterReboot;
+    };
+
+    enum class After { Nothing, Reboot, SelfReboot, Vanish };
+
+    struct Outcome {
+        std::vector<uint8_t> reply;
+        bool late = false;  // a late "E" follows the reply
+        int pieceSize = 0;
+        After after = After::Nothing;
+    };
+
+    void run();
+    void serveLine();
+    bool bringOnline(std::string* error);
+    void goOffline(bool forGood);
+    void waitForWake(int milliseconds);
+    void consumeInput();
+    Outcome handle(const IncomingFrame& frame, std::span<const uint8_t> bytes);
+    Outcome handleCommand(const IncomingFrame& frame);
+    Outcome handleRecord(const IncomingFrame& frame);
+    Outcome refusal(RefusalStyle style);
+    bool takeFault(std::map<int, CommandFault>& table, int command);
+    void restartState();
+    void sendReply(const Outcome& outcome);
+    bool writeLine(std::span<const uint8_t> bytes);
+    void wake();
+
+    // Set at start.
+    ToolSimOptions options_;
+    std::string linkPath_;
+    std::thread thread_;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::atomic<bool> stopping_{false};
+
+    // Line state, used by the tool's thread only.
+    PseudoTerminal terminal_;
+    std::vector<uint8_t> input_;
+    std::chrono::steady_clock::time_point frameStartedAt_;
+    std::chrono::steady_clock::time_point lastByteAt_;
+    std::chrono::steady_clock::time_point lineFreeAt_;
+    std::chrono::steady_clock::time_point returnAt_;
+    bool goneForGood_ = false;
+
+    // Tool state, shared with the callers under mutex_.
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool online_ = false;
+    int generation_ = 0;
+    std::string devicePath_;
+    char bootLetter_ = 'B';
+    std::array<std::string, 2> slotVersions_;
+    int activeSlot_ = 1;
+    int runMode_ = 1;
+    int optionCode_ = 0;
+    int bluetoothVersion_ = 0;
+    bool inBootloader_ = false;
+    bool rawTransferOpen_ = false;
+    bool bluetoothUpdate_ = false;
+    std::optional<int> completedSlot_;  // boot slot whose image was completed since boot
+    static constexpr uint32_t kNoSector = 0xFFFFFFFF;
+    uint32_t lastSector_ = kNoSector;  // where the last sector write went
+    uint32_t lastSectorFill_ = 0;      // and how far into it
+    SparseMemory programMemory_;
+    SparseMemory dataMemory_;
+    std::array<std::vector<uint8_t>, kRawTargetCount> programs_;
+    std::vector<StoredRecord> records_;
+    std::vector<std::vector<uint8_t>> frames_;
+    int refused_ = 0;
+    int reboots_ = 0;
+    int64_t blocksSeen_ = 0;
+    Faults faults_;
+};

@@ -1,0 +1,118 @@
+#include "link/frame_exchange.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "core/byte_string.h"
+#include "link/frame_builder.h"
+#include "link/tool_link.h"
+#include "link/tool_protocol.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool deviceGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
+}
+
+// Waits for `events` until the deadline; returns poll's revents, 0 when the time is up.
+short waitFor(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return 0;
+        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        pollfd p{fd, events, 0};
+        int r = ::ppoll(&p, 1, &ts, nullptr);
+        if (r > 0) return p.revents;
+        if (r == 0) return 0;
+        if (errno != EINTR) return POLLERR;
+    }
+}
+
+// Writes the whole frame. A failed write is repeated until the deadline, except when the
+// device has gone away, which no repetition mends.
+bool writeAll(const ToolLink* link, const ByteString* frame, Clock::time_point deadline) {
+    int32_t sent = 0;
+    while (sent < frame->length) {
+        ssize_t n = ::write(link->descriptor, frame->data + sent,
+                            static_cast<size_t>(frame->length - sent));
+        if (n > 0) {
+            sent += static_cast<int32_t>(n);
+            continue;
+        }
+        int error = n < 0 ? errno : EAGAIN;
+        if (error == EINTR) continue;
+        if (deviceGone(error)) return false;
+        if (Clock::now() >= deadline) return false;
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            short revents = waitFor(link->descriptor, POLLOUT, deadline);
+            if (revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
+        } else {
+            std::this_thread::sleep_for(link->settings.timing.writeRetryPause);
+        }
+    }
+    return true;
+}
+
+enum class ReadOutcome { Some, Nothing, Gone };
+
+ReadOutcome readAvailable(ToolLink* link, int32_t& received) {
+    if (received >= kReceiveBufferSize) return ReadOutcome::Nothing;
+    ssize_t n = ::read(link->descriptor, link->receiveBuffer + received,
+                       static_cast<size_t>(kReceiveBufferSize - received));
+    if (n > 0) {
+        received += static_cast<int32_t>(n);
+        return ReadOutcome::Some;
+    }
+    // Nothing yet (EAGAIN, or 0 from a terminal); a hang-up is told by poll.
+    if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+        return ReadOutcome::Nothing;
+    }
+    return deviceGone(errno) ? ReadOutcome::Gone : ReadOutcome::Nothing;
+}
+
+}  // namespace
+
+int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint32_t address,
+                      int32_t length, const ByteString* payload, uint8_t raw, int32_t timeout,
+                      int32_t seed) {
+    if (link == nullptr || !link->open || link->descriptor < 0) return 0;
+    const Timing& timing = link->settings.timing;
+    const auto wait = timing.exchangeUnit * (timeout > 0 ? timeout : 0);
+
+    ByteStringPtr frame(ToolFrame_build(command, address, length, payload, raw, seed));
+    std::this_thread::sleep_for(timing.preWritePause);
+    if (!writeAll(link, frame.get(), Clock::now() + wait)) return 0;
+    if (reply == nullptr) return 1;
+
+    const int32_t expected = length > 0 ? length + 1 : 1;
+    const auto deadline = Clock::now() + wait;
+    int32_t received = 0;
+    bool hungUp = false;
+    for (;;) {
+        const ReadOutcome outcome = readAvailable(link, received);
+        // A device that has left the bus never completes the reply: stop waiting for it.
+        if (outcome == ReadOutcome::Gone || (outcome == ReadOutcome::Nothing && hungUp)) return 0;
+        const uint8_t* buffer = link->receiveBuffer;
+        if (received == 2 && buffer[0] == 'H' && buffer[1] == 'I') return 1;
+        if (received >= expected && buffer[received - 1] == tool::kReplyEnd) {
+            ByteString_appendBytes(reply, buffer, received);
+            return 1;
+        }
+        if (Clock::now() >= deadline) return 0;
+        if (received >= kReceiveBufferSize) {
+            // A full buffer that does not end the reply cannot grow: sit out the time.
+            std::this_thread::sleep_until(deadline);
+            return 0;
+        }
+        hungUp =
+            (waitFor(link->descriptor, POLLIN, deadline) & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+}

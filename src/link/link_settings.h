@@ -1,0 +1,16 @@
+// What a link needs besides its record: where the tool is looked for and how long it waits.
+#pragma once
+
+#include <string>
+
+#include "core/timing.h"
+
+struct LinkSettings {
+    std::string port;                // explicit device path; empty: look the tool up on USB
+    std::string sysfsRoot = "/sys";  // where the kernel lists the tty devices
+    std::string devRoot = "/dev";    // where their device nodes live
+    Timing timing;
+};
+
+// The explicit port a front end asks for: the option when given, else ZARVIK_PORT, else empty.
+std::string LinkSettings_explicitPort(const std::string& option);

@@ -1,0 +1,34 @@
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "link/tool_link.h"
+
+std::string ToolLink_openFailureText(const ToolLink* link) {
+    std::string path = link->devicePath != nullptr ? link->devicePath : "";
+    switch (link->lastError) {
+        case 0:
+            return "";
+        case kLinkErrorSpeed:
+            return "The tool's serial driver is missing: " + path +
+                   " does not accept 256000 bit/s.";
+        case kLinkErrorBlocking:
+            return "The serial device " + path + " could not be set up (" +
+                   std::strerror(link->openErrno) + ").";
+        default:
+            break;
+    }
+    if (link->openErrno == EACCES || link->openErrno == EPERM) {
+        return "Permission denied on " + path +
+               ". Add your user to the dialout group (sudo usermod -aG dialout $USER, then log "
+               "in again) or install the udev rule that comes with the updater.";
+    }
+    if (link->openErrno == EBUSY) {
+        return "The serial device " + path + " is busy: another program is using the tool.";
+    }
+    if (link->openErrno == ENOENT || link->openErrno == ENODEV || link->openErrno == ENXIO) {
+        return "The serial device " + path + " is not there: is the tool plugged in?";
+    }
+    std::string reason = link->openErrno != 0 ? std::strerror(link->openErrno) : "unknown error";
+    return "The serial device " + path + " could not be opened (" + reason + ").";
+}

@@ -1,0 +1,63 @@
+// The connection to the tool's serial device: finding it, opening it at 256000 bit/s and
+// closing it again. One record serves the whole process; the exchange and the command set
+// work on an open record.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/link_settings.h"
+
+inline constexpr int kDevicePathSize = 512;
+inline constexpr int kReceiveBufferSize = 1000;
+inline constexpr uint32_t kToolVendorId = 0x04D8;
+inline constexpr uint32_t kToolProductId = 0xF32B;
+
+// Failure codes of ToolLink_open, kept in lastError.
+inline constexpr int32_t kLinkErrorOpen = -3;      // the device path did not open
+inline constexpr int32_t kLinkErrorBlocking = -4;  // the descriptor refused blocking mode
+inline constexpr int32_t kLinkErrorSpeed = -5;     // 256000 bit/s refused: no tool driver
+
+struct ToolLink {
+    uint8_t open;           // 1 while open
+    uint8_t transportKind;  // 0: serial device; 1: HID reports (never selected here)
+    uint8_t serialState;    // 0: not found; 2: found; 1: opened as a serial device
+    char* vendorArgument;   // vendor-library open argument; always null here
+    int32_t lastError;      // failure code of the last ToolLink_open, 0 after a success
+    char* devicePath;       // kDevicePathSize bytes, zero-terminated
+    int32_t descriptor;     // -1: none held
+    void* vendorHandle;     // the vendor-library transport is not built; always null
+
+    // Set after ToolLink_create: each Find Device makes a new record from the same settings.
+    LinkSettings settings;
+    int32_t openErrno;       // errno of the step of ToolLink_open that failed, else 0
+    uint8_t* receiveBuffer;  // kReceiveBufferSize bytes, refilled by every exchange
+};
+
+ToolLink* ToolLink_create();
+// 1 when the tool's device was found (path stored, serial state 2), else 0. An explicit port
+// in the settings is stored as it is, without looking at USB.
+int ToolLink_findPort(ToolLink* link);
+// 1 when the link is open afterwards, 0 with lastError and openErrno set.
+int ToolLink_open(ToolLink* link);
+int ToolLink_close(ToolLink* link);
+void ToolLink_free(ToolLink* link);
+
+// The tool restarts and leaves the bus: the record is marked not open without closing the
+// old connection; its descriptor is released by the next open, close or free.
+void ToolLink_markNotOpen(ToolLink* link);
+
+// A sentence that tells the user why the last open failed and what to do about it.
+std::string ToolLink_openFailureText(const ToolLink* link);
+
+struct ToolLinkDeleter {
+    void operator()(ToolLink* link) const { ToolLink_free(link); }
+};
+using ToolLinkPtr = std::unique_ptr<ToolLink, ToolLinkDeleter>;
+
+inline ToolLinkPtr makeToolLink(const LinkSettings& settings) {
+    ToolLinkPtr link(ToolLink_create());
+    link->settings = settings;
+    return link;
+}

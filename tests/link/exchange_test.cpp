@@ -1,0 +1,111 @@
+#include "link/frame_exchange.h"
+
+#include <functional>
+
+#include "link/tool_commands.h"
+#include "link/tool_protocol.h"
+#include "link_fixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class ExchangeTest : public LinkTest {
+  protected:
+    void SetUp() override {
+        LinkTest::SetUp();
+        startTool();
+        connect();
+    }
+    int exchange(ByteString* reply, uint32_t command, uint32_t address, int32_t length) {
+        return ToolLink_exchange(link_.get(), reply, command, address, length, nullptr, 0,
+                                 tool::kTimeoutShort, -1);
+    }
+    Clock::duration deadline() const {
+        return link_->settings.timing.exchangeUnit * tool::kTimeoutShort;
+    }
+};
+
+TEST_F(ExchangeTest, AppendsTheWholeReplyEvenWhenItArrivesInPieces) {
+    ByteStringPtr reply = makeByteString("xy");
+    ASSERT_EQ(exchange(reply.get(), 2, 0, 5), 1);
+    EXPECT_EQ(ByteString_str(reply.get()), "xyB1.23O");
+    EXPECT_EQ(hexText(frame(0)), "3B 01 02 00 00 00 05 00 58 58 B7 00");
+
+    tool_.splitReplies(1);
+    ByteStringPtr pieces(ByteString_create(0));
+    ASSERT_EQ(exchange(pieces.get(), 3, tool::kConfigurationAddress, 46), 1);
+    EXPECT_EQ(pieces->length, 47);
+}
+
+TEST_F(ExchangeTest, HiSucceedsAndLeavesTheReplyAsItWas) {
+    tool_.answerHi(2, 1);
+    ByteStringPtr reply = makeByteString("keep");
+    EXPECT_EQ(exchange(reply.get(), 2, 0, 5), 1);
+    EXPECT_EQ(ByteString_str(reply.get()), "keep");
+    // The commands built on it do not take "HI" for data.
+    tool_.answerHi(9, 1);
+    EXPECT_EQ(Tool_readRunMode(link_.get()), 3);
+    tool_.answerHi(18, 1);
+    EXPECT_EQ(Tool_readBluetoothVersion(link_.get()), -1);
+}
+
+TEST_F(ExchangeTest, SendOnlyLeavesTheAnswerForTheNextExchange) {
+    EXPECT_EQ(exchange(nullptr, 9, tool::kRunModeAddress, 0), 1);
+    // The run mode's "1O" is still on the line: nothing is drained before a send.
+    ByteStringPtr reply(ByteString_create(0));
+    ASSERT_EQ(exchange(reply.get(), 13, 0, 0), 1);
+    EXPECT_EQ(reply->data[0], '1');
+}
+
+struct TimeoutCase {
+    const char* name;
+    std::function<void(VirtualTool&)> fault;
+    uint32_t command;
+    int32_t length;
+};
+
+class ExchangeTimeoutTest : public ExchangeTest,
+                            public ::testing::WithParamInterface<TimeoutCase> {};
+
+TEST_P(ExchangeTimeoutTest, WaitsItsWholeTimeThenFails) {
+    const TimeoutCase& c = GetParam();
+    shortTimeouts();
+    c.fault(tool_);
+    ByteStringPtr reply = makeByteString("same");
+    const auto started = Clock::now();
+    EXPECT_EQ(exchange(reply.get(), c.command, 0, c.length), 0);
+    const auto waited = Clock::now() - started;
+    EXPECT_GE(waited, deadline());
+    EXPECT_LT(waited, deadline() + std::chrono::seconds(10));  // and no hang
+    EXPECT_EQ(ByteString_str(reply.get()), "same");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ExchangeTimeoutTest,
+    ::testing::Values(TimeoutCase{"NoAnswer", [](VirtualTool& sim) { sim.silenceCommand(2); }, 2,
+                                  5},
+                      // "B1.23O" is shorter than the 10 data bytes asked for.
+                      TimeoutCase{"ShorterThanAskedFor", [](VirtualTool&) {}, 2, 10},
+                      // 1200 data bytes overflow the 1000-byte receive buffer before the final "O".
+                      TimeoutCase{"LongerThanTheBuffer", [](VirtualTool&) {}, 11, 1200}),
+    [](const ::testing::TestParamInfo<TimeoutCase>& testInfo) { return testInfo.param.name; });
+
+TEST_F(ExchangeTest, ADeviceThatGoesAwayEndsTheExchangeAtOnce) {
+    tool_.vanishAtBlock(0);
+    ByteStringPtr block = byteString(Bytes(384, 0x5A));
+    ByteStringPtr reply(ByteString_create(0));
+    const auto started = Clock::now();
+    EXPECT_EQ(ToolLink_exchange(link_.get(), reply.get(), 4, 0, 0, block.get(), 0, 500, -1), 0);
+    // Writing to the dead line gives up instead of repeating the write for ever.
+    EXPECT_EQ(exchange(nullptr, 2, 0, 5), 0);
+    EXPECT_EQ(exchange(reply.get(), 2, 0, 5), 0);
+    EXPECT_LT(Clock::now() - started, deadline());
+    EXPECT_EQ(reply->length, 0);
+    EXPECT_EQ(link_->open, 1);  // the caller decides what to do with the link
+
+    ToolLink_close(link_.get());  // and nothing goes out on a closed link
+    EXPECT_EQ(exchange(nullptr, 2, 0, 5), 0);
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include "link/frame_exchange.h"
+#include "link/tool_commands.h"
+#include "link/tool_protocol.h"
+#include "link_fixture.h"
+
+namespace {
+
+StoredFile storedFile(size_t contentSize, uint16_t number) {
+    StoredFile f{"SA0123456789ABCDE", "Second text here!", number, Bytes(contentSize)};
+    for (size_t i = 0; i < contentSize; ++i) f.content[i] = static_cast<uint8_t>(i * 13 + number);
+    return f;
+}
+
+class FileReadTest : public LinkTest {
+  protected:
+    struct Outputs {
+        ByteStringPtr data, header1, header2;
+        int32_t number = -1;
+        int result = -1;
+    };
+    Outputs read(int32_t start, int sector) {
+        ByteString *data = nullptr, *first = nullptr, *second = nullptr;
+        Outputs out;
+        out.result = Tool_readFile(link_.get(), start, sector, &data, &first, &second, &out.number,
+                                   [this](int p) { progress_.push_back(p); });
+        out.data.reset(data);
+        out.header1.reset(first);
+        out.header2.reset(second);
+        return out;
+    }
+    uint32_t frameAddress(size_t k) const {
+        const Bytes f = frame(k);
+        return f[3] | (f[4] << 8) | (f[5] << 16);
+    }
+    std::vector<int> progress_;
+};
+
+TEST_F(FileReadTest, SingleFileOfThousandBytesComesAsTwoWholeBlocks) {
+    ToolState state = ToolState_default();
+    state.storedFileLayout = StoredFileLayout::Single;
+    state.storedFiles = {storedFile(488, 0x0203)};  // with its header block: 1000 bytes
+    startTool(state);
+    connect();
+
+    Outputs out = read(static_cast<int32_t>(tool::kStoredFileAddress), 1);
+    ASSERT_EQ(out.result, 1);
+    EXPECT_EQ(ByteString_str(out.header1.get()), "SA0123456789ABCDE");
+    EXPECT_EQ(ByteString_str(out.header2.get()), "Second text here!");
+    EXPECT_EQ(out.number, 0x0203);
+    EXPECT_EQ(progress_, (std::vector<int>{51, 102}));
+    ASSERT_EQ(frameCount(), 2u);
+    EXPECT_EQ(hexText(frame(0)), "3B 01 0B 00 00 6C 00 02 58 58 29 01");
+    EXPECT_EQ(frameAddress(1), tool::kStoredFileAddress + 512);
+
+    Bytes expected = StoredFile_headerBlock(state.storedFiles[0]);
+    expected.insert(expected.end(), state.storedFiles[0].content.begin(),
+                    state.storedFiles[0].content.end());
+    expected.resize(1024, 0xFF);  // the rest of the last block, as the memory holds it
+    EXPECT_EQ(bytesOf(out.data.get()), expected);
+}
+
+TEST_F(FileReadTest, DirectoryFilesAreReadByBlockNumber) {
+    ToolState state = ToolState_default();
+    state.storedFileLayout = StoredFileLayout::Directory;
+    for (uint16_t g = 0; g < 130; ++g) state.storedFiles.push_back(storedFile(g * 10, g));
+    startTool(state);
+    connect();
+
+    // Two directory blocks: the count at bytes 4-5, entry g at 8 + 4g holding twice the
+    // file's first block number in its upper three bytes.
+    Bytes directory;
+    for (uint32_t block = 0; block < 2; ++block) {
+        ByteStringPtr reply(ByteString_create(0));
+        ASSERT_EQ(ToolLink_exchange(link_.get(), reply.get(), 17,
+                                    tool::kStoredDirectoryBlock + block, 512, nullptr, 0, 500, -1),
+                  1);
+        directory.insert(directory.end(), reply->data, reply->data + 512);
+    }
+    EXPECT_EQ(directory[4] | (directory[5] << 8), 130);
+    const size_t entry = 8 + 4 * 129;
+    const uint32_t start =
+        (directory[entry + 1] | (directory[entry + 2] << 8) | (directory[entry + 3] << 16)) >> 1;
+
+    tool_.clearFrames();
+    Outputs out = read(static_cast<int32_t>(start), 0);
+    ASSERT_EQ(out.result, 1);
+    EXPECT_EQ(out.number, 129);
+    ASSERT_EQ(out.data->length, 4 * 512);  // 512 + 1290 bytes
+    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(frameAddress(k), start + k);
+    EXPECT_EQ(frame(0)[2], 17);
+    EXPECT_EQ(Bytes(out.data->data + 512, out.data->data + 512 + 1290),
+              state.storedFiles[129].content);
+}
+
+TEST_F(FileReadTest, BadFilesFailAndHandNothingBack) {
+    ToolState state = ToolState_default();
+    // Headers announcing: above 5 MB, nothing, a negative size, and a file whose second
+    // block comes back without data.
+    const std::vector<int32_t> sizes = {0x500001, 0, -512, 2000};
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        Bytes header(512, 0);
+        for (int b = 0; b < 4; ++b) header[2 + b] = static_cast<uint8_t>(sizes[i] >> (8 * b));
+        state.memory.push_back({(i + 1) * 65536, header});
+    }
+    startTool(state);
+    connect();
+    tool_.answerHi(11, -1, 1 + 3);  // the three refusals each read one block
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        Outputs out = read(static_cast<int32_t>((i + 1) * 65536), 1);
+        EXPECT_EQ(out.result, 0) << sizes[i];
+        EXPECT_FALSE(out.data || out.header1 || out.header2) << sizes[i];
+    }
+}
+
+}  // namespace

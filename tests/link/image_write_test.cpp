@@ -1,0 +1,228 @@
+#include <functional>
+
+#include "link/frame_exchange.h"
+#include "link/tool_commands.h"
+#include "link_fixture.h"
+#include "package/firmware_package.h"
+#include "toolsim/raw_record.h"
+
+namespace {
+
+Bytes pattern(size_t n) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + 1);
+    return b;
+}
+
+uint16_t sum16(const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
+    uint32_t s = 0;
+    for (size_t i = from; i < std::min(to, b.size()); ++i) s += b[i];
+    return static_cast<uint16_t>(s);
+}
+
+// Chunks of `block` data bytes, each followed by its 16-bit sum.
+Bytes withChecksums(const Bytes& data, size_t block) {
+    Bytes out;
+    for (size_t at = 0; at < data.size(); at += block) {
+        uint16_t s = sum16(data, at, at + block);
+        out.insert(out.end(), data.begin() + static_cast<ptrdiff_t>(at),
+                   data.begin() + static_cast<ptrdiff_t>(std::min(at + block, data.size())));
+        out.push_back(static_cast<uint8_t>(s));
+        out.push_back(static_cast<uint8_t>(s >> 8));
+    }
+    return out;
+}
+
+class ImageWriteTest : public LinkTest {
+  protected:
+    void SetUp() override {
+        LinkTest::SetUp();
+        startTool();
+        connect();
+    }
+    int write(const Bytes& image, int32_t block, int raw, int32_t start, int firstBlock, int sector,
+              int checksum, uint32_t command = 0) {
+        ByteStringPtr s = byteString(image);
+        return Tool_writeImage(link_.get(), s.get(), block, raw, start, firstBlock, sector,
+                               checksum, command, [this](int p) { progress_.push_back(p); });
+    }
+    std::vector<int> progress_;
+};
+
+TEST_F(ImageWriteTest, ThousandBytesGoAsThreePaddedBlocks) {
+    const Bytes image = pattern(1000);
+    ASSERT_EQ(write(image, 384, 0, 2, 0, 0, 0), 1);
+    EXPECT_EQ(progress_, (std::vector<int>{38, 76, 100}));
+    ASSERT_EQ(frameCount(), 3u);
+    Bytes padded = image;
+    padded.resize(3 * 384, 0);
+    for (size_t k = 0; k < 3; ++k) {
+        // ";", 96 words, command 4, the byte address, the block, its sum.
+        const uint32_t address = 0x20000 + static_cast<uint32_t>(k * 384);
+        Bytes expected{
+            0x3B, 96, 4, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), 2};
+        expected.insert(expected.end(), padded.begin() + static_cast<ptrdiff_t>(k * 384),
+                        padded.begin() + static_cast<ptrdiff_t>((k + 1) * 384));
+        const uint16_t sum = sum16(expected, 2);
+        expected.push_back(static_cast<uint8_t>(sum));
+        expected.push_back(static_cast<uint8_t>(sum >> 8));
+        EXPECT_EQ(frame(k), expected) << "block " << k;
+    }
+    EXPECT_EQ(tool_.dataMemory(0x20000, padded.size()), padded);
+}
+
+TEST_F(ImageWriteTest, SectorImagesGoToConsecutiveSectors) {
+    const Bytes image = pattern(1500);
+    ASSERT_EQ(write(image, 512, 0, 2, 0, 1, 0), 1);
+    ASSERT_EQ(frameCount(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+        const Bytes f = frame(k);
+        EXPECT_EQ(hexText(Bytes(f.begin() + 2, f.begin() + 6)),
+                  hexText(Bytes{16, static_cast<uint8_t>(2 + k), 0, 0}));
+    }
+    EXPECT_EQ(tool_.dataMemory(2 * 512, 1500), image);
+
+    // An explicit byte-addressed command takes the sectors as byte addresses.
+    ASSERT_EQ(write(image, 256, 0, 1028, 0, 1, 0, 4), 1);
+    const Bytes f = frame(3);
+    EXPECT_EQ(f[2], 4);
+    EXPECT_EQ(f[3] | (f[4] << 8) | (f[5] << 16), 1028 * 512);
+    EXPECT_EQ(tool_.dataMemory(1028 * 512, 1500), image);
+}
+
+TEST_F(ImageWriteTest, StoredChecksumsTravelAsTheFrameSeed) {
+    const Bytes data = pattern(2 * 256 + 100);
+    ASSERT_EQ(write(withChecksums(data, 256), 256, 0, 40, 0, 1, 1), 1);
+    ASSERT_EQ(frameCount(), 3u);
+    // Two 256-byte blocks share a sector number: 40, 40, 41. The checksum is command +
+    // seed + address bytes, the seed being the chunk's stored sum.
+    EXPECT_EQ(frame(1)[3], 40);
+    const Bytes last = frame(2);
+    EXPECT_EQ(last[3], 41);
+    const uint32_t expected = (16 + sum16(data, 512) + 41) & 0xFFFF;
+    EXPECT_EQ(last[last.size() - 2] | (last[last.size() - 1] << 8), static_cast<int>(expected));
+    EXPECT_EQ(tool_.dataMemory(40 * 512, data.size()), data);
+
+    // 2048-byte blocks: the word count stops at 255 and the tool still takes the block.
+    const Bytes big = pattern(2048 + 700);
+    ASSERT_EQ(write(withChecksums(big, 2048), 2048, 0, 1028, 0, 1, 1, 16), 1);
+    EXPECT_EQ(frame(3)[1], 255);
+    EXPECT_EQ(tool_.dataMemory(1028 * 512, big.size()), big);
+
+    // A chunk whose stored checksum does not match its data is refused.
+    Bytes bad = withChecksums(pattern(3 * 256), 256);
+    bad[258 + 10] ^= 0x01;
+    EXPECT_EQ(write(bad, 256, 0, 0, 0, 1, 1), 0);
+    EXPECT_EQ(tool_.refusedFrames(), 1);
+}
+
+TEST_F(ImageWriteTest, FirstBlockFlagSendsAOneInPlaceOfTheFirstChunk) {
+    const Bytes image = pattern(3 * 384);
+    ASSERT_EQ(write(image, 384, 0, 1, 1, 0, 0), 1);
+    Bytes first(384, 0);
+    first[0] = '1';
+    EXPECT_EQ(tool_.dataMemory(65536, 384), first);
+    EXPECT_EQ(tool_.dataMemory(65536 + 384, 768), Bytes(image.begin() + 384, image.end()));
+    EXPECT_EQ(progress_, (std::vector<int>{33, 66, 100}));
+}
+
+TEST_F(ImageWriteTest, RawImagesPassTheirRecordsThroughUnchanged) {
+    IdentityValues v;
+    v.firmwareVersion = 301;
+    v.detail = {3, 1, 2};
+    std::array<uint8_t, 30> identity = IdentityBlock_build(v);
+    Bytes program(identity.begin(), identity.end());
+    const Bytes rest = pattern(970);
+    program.insert(program.end(), rest.begin(), rest.end());
+    const Bytes image = RawImage_build(RawTarget::Firmware, program, 384);
+
+    ASSERT_EQ(write(image, 384, 1, 0, 0, 0, 0), 1);
+    ASSERT_EQ(frameCount(), 4u);
+    EXPECT_EQ(hexText(frame(0)), "3B 00 17 00 00 00 17 00");
+    for (size_t k = 0; k < 3; ++k) {
+        Bytes expected{0x3A, 96};
+        expected.insert(expected.end(), image.begin() + static_cast<ptrdiff_t>(k * 390),
+                        image.begin() + static_cast<ptrdiff_t>((k + 1) * 390));
+        EXPECT_EQ(frame(k + 1), expected) << "record " << k;
+    }
+    const Bytes stored = tool_.program(RawTarget::Firmware);
+    EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 1000), program);
+    // The firmware brought its identity with it.
+    FirmwarePackagePtr info(FirmwarePackage_new());
+    ASSERT_EQ(Tool_readIdentity(link_.get(), info.get()), 1);
+    EXPECT_EQ(ByteString_str(info->firmwareVersion), "3.01.02");
+}
+
+TEST_F(ImageWriteTest, BluetoothRecordsStartWithASemicolon) {
+    Bytes program = pattern(600);
+    program[0] = 7;  // the module's version
+    ByteStringPtr reply(ByteString_create(0));
+    ASSERT_EQ(ToolLink_exchange(link_.get(), reply.get(), 20, 0, 0, nullptr, 0, 500, 0), 1);
+    ASSERT_EQ(
+        write(RawImage_build(RawTarget::BluetoothModule, program, 256), 256, 1, 0, 0, 1, 0, 19), 1);
+    ASSERT_EQ(frameCount(), 5u);  // 20, 23, three records
+    EXPECT_EQ(hexText(frame(0)), "3B 00 14 00 00 00 14 00");
+    const Bytes record = frame(4);
+    EXPECT_EQ(hexText(Bytes(record.begin(), record.begin() + 2)), "3B 40");
+    EXPECT_EQ(Tool_readBluetoothVersion(link_.get()), 7);
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void(VirtualTool&)> fault;
+    size_t blocks;  // of 384 bytes
+    int result;
+    size_t framesSent;
+};
+
+class ImageFailureTest : public ImageWriteTest,
+                         public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ImageFailureTest, StopsWhereTheToolFails) {
+    const FailureCase& c = GetParam();
+    shortTimeouts();
+    c.fault(tool_);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(write(pattern(c.blocks * 384), 384, 0, 0, 0, 0, 0), c.result);
+    EXPECT_EQ(frameCount(), c.framesSent);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));  // no hang
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ImageFailureTest,
+    ::testing::Values(
+        FailureCase{"RefusedBlock", [](VirtualTool& sim) { sim.refuseBlock(1); }, 5, 0, 2},
+        // The late "E" of the last block is caught after the image.
+        FailureCase{"LateRefusalOfTheLast",
+                    [](VirtualTool& sim) { sim.refuseBlock(2, RefusalStyle::Late); }, 3, 0, 3},
+        // The late "E" of an earlier block starts the next reply.
+        FailureCase{"LateRefusalOfAnEarlier",
+                    [](VirtualTool& sim) { sim.refuseBlock(0, RefusalStyle::Late); }, 3, 0, 2},
+        FailureCase{"UnansweredBlock", [](VirtualTool& sim) { sim.silenceCommand(4, 1); }, 2, 0, 1},
+        FailureCase{"LastBlockNeedsNoAnswer", [](VirtualTool& sim) { sim.silenceCommand(4, 1); }, 1,
+                    1, 1},
+        FailureCase{"ToolVanishesMidTransfer", [](VirtualTool& sim) { sim.vanishAtBlock(2); }, 6, 0,
+                    3}),
+    [](const ::testing::TestParamInfo<FailureCase>& testInfo) { return testInfo.param.name; });
+
+TEST_F(ImageWriteTest, ProgressStillCountsTheBlockThatFailed) {
+    tool_.vanishAtBlock(2);
+    EXPECT_EQ(write(pattern(6 * 384), 384, 0, 0, 0, 0, 0), 0);
+    EXPECT_EQ(progress_, (std::vector<int>{16, 33, 50}));
+    EXPECT_FALSE(tool_.online());
+}
+
+TEST_F(ImageWriteTest, DegenerateImages) {
+    shortTimeouts();
+    EXPECT_EQ(write(pattern(100), 0, 0, 0, 0, 0, 0), 0);  // no block size, no endless loop
+    EXPECT_EQ(write(Bytes{}, 384, 0, 0, 0, 0, 0), 1);     // nothing to send
+    EXPECT_EQ(frameCount(), 0u);
+    EXPECT_EQ(Tool_writeImage(link_.get(), nullptr, 384, 1, 0, 0, 0, 0, 0), 1);
+    EXPECT_EQ(frameCount(), 1u);  // only the raw transfer's opening
+    tool_.silenceCommand(23, 1);  // not opened: no record follows
+    EXPECT_EQ(write(RawImage_build(RawTarget::Firmware, pattern(400), 384), 384, 1, 0, 0, 0, 0), 0);
+    EXPECT_EQ(frameCount(), 2u);
+    EXPECT_TRUE(progress_.empty());
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+// Shared set-up of the link tests: a virtual tool on a real pseudo-terminal, a link that
+// reaches it through the tool's published path, and short timings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/byte_string.h"
+#include "link/tool_link.h"
+#include "toolsim/virtual_tool.h"
+
+using Bytes = std::vector<uint8_t>;
+
+std::string hexText(const Bytes& bytes);  // "3B 01 02"
+Bytes bytesOf(const ByteString* s);
+ByteStringPtr byteString(const Bytes& bytes);
+int openDescriptorCount();
+
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+Timing testTiming();
+ToolSimOptions testToolOptions();
+
+class LinkTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void startTool(const ToolState& state = ToolState_default());
+    // A found and opened link to the tool; the frames it sent so far are forgotten.
+    ToolLink* connect();
+    LinkSettings settings() const;
+    std::string linkPath() const { return dir_.path() + "/ktx2"; }
+    Bytes frame(size_t index) const;
+    // For tests that wait out time-outs on purpose: T 500 lasts half a second.
+    void shortTimeouts() { link_->settings.timing.exchangeUnit = std::chrono::milliseconds(1); }
+    size_t frameCount() const { return tool_.frames().size(); }
+
+    TempDir dir_;
+    VirtualTool tool_;
+    ToolLinkPtr link_;
+    uint32_t live_ = 0;
+};

@@ -1,0 +1,199 @@
+#include "link/tool_commands.h"
+
+#include "link/tool_protocol.h"
+#include "link_fixture.h"
+#include "package/firmware_package.h"
+
+namespace {
+
+std::string text(const ByteString* s) {
+    return s != nullptr ? ByteString_str(s) : "(null)";
+}
+
+class ToolCommandsTest : public LinkTest {
+  protected:
+    // Frames of the commands sent since connect(), by command code.
+    std::vector<uint8_t> commandsSent() const {
+        std::vector<uint8_t> codes;
+        for (const Bytes& f : tool_.frames()) codes.push_back(f.size() > 2 ? f[2] : 0);
+        return codes;
+    }
+};
+
+TEST_F(ToolCommandsTest, BootloaderVersionGivesTextAndNumber) {
+    ToolState state = ToolState_default();
+    state.bootSlotVersions = {"1.14", "1.07"};
+    startTool(state);
+    ToolLink* link = connect();
+    FirmwarePackagePtr info(FirmwarePackage_new());
+    ASSERT_EQ(Tool_readBootloaderVersion(link, info.get()), 1);
+    EXPECT_EQ(text(info->bootVersion), "1.07");
+    EXPECT_EQ(info->bootVersionNumber, 107);
+    EXPECT_EQ(hexText(frame(0)), "3B 01 02 00 00 00 05 00 58 58 B7 00");
+
+    shortTimeouts();
+    tool_.silenceCommand(2);
+    FirmwarePackagePtr other(FirmwarePackage_new());
+    EXPECT_EQ(Tool_readBootloaderVersion(link, other.get()), 0);
+    EXPECT_EQ(other->bootVersion, nullptr);
+}
+
+// The tool holds firmware 218 (2.18), build 0x0102, variant 9, firmware id 0x0A0B and option
+// code 1; the record starts with firmware id 77 and option code 5.
+struct IdentityCase {
+    const char* name;
+    std::array<int, 3> detail;
+    const char* family;
+    int bootVersionNumber;
+    const char* versionText;
+    int32_t detailNumber;
+    int32_t build;
+    int32_t firmwareId;
+    std::vector<uint8_t> commands;  // sent, in order
+};
+
+class IdentityTest : public ToolCommandsTest, public ::testing::WithParamInterface<IdentityCase> {};
+
+TEST_P(IdentityTest, FillsTheToolRecord) {
+    const IdentityCase& c = GetParam();
+    ToolState state = ToolState_default();
+    state.identity = IdentityBlock_build({218, c.family, c.detail, 0x0102, 9});
+    state.firmwareId = 0x0A0B;
+    state.optionCode = 1;
+    startTool(state);
+    ToolLink* link = connect();
+
+    FirmwarePackagePtr info(FirmwarePackage_new());
+    info->bootVersionNumber = c.bootVersionNumber;
+    info->firmwareId = 77;
+    info->optionCode = 5;
+    ASSERT_EQ(Tool_readIdentity(link, info.get()), 1);
+    EXPECT_EQ(info->firmwareVersionNumber, 218);
+    EXPECT_EQ(text(info->firmwareVersionShort), "2.18");
+    EXPECT_EQ(text(info->firmwareVersion), c.versionText);
+    EXPECT_EQ(info->firmwareDetailNumber, c.detailNumber);
+    EXPECT_EQ(info->firmwareBuild, c.build);
+    EXPECT_EQ(text(info->deviceFamily), c.family);
+    EXPECT_EQ(info->variantCode, 9);
+    EXPECT_EQ(info->firmwareId, c.firmwareId);
+    const bool optionRead = c.commands.back() == 13;
+    EXPECT_EQ(info->optionCode, optionRead ? 1 : 5);
+
+    EXPECT_EQ(commandsSent(), c.commands);
+    EXPECT_EQ(hexText(frame(0)), "3B 01 03 00 0C 00 1E 00 58 58 DD 00");
+    if (c.commands.size() > 1 && c.commands[1] == 11) {
+        EXPECT_EQ(hexText(frame(1)), "3B 01 0B 00 00 00 02 00 58 58 BD 00");
+    }
+    if (optionRead) {
+        EXPECT_EQ(hexText(frame(c.commands.size() - 1)), "3B 00 0D 00 00 00 0D 00");
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Blocks, IdentityTest, ::testing::Values(
+    // 21804 is not above 21804: the id is read only for the family "KTX".
+    IdentityCase{"DetailReadsIdForKtx", {2, 18, 4}, "KTX", 114, "2.18.04", 21804, 0x0102, 0x0A0B,
+                 {3, 11, 13}},
+    IdentityCase{"DetailOtherFamilyNoId", {2, 18, 4}, "ABC", 114, "2.18.04", 21804, 0x0102, 0,
+                 {3, 13}},
+    IdentityCase{"DetailAboveThresholdReadsId", {2, 18, 5}, "ABC", 114, "2.18.05", 21805, 0x0102,
+                 0x0A0B, {3, 11, 13}},
+    // 2.19.00 does not belong to 2.18: no detail, build 1, the id left alone.
+    IdentityCase{"NoDetail", {2, 19, 0}, "KTX", 114, "2.18.01", 0, 1, 77, {3, 13}},
+    IdentityCase{"Bootloader113SkipsOptionCode", {2, 18, 4}, "KTX", 113, "2.18.04", 21804, 0x0102,
+                 0x0A0B, {3, 11}}),
+    [](const ::testing::TestParamInfo<IdentityCase>& testInfo) { return testInfo.param.name; });
+// clang-format on
+
+TEST_F(ToolCommandsTest, IdentityStepsAfterTheBlockFailSilently) {
+    startTool();
+    ToolLink* link = connect();
+    shortTimeouts();
+    tool_.silenceCommand(11);
+    tool_.silenceCommand(13);
+    FirmwarePackagePtr info(FirmwarePackage_new());
+    info->bootVersionNumber = 123;
+    info->optionCode = 4;
+    EXPECT_EQ(Tool_readIdentity(link, info.get()), 1);
+    EXPECT_EQ(info->firmwareId, 0);
+    EXPECT_EQ(info->optionCode, 4);
+
+    tool_.silenceCommand(3);
+    FirmwarePackagePtr none(FirmwarePackage_new());
+    EXPECT_EQ(Tool_readIdentity(link, none.get()), 0);
+    EXPECT_EQ(none->firmwareVersion, nullptr);
+}
+
+TEST_F(ToolCommandsTest, ConfigurationGivesHardwareIdAndSerialNumber) {
+    ToolState state = ToolState_default();
+    state.configuration = ConfigurationBlock_build(0xBEEF, 0xC0FFEE42u);
+    startTool(state);
+    ToolLink* link = connect();
+    FirmwarePackagePtr info(FirmwarePackage_new());
+    ASSERT_EQ(Tool_readConfiguration(link, info.get()), 1);
+    EXPECT_EQ(info->hardwareId, 0xBEEF);
+    EXPECT_EQ(info->serialNumber, 0xC0FFEE42u);
+    EXPECT_EQ(hexText(frame(0)), "3B 01 03 00 C0 7F 2E 00 58 58 20 02");
+}
+
+TEST_F(ToolCommandsTest, SimpleCommandsAndTheirFrames) {
+    ToolState state = ToolState_default();
+    state.runMode = 0;
+    state.bluetoothVersion = 255;
+    startTool(state);
+    ToolLink* link = connect();
+
+    EXPECT_EQ(Tool_readRunMode(link), 0);
+    EXPECT_EQ(Tool_readBluetoothVersion(link), 255);
+    EXPECT_EQ(Tool_prepareBluetoothModule(link), 1);
+    EXPECT_EQ(Tool_enterBootloader(link), 1);
+    EXPECT_TRUE(tool_.inBootloader());
+    EXPECT_EQ(hexText(frame(0)), "3B 00 09 1C 44 1F 88 00");
+    EXPECT_EQ(hexText(frame(1)), "3B 01 12 10 80 01 01 00 58 58 54 01");
+    EXPECT_EQ(hexText(frame(2)), "3B 00 15 00 00 00 15 00");
+    EXPECT_EQ(hexText(frame(3)), "3B 00 16 00 00 00 16 00");
+
+    shortTimeouts();
+    tool_.silenceCommand(21, 1);
+    tool_.silenceCommand(22, 1);
+    tool_.silenceCommand(18, 1);
+    tool_.silenceCommand(9, 1);
+    EXPECT_EQ(Tool_prepareBluetoothModule(link), 0);
+    EXPECT_EQ(Tool_enterBootloader(link), 0);
+    EXPECT_EQ(Tool_readBluetoothVersion(link), -1);
+    EXPECT_EQ(Tool_readRunMode(link), 3);
+}
+
+TEST_F(ToolCommandsTest, RebootIsSentWithoutWaitingAndTheToolComesBack) {
+    startTool();
+    ToolLink* link = connect();
+    EXPECT_EQ(Tool_reboot(link), 1);
+    ASSERT_TRUE(tool_.waitForGeneration(2, std::chrono::seconds(10)));
+    EXPECT_EQ(tool_.rebootCount(), 1);
+    auto frames = tool_.frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(hexText(frames.back()), "3B 00 08 21 0C 43 78 00");
+}
+
+TEST_F(ToolCommandsTest, EraseSendsThePackedRangeAndClearsThoseUnits) {
+    startTool();
+    ToolLink* link = connect();
+    for (uint64_t unit = 2; unit <= 8; ++unit) {
+        tool_.writeDataMemory(unit * 65536 + 100, Bytes{1, 2, 3});
+    }
+    ASSERT_EQ(Tool_eraseBlocks(link, 3, 5), 1);
+    EXPECT_EQ(hexText(frame(0)), "3B 00 05 03 08 35 45 00");
+    for (uint64_t unit = 2; unit <= 8; ++unit) {
+        const bool erased = unit >= 3 && unit < 8;
+        const Bytes expected = erased ? Bytes{0xFF, 0xFF, 0xFF} : Bytes{1, 2, 3};
+        EXPECT_EQ(tool_.dataMemory(unit * 65536 + 100, 3), expected) << "unit " << unit;
+    }
+
+    EXPECT_EQ(Tool_eraseBlocks(link, 2, 0), 1);  // nothing to erase, still acknowledged
+    EXPECT_EQ(tool_.dataMemory(2 * 65536 + 100, 3), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Tool_eraseBlocks(link, 6, -2), 0);  // a range ending before it starts: "E"
+    tool_.answerHi(5, 1);
+    EXPECT_EQ(Tool_eraseBlocks(link, 1, 1), 1);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+#include "link/tool_link.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "link/tool_commands.h"
+#include "link_fixture.h"
+
+namespace {
+
+class ToolLinkTest : public LinkTest {
+  protected:
+    ToolLinkPtr linkTo(const std::string& port) {
+        LinkSettings s = settings();
+        s.port = port;
+        return makeToolLink(s);
+    }
+};
+
+TEST_F(ToolLinkTest, ExplicitPortIsStoredWithoutLookingAtUsb) {
+    ToolLinkPtr link = linkTo("/no/such/device");
+    link->settings.sysfsRoot = "/no/such/sysfs";
+    EXPECT_EQ(ToolLink_findPort(link.get()), 1);
+    EXPECT_STREQ(link->devicePath, "/no/such/device");
+    EXPECT_EQ(link->serialState, 2);
+
+    // A path that does not fit the record's buffer is not cut short.
+    ToolLinkPtr longer = linkTo("/" + std::string(kDevicePathSize, 'a'));
+    EXPECT_EQ(ToolLink_findPort(longer.get()), 0);
+    // Never found, never opened.
+    EXPECT_EQ(ToolLink_open(longer.get()), 0);
+    EXPECT_EQ(longer->lastError, kLinkErrorOpen);
+}
+
+TEST_F(ToolLinkTest, FailedOpensGiveTheirCodeAndLeaveNothingOpen) {
+    struct Case {
+        std::string port;
+        int32_t lastError;
+        const char* hint;
+    };
+    std::vector<Case> cases = {{"/dev/null", kLinkErrorSpeed, "driver is missing"},
+                               {"/nonexistent/ttyACM9", kLinkErrorOpen, "is not there"}};
+    if (geteuid() != 0) {  // root opens everything
+        std::string locked = dir_.path() + "/locked";
+        std::fclose(std::fopen(locked.c_str(), "w"));
+        chmod(locked.c_str(), 0);
+        cases.push_back({locked, kLinkErrorOpen, "dialout"});
+    }
+    for (const Case& c : cases) {
+        ToolLinkPtr link = linkTo(c.port);
+        ASSERT_EQ(ToolLink_findPort(link.get()), 1);
+        const int before = openDescriptorCount();
+        EXPECT_EQ(ToolLink_open(link.get()), 0) << c.port;
+        EXPECT_EQ(link->lastError, c.lastError) << c.port;
+        EXPECT_EQ(link->open, 0);
+        EXPECT_EQ(link->descriptor, -1);
+        EXPECT_EQ(openDescriptorCount(), before) << c.port;
+        EXPECT_NE(ToolLink_openFailureText(link.get()).find(c.hint), std::string::npos)
+            << ToolLink_openFailureText(link.get());
+        EXPECT_EQ(Tool_readRunMode(link.get()), 3);
+        EXPECT_EQ(ToolLink_close(link.get()), 1);
+    }
+}
+
+TEST_F(ToolLinkTest, OpensAtExactly256000BitsOnATransparentLine) {
+    startTool();
+    ToolLink* link = connect();
+    struct termios2 line {};
+    ASSERT_EQ(ioctl(link->descriptor, TCGETS2, &line), 0);
+    EXPECT_EQ(line.c_ospeed, 256000u);
+    EXPECT_EQ(line.c_ispeed, 256000u);
+    EXPECT_EQ(line.c_cflag & (CBAUD | CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL),
+              static_cast<tcflag_t>(BOTHER | CS8 | CREAD | CLOCAL));
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IXON | ISTRIP), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+
+    // Every byte value crosses the line unchanged.
+    Bytes all(512);
+    for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint8_t>(i);
+    ByteStringPtr image = byteString(all);
+    ASSERT_EQ(Tool_writeImage(link, image.get(), 512, 0, 7, 0, 1, 0, 0), 1);
+    EXPECT_EQ(tool_.dataMemory(7 * 512, 512), all);
+}
+
+TEST_F(ToolLinkTest, OpeningTwiceKeepsTheConnectionAndClosingTwiceIsHarmless) {
+    startTool();
+    ToolLink* link = connect();
+    const int fd = link->descriptor;
+    const int before = openDescriptorCount();
+    EXPECT_EQ(ToolLink_open(link), 1);
+    EXPECT_EQ(link->descriptor, fd);
+
+    EXPECT_EQ(ToolLink_close(link), 1);
+    EXPECT_EQ(ToolLink_close(link), 1);
+    EXPECT_EQ(openDescriptorCount(), before - 1);
+    EXPECT_EQ(link->serialState, 1);  // a closed record opens again
+    EXPECT_EQ(ToolLink_findPort(link), 1);
+    EXPECT_EQ(ToolLink_open(link), 1);
+    EXPECT_EQ(Tool_readRunMode(link), 1);
+}
+
+TEST_F(ToolLinkTest, ReopeningAfterARebootReleasesTheDeadConnection) {
+    startTool();
+    ToolLink* link = connect();
+    ASSERT_EQ(Tool_reboot(link), 1);
+    ToolLink_markNotOpen(link);
+    ASSERT_TRUE(tool_.waitForGeneration(2, std::chrono::seconds(10)));
+
+    const int before = openDescriptorCount();
+    ASSERT_EQ(ToolLink_findPort(link), 1);
+    ASSERT_EQ(ToolLink_open(link), 1);
+    EXPECT_EQ(openDescriptorCount(), before);  // the old descriptor went as the new one came
+    EXPECT_EQ(Tool_readRunMode(link), 1);
+
+    // Marked not open once more, the record still lets go of its descriptor when freed.
+    ToolLink_markNotOpen(link);
+    link_.reset();
+    EXPECT_EQ(openDescriptorCount(), before - 1);
+}
+
+TEST_F(ToolLinkTest, ExplicitPortComesFromTheOptionThenTheEnvironment) {
+    ::setenv("ZARVIK_PORT", "/dev/from-env", 1);
+    EXPECT_EQ(LinkSettings_explicitPort("/dev/from-option"), "/dev/from-option");
+    EXPECT_EQ(LinkSettings_explicitPort(""), "/dev/from-env");
+    ::unsetenv("ZARVIK_PORT");
+    EXPECT_EQ(LinkSettings_explicitPort(""), "");
+}
+
+}  // namespace
