@@ -5,3 +5,7 @@
 #include "cli/cli_options.h"
 
 // Each command registers itself on the application; its callback leaves its exit status.
+void addFindCommand(CLI::App& app, const CliOptions& options, int& status);
+void addProgramCommand(CLI::App& app, const CliOptions& options, int& status);
+void addManualCommand(CLI::App& app, const CliOptions& options, int& status);
+void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& status);
