@@ -141,6 +141,16 @@ void CliUi::messageBoxNew(const AlertMessage& alert) {
     ask(alert.getTitle(), alert.getMessage(), alert.getType());
 }
 
+void CliUi::showOutOfDateSheet(const std::string& message, const std::string& informative) {
+    std::lock_guard lock(mutex_);
+    if (settings_.json) {
+        emit(json{{"event", "outOfDate"}, {"message", message}, {"informative", informative}}
+                 .dump());
+    } else {
+        std::fprintf(settings_.err, "%s\n%s\n", message.c_str(), informative.c_str());
+    }
+}
+
 void CliUi::showFirmwareChoices(const FirmwareChoices& choices) {
     std::lock_guard lock(mutex_);
     if (!settings_.json) return;
@@ -169,6 +179,7 @@ void CliUi::openAddress(const std::string& address) {
     std::lock_guard lock(mutex_);
     lastAddress_ = address;
     if (settings_.json) emit(json{{"event", "open"}, {"address", address}}.dump());
+    if (settings_.openInBrowser) settings_.openInBrowser(address);
 }
 
 std::string CliUi::text(Line line) {

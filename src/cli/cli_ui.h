@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,6 +19,8 @@ public:
         FILE* err = stderr;
         // Where questions are asked; null: no terminal, every question is answered No.
         FILE* terminal = nullptr;
+        // Opens an address in the user's browser; empty: only print it.
+        std::function<void(const std::string&)> openInBrowser;
     };
     explicit CliUi(Settings settings);
     ~CliUi() override;
@@ -32,9 +35,11 @@ public:
     void setProgress(int value) override;
     int messageBox(const std::string& title, const std::string& message, int type) override;
     void messageBoxNew(const AlertMessage& alert) override;
+    void showOutOfDateSheet(const std::string& message, const std::string& informative) override;
     void showFirmwareChoices(const FirmwareChoices& choices) override;
     void openAddress(const std::string& address) override;
 
+    const Settings& settings() const { return settings_; }
     // What the window would show now.
     std::string text(Line line);
     Colour colour(Line line);

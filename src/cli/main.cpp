@@ -13,6 +13,10 @@ int main(int argc, char** argv) {
     app.add_flag("--trace", options.trace, "Print the server request diagnostics");
     app.require_subcommand(1);
 
+    addFindCommand(app, options, status);
+    addProgramCommand(app, options, status);
+    addManualCommand(app, options, status);
+    addCheckVersionCommand(app, options, status);
     addInspectCommand(app, options, status);
     addPortsCommand(app, options, status);
 

@@ -39,6 +39,9 @@ public:
     // Type 2 offers "No" then "Yes", type 1 "Ok"; returns kFirstButton or kSecondButton.
     virtual int messageBox(const std::string& title, const std::string& message, int type) = 0;
     virtual void messageBoxNew(const AlertMessage& alert) = 0;
+    // The out-of-date sheet with "Download" and "Cancel"; does not wait for the answer. The
+    // front end hands the answer to AppDelegate::downloadBoxResult.
+    virtual void showOutOfDateSheet(const std::string& message, const std::string& informative) = 0;
     // Redraws the firmware choice controls from the model.
     virtual void showFirmwareChoices(const FirmwareChoices& choices) = 0;
     virtual void openAddress(const std::string& address) = 0;

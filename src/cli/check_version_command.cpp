@@ -1,0 +1,34 @@
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/updater_setup.h"
+#include "server/updater_version.h"
+
+void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& status) {
+    auto* check = app.add_subcommand("check-version", "Ask the server whether a newer updater exists");
+    check->callback([&options, &status] {
+        std::string error;
+        auto setup = makeUpdaterSetup(options, &error);
+        if (!setup) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            status = 2;
+            return;
+        }
+        bool current = setup->delegate->applicationDidFinishLaunching();
+        std::string address = setup->delegate->downloadAddress();
+        if (options.json) {
+            nlohmann::json out = {{"event", "version"}, {"version", kUpdaterVersion},
+                                  {"current", current}};
+            if (!current) out["downloadAddress"] = address;
+            std::printf("%s\n", out.dump().c_str());
+        } else if (current) {
+            std::printf("The updater is up to date (version %s).\n", kUpdaterVersion);
+        } else {
+            std::printf("A newer updater is available: %s\n", address.c_str());
+        }
+        // A newer updater is news, not a failure.
+        status = 0;
+    });
+}

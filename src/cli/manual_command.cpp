@@ -1,0 +1,31 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/commands.h"
+#include "cli/updater_setup.h"
+
+void addManualCommand(CLI::App& app, const CliOptions& options, int& status) {
+    auto* manual = app.add_subcommand("manual", "Find the tool and open its user manual");
+    manual->callback([&options, &status] {
+        std::string error;
+        auto setup = makeUpdaterSetup(options, &error);
+        if (!setup) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            status = 2;
+            return;
+        }
+        if (!runFindDevice(*setup)) {
+            status = 1;
+            return;
+        }
+        if (!setup->ui->enabled(Control::Manual)) {
+            std::fprintf(stderr, "No manual is offered for this tool.\n");
+            status = 1;
+            return;
+        }
+        setup->delegate->manualClicked();
+        std::string address = setup->ui->lastAddress();
+        if (!options.json) std::printf("%s\n", address.c_str());
+        status = 0;
+    });
+}

@@ -1,0 +1,60 @@
+#include "cli/updater_setup.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "link/link_settings.h"
+#include "server/request_trace.h"
+#include "server/server_config.h"
+
+namespace {
+
+// Hands an address to the desktop's browser, without a shell in between.
+void openWithDesktop(const std::string& address) {
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) return;
+    char program[] = "xdg-open";
+    std::string argument = address;
+    char* argv[] = {program, argument.data(), nullptr};
+    pid_t pid;
+    if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) == 0) {
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error) {
+    auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error);
+    if (!config) return nullptr;
+    auto setup = std::make_unique<UpdaterSetup>();
+    setup->session.reset(ServerSession_create());
+    ServerSession_configure(setup->session.get(), *config);
+    if (options.trace) setup->session->trace = RequestTrace_toFile(stderr);
+
+    CliUi::Settings ui;
+    ui.json = options.json;
+    ui.yes = options.yes;
+    // Questions need a person at a terminal; without one every answer is No.
+    if (isatty(STDIN_FILENO)) setup->terminal.reset(std::fopen("/dev/tty", "r+"));
+    ui.terminal = setup->terminal.get();
+    ui.openInBrowser = openWithDesktop;
+    setup->ui = std::make_unique<CliUi>(ui);
+    setup->session->uploadProgress = [ui = setup->ui.get()](int percent) {
+        ui->setProgress(percent);
+    };
+
+    LinkSettings link;
+    link.port = LinkSettings_explicitPort(options.port);
+    setup->delegate = std::make_unique<AppDelegate>(*setup->ui, *setup->session, link);
+    return setup;
+}
+
+bool runFindDevice(UpdaterSetup& setup) {
+    setup.delegate->portClicked();
+    setup.delegate->waitIdle();
+    setup.ui->finishProgress();
+    return setup.ui->enabled(Control::Program);
+}

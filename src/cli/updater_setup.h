@@ -1,0 +1,26 @@
+// Everything a command needs to drive the controller: the server session, the link settings,
+// the command line's UI port and the controller itself.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/cli_ui.h"
+#include "server/server_session.h"
+#include "workflows/app_delegate.h"
+
+struct UpdaterSetup {
+    std::unique_ptr<FILE, int (*)(FILE*)> terminal{nullptr, std::fclose};
+    ServerSessionPtr session;
+    std::unique_ptr<CliUi> ui;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+// Null with `error` set when the options do not make sense (a usage error).
+std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error);
+
+// Runs Find Device to its end; true for a complete identification.
+bool runFindDevice(UpdaterSetup& setup);

@@ -1,0 +1,157 @@
+#include "workflows/app_delegate.h"
+
+#include <thread>
+
+#include "core/byte_string.h"
+#include "server/server_request.h"
+#include "server/server_session.h"
+#include "workflows/message_text.h"
+
+AppDelegate::AppDelegate(UpdaterUi& ui, ServerSession& session, LinkSettings linkSettings)
+    : ui_(ui), session_(session), linkSettings_(std::move(linkSettings)) {}
+
+AppDelegate::~AppDelegate() { waitIdle(); }
+
+bool AppDelegate::applicationDidFinishLaunching() {
+    ui_.hideControl(Control::FirmLabel);
+    ui_.hideControl(Control::ProgramMemories);
+    ui_.hideControl(Control::UploadReadFiles);
+    bool current = ServerRequest_updaterOutdated(&session_) == 0;
+    if (!current) {
+        ui_.showOutOfDateSheet(
+            "Updater is not up-to-date",
+            "To install the latest version, please follow these steps:\r\n1. Click the Download "
+            "button to download the newest .app.\r\n2. Close this program.\r\n3. Overwrite the "
+            "current .app with the newest one.");
+    }
+    ui_.disableButton(Control::Manual);
+    ui_.disableButton(Control::Program);
+    return current;
+}
+
+void AppDelegate::downloadBoxResult(int returnCode) {
+    if (returnCode == kFirstButton) ui_.openAddress(downloadAddress());
+}
+
+std::string AppDelegate::serverHost() const { return ByteString_str(session_.host); }
+
+std::string AppDelegate::downloadAddress() {
+    return "http://" + serverHost() + "docs/Zarvik_Updater_Mac.zip";
+}
+
+void AppDelegate::portClicked() {
+    ui_.setColour(Line::Msg, Colour::Black);
+    ui_.disableButton(Control::Find);
+    ui_.disableButton(Control::Program);
+    ui_.disableButton(Control::Manual);
+    startWorkflow(&AppDelegate::findDevice);
+}
+
+void AppDelegate::programClicked() { programDevice(); }
+
+std::string AppDelegate::manualAddress() {
+    std::string name = getFirmwareName();
+    // A name shorter than a version text is used whole.
+    std::string version = name.substr(0, 7);
+    std::string first, second;
+    if (tool_ != nullptr) {
+        first = ByteString_str(tool_->manualCode1);
+        second = ByteString_str(tool_->manualCode2);
+    }
+    return "http://" + serverHost() + "docs/ZarvikV" + version + "-" + first + second + ".pdf";
+}
+
+void AppDelegate::manualClicked() { ui_.openAddress(manualAddress()); }
+
+void AppDelegate::firmwareChoiceChanged(int index) {
+    {
+        std::lock_guard lock(choicesMutex_);
+        if (choices_.count == 2) {
+            choices_.opt2Row = index == 0 ? 0 : 1;
+        } else if (choices_.count >= 3 && index >= 0 &&
+                   index < static_cast<int>(choices_.opt4Items.size())) {
+            choices_.opt4Selected = index;
+        }
+    }
+    updateFirmwareDesc();
+}
+
+void AppDelegate::parseFirmwareIds(const std::string& listText) {
+    FirmwareChoices snapshot;
+    {
+        std::lock_guard lock(choicesMutex_);
+        ::parseFirmwareIds(choices_, listText);
+        snapshot = choices_;
+    }
+    ui_.showFirmwareChoices(snapshot);
+    if (snapshot.labelShown) ui_.showControl(Control::FirmLabel);
+}
+
+int AppDelegate::getFirmwareId() {
+    std::lock_guard lock(choicesMutex_);
+    return ::getFirmwareId(choices_);
+}
+
+std::string AppDelegate::getFirmwareName() {
+    std::lock_guard lock(choicesMutex_);
+    return ::getFirmwareName(choices_);
+}
+
+FirmwareChoices AppDelegate::choices() {
+    std::lock_guard lock(choicesMutex_);
+    return choices_;
+}
+
+void AppDelegate::updateFirmwareDesc() {
+    std::string description;
+    {
+        std::lock_guard lock(choicesMutex_);
+        auto index = chosenIndex(choices_);
+        if (!index || *index >= static_cast<int>(choices_.opt5.size())) return;
+        description = choices_.opt5[*index];
+    }
+    say(description);
+}
+
+void AppDelegate::startWorkflow(Workflow workflow) {
+    {
+        std::lock_guard lock(runMutex_);
+        ++running_;
+    }
+    std::thread([this, workflow] {
+        (this->*workflow)();
+        std::lock_guard lock(runMutex_);
+        --running_;
+        idle_.notify_all();
+    }).detach();
+}
+
+void AppDelegate::waitIdle() {
+    std::unique_lock lock(runMutex_);
+    idle_.wait(lock, [this] { return running_ == 0; });
+}
+
+void AppDelegate::askQuestion(const std::string& title, const std::string& message,
+                              Workflow continuation) {
+    if (ui_.messageBox(title, message, AlertMessage::kTypeYesNo) == kSecondButton) {
+        startWorkflow(continuation);
+    }
+}
+
+void AppDelegate::tell(const std::string& title, const std::string& message) {
+    ui_.messageBoxNew(AlertMessage(title, message, AlertMessage::kTypeOk));
+}
+
+void AppDelegate::setProgress(int value) {
+    progress_ = value;
+    ui_.setProgress(value);
+}
+
+void AppDelegate::replaceToolRecord(FirmwarePackagePtr record) { tool_ = std::move(record); }
+
+void AppDelegate::executeProgramming() {
+    say("Programming the tool is not yet available");
+    ui_.setColour(Line::Msg, Colour::Red);
+    ui_.enableButton(Control::Find);
+    ui_.enableButton(Control::Program);
+}

@@ -1,0 +1,92 @@
+// The controller: the state the workflows share (link, tool record, session, firmware
+// choices, progress, flags) and the workflows themselves. It reaches the user only through
+// the UI port, so the window and the command line drive the same logic.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "link/link_settings.h"
+#include "link/tool_link.h"
+#include "package/firmware_package.h"
+#include "workflows/firmware_choices.h"
+#include "workflows/updater_ui.h"
+
+struct ServerSession;
+
+class AppDelegate {
+public:
+    AppDelegate(UpdaterUi& ui, ServerSession& session, LinkSettings linkSettings);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Start-up: hides what the tool must earn, checks the updater's own version and offers
+    // the download when it is out of date. True when the updater is current.
+    bool applicationDidFinishLaunching();
+    void downloadBoxResult(int returnCode);
+
+    // Button actions, called on the main thread.
+    void portClicked();
+    void programClicked();
+    void manualClicked();
+    // The user picked another firmware (row of opt2, or item of opt4).
+    void firmwareChoiceChanged(int index);
+
+    // The workflows.
+    void findDevice();
+    void programDevice();
+    void executeProgramming();
+    void parseFirmwareIds(const std::string& listText);
+    int getFirmwareId();
+    std::string getFirmwareName();
+    void updateFirmwareDesc();
+
+    // Blocks until no workflow thread is running.
+    void waitIdle();
+
+    // What the front ends and tests read.
+    FirmwareChoices choices();
+    // The current tool record; only while no workflow runs.
+    const FirmwarePackage* toolRecord() const { return tool_.get(); }
+    bool forceFlag() const { return force_; }
+    bool firmwareUnknown() const { return firmwareUnknown_; }
+    int gnGlobalFileCount() const { return gnGlobalFileCount_; }
+    void setGnGlobalFileCount(int count) { gnGlobalFileCount_ = count; }
+    int progress() const { return progress_; }
+    std::string manualAddress();
+    std::string downloadAddress();
+
+private:
+    using Workflow = void (AppDelegate::*)();
+    void startWorkflow(Workflow workflow);
+    // A type-2 question whose Yes starts `continuation` on a new thread.
+    void askQuestion(const std::string& title, const std::string& message, Workflow continuation);
+    void tell(const std::string& title, const std::string& message);
+    void setProgress(int value);
+    void say(const std::string& text) { ui_.setText(Line::Msg, text); }
+    void replaceToolRecord(FirmwarePackagePtr record);
+    void readBackupState(FirmwarePackage* record);
+    std::string serverHost() const;
+
+    UpdaterUi& ui_;
+    ServerSession& session_;
+    LinkSettings linkSettings_;
+
+    ToolLinkPtr link_;
+    FirmwarePackagePtr tool_;
+    std::mutex choicesMutex_;
+    FirmwareChoices choices_;
+    std::atomic<int> progress_{0};
+    std::atomic<bool> force_{false};
+    std::atomic<bool> firmwareUnknown_{false};
+    std::atomic<int> gnGlobalFileCount_{0};
+
+    std::mutex runMutex_;
+    std::condition_variable idle_;
+    int running_ = 0;
+};

@@ -1,0 +1,172 @@
+// Find Device: find and open the tool, read who it is, ask the server what it runs and may
+// receive, and offer what fits this tool.
+#include <cstring>
+
+#include "core/byte_string.h"
+#include "link/frame_exchange.h"
+#include "link/tool_commands.h"
+#include "server/server_request.h"
+#include "server/server_session.h"
+#include "server/tool_record_query.h"
+#include "workflows/app_delegate.h"
+#include "workflows/message_text.h"
+
+namespace {
+
+constexpr const char* kDriverHelp =
+    "1. Go to the %@_Updater_Mac folder you downloaded from our website.\n2. Go to the Driver "
+    "folder.\n3. Right-click on the installer package for your OS (likely 64 bits, but may be "
+    "32 bits for older Macs) and choose Open.\n4. Unplug the device.\n5. Install the "
+    "driver.\n6. Plug the device.\n7. It should now work properly. If you press Find Device and "
+    "still see this message, you will need to reboot your Mac.";
+
+uint32_t little16(const ByteString* reply, int32_t offset) {
+    return reply->data[offset] | (reply->data[offset + 1] << 8);
+}
+
+// The first file entry named CPAK, spaces around the name allowed.
+const PackageFile* findCpak(const FirmwarePackage* record) {
+    for (const PackageFile* file : record->files) {
+        if (file == nullptr) break;
+        if (file->name == nullptr) continue;
+        ByteStringPtr trimmed(ByteString_trim(file->name, 3));
+        if (ByteString_equalsText(trimmed.get(), "CPAK")) return file;
+    }
+    return nullptr;
+}
+
+bool hasName(const FirmwarePackage* record, const char* name) {
+    ByteStringPtr text(ByteString_fromText(name));
+    return FirmwarePackage_hasFile(record, text.get()) > 0;
+}
+
+}  // namespace
+
+void AppDelegate::readBackupState(FirmwarePackage* record) {
+    ui_.showControl(Control::ProgramMemories);
+    ServerSession_setPath(&session_, kQueryScript);
+    const PackageFile* cpak = findCpak(record);
+    if (cpak != nullptr && cpak->memoryKind == 2) {
+        ByteStringPtr reply(ByteString_create(16));
+        if (ToolLink_exchange(link_.get(), reply.get(), 17, 0x600000, 8, nullptr, 0, 500, -1) &&
+            reply->length >= 6) {
+            int32_t stored = static_cast<int32_t>(little16(reply.get(), 4));
+            int32_t onServer = ServerRequest_userFileCount(&session_, record);
+            if (onServer != -1 && onServer != stored && stored >= 1 && stored <= 1022) {
+                setGnGlobalFileCount(onServer);
+                ui_.showControl(Control::UploadReadFiles);
+            }
+        }
+    } else if (cpak != nullptr && cpak->memoryKind == 1) {
+        ByteStringPtr reply(ByteString_create(64));
+        if (ToolLink_exchange(link_.get(), reply.get(), 11, 0x6C0000, 43, nullptr, 0, 500, -1) &&
+            reply->length >= 43) {
+            uint32_t number = little16(reply.get(), 6);
+            std::string_view first(reinterpret_cast<const char*>(reply->data) + 8, 17);
+            const char* second = reinterpret_cast<const char*>(reply->data) + 25;
+            std::string_view secondText(second, strnlen(second, 18));
+            if (first.substr(0, 2) == "SA" &&
+                ServerRequest_userFileVersion(&session_, first, secondText, number) == 0) {
+                ui_.showControl(Control::UploadReadFiles);
+            }
+        }
+    }
+    ServerSession_setPath(&session_, kUpdaterScript);
+}
+
+void AppDelegate::findDevice() {
+    firmwareUnknown_ = false;
+    link_ = makeToolLink(linkSettings_);
+    ToolLink* link = link_.get();
+    ui_.hideControl(Control::ProgramMemories);
+    ui_.hideControl(Control::UploadReadFiles);
+    ui_.hideControl(Control::FirmLabel);
+
+    if (!ToolLink_findPort(link)) {
+        say("Device not found");
+        ui_.messageBoxNew(AlertMessage(fillText("%@ not Found", {kDeviceName}),
+                                       "Please ensure that the device is connected",
+                                       AlertMessage::kTypeOk));
+        ui_.enableButton(Control::Find);
+        return;
+    }
+    say("Device found");
+    if (!ToolLink_open(link)) {
+        if (link->lastError == kLinkErrorSpeed) {
+            say("Unable to communicate. Missing Driver.");
+            ui_.enableButton(Control::Find);
+            tell("How to install the missing driver", fillText(kDriverHelp, {kDeviceName}));
+        } else {
+            say(fillText("Failed to open the port. conn_type=%d lastError=%d",
+                         {std::to_string(link->transportKind), std::to_string(link->lastError)}));
+            ui_.enableButton(Control::Find);
+            // Linux says why; the user learns how to get access to the device.
+            std::string hint = ToolLink_openFailureText(link);
+            if (!hint.empty()) ui_.setText(Line::Status, hint);
+        }
+        ToolLink_close(link);
+        return;
+    }
+    say("Connected to device");
+    FirmwarePackagePtr record(FirmwarePackage_new());
+
+    say("Gathering tool info. Step 0");
+    if (!Tool_readBootloaderVersion(link, record.get())) {
+        say("Failed to communicate with the device.");
+        ui_.enableButton(Control::Find);
+        ToolLink_close(link);
+        return;
+    }
+
+    bool identified = false;
+    bool known = false;
+    do {
+        say("Gathering tool info. Step 1");
+        record->linkCode = link->serialState + 1;
+        if (!Tool_readIdentity(link, record.get())) break;
+        say("Gathering tool info. Step 2");
+        say("Gathering tool info. Step 3");
+        if (!Tool_readConfiguration(link, record.get())) break;
+        say("Gathering tool info. Step 4");
+        if (!ServerRequest_firmwareInfo(&session_, record.get(), 0)) {
+            if (ServerRequest_firmwareInfo(&session_, record.get(), 1) != 1) break;
+            firmwareUnknown_ = true;
+        }
+        identified = true;
+        if (!identifyToolRecord(&session_, record.get())) break;
+        known = true;
+
+        ui_.setText(Line::Name, "Name : " + ByteString_str(record->toolName));
+        ui_.setText(Line::Car, "Vehicle : " + ByteString_str(record->vehicle1) + " " +
+                                   ByteString_str(record->vehicle2));
+        if (firmwareUnknown_) {
+            ui_.setText(Line::Firm, "Current Firmware: Unknown");
+        } else {
+            ui_.setText(Line::Firm, "Current Firmware : V" +
+                                        ByteString_str(record->firmwareVersion) + " Build " +
+                                        std::to_string(record->firmwareBuild));
+        }
+        if (hasName(record.get(), "CPAK")) readBackupState(record.get());
+        if (hasName(record.get(), "MANUAL")) ui_.enableButton(Control::Manual);
+        parseFirmwareIds(ByteString_str(record->firmwareList));
+        ui_.enableButton(Control::Program);
+        say("");
+    } while (false);
+
+    if (identified && !known) {
+        // The server does not know this tool: say so and keep the tool identified before.
+        say("Tool not recognised by the server");
+        ui_.setColour(Line::Msg, Colour::Red);
+        ToolLink_close(link);
+        ui_.enableButton(Control::Find);
+        return;
+    }
+    if (!identified) {
+        say(fillText("%@ firmware can't be identified", {kDeviceName}));
+        ui_.setColour(Line::Msg, Colour::Red);
+    }
+    ToolLink_close(link);
+    ui_.enableButton(Control::Find);
+    updateFirmwareDesc();
+    replaceToolRecord(std::move(record));
+}
