@@ -53,6 +53,7 @@ public:
     void messageBoxNew(const AlertMessage& alert) override {
         messageBox(alert.getTitle(), alert.getMessage(), alert.getType());
     }
+    void showOutOfDateSheet(const std::string&, const std::string&) override { record("sheet"); }
     void showFirmwareChoices(const FirmwareChoices& choices) override {
         record("choices");
         std::lock_guard lock(mutex_);
