@@ -2,7 +2,7 @@
 
 #include "link/tool_link.h"
 #include "serversim/misbehaviour.h"
-#include "workflow_fixture.h"
+#include "support/workflow_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "workflow_fixture.h"
+#include "support/workflow_fixture.h"
 
 namespace {
 

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct ProgramRun {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end without a shell and without a terminal (standard input is
+// /dev/null), with extra environment variables, and collects what it printed.
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::map<std::string, std::string>& environment = {});
+
+// zarvik-cli of this build.
+std::string cliPath();
