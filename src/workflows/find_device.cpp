@@ -161,12 +161,14 @@ void AppDelegate::findDevice() {
         ui_.enableButton(Control::Find);
         return;
     }
-    if (!identified) {
+    ToolLink_close(link);
+    ui_.enableButton(Control::Find);
+    if (identified) {
+        updateFirmwareDesc();
+    } else {
+        // Said last, so that the description of an earlier tool's firmware does not hide it.
         say(fillText("%@ firmware can't be identified", {kDeviceName}));
         ui_.setColour(Line::Msg, Colour::Red);
     }
-    ToolLink_close(link);
-    ui_.enableButton(Control::Find);
-    updateFirmwareDesc();
     replaceToolRecord(std::move(record));
 }

@@ -111,9 +111,13 @@ TEST_F(FindDeviceTest, FirmwareKnownOnlyByTheEmergencyQuery) {
 }
 
 TEST_F(FindDeviceTest, UnidentifiedFirmwareIsRedAndKeepsTheNewRecord) {
-    auto known = records();
-    known["firmware"] = nlohmann::json::array();
-    startBench(ToolState_default(), known);
+    startBench();
+    identify();
+    ASSERT_EQ(ui_.text(Line::Msg), "Latest release");
+    // The same tool, now with firmware the server cannot name.
+    Misbehaviour refuse;
+    refuse.refusedWords = {"firmware|", "firmEmergency|"};
+    rig_.server.setMisbehaviour(refuse);
     identify();
     EXPECT_EQ(ui_.text(Line::Msg), "KTX2 firmware can't be identified");
     EXPECT_EQ(ui_.colour(Line::Msg), Colour::Red);
