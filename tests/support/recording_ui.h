@@ -10,7 +10,7 @@
 #include "workflows/updater_ui.h"
 
 class RecordingUi : public UpdaterUi {
-public:
+  public:
     struct Box {
         std::string title, message;
         int type;
@@ -53,6 +53,9 @@ public:
     void messageBoxNew(const AlertMessage& alert) override {
         messageBox(alert.getTitle(), alert.getMessage(), alert.getType());
     }
+    void showOutOfDateSheet(const std::string& message, const std::string&) override {
+        record("sheet " + message);
+    }
     void showFirmwareChoices(const FirmwareChoices& choices) override {
         record("choices");
         std::lock_guard lock(mutex_);
@@ -89,7 +92,7 @@ public:
         return choices_;
     }
 
-private:
+  private:
     void record(const std::string& call) {
         std::lock_guard lock(mutex_);
         calls_.push_back(call);
