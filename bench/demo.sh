@@ -1,16 +1,57 @@
 #!/usr/bin/env bash
-# The main job on the bench. Argument: the build folder.
+# The main job on the bench: a virtual tool and the bench server on a generated catalogue,
+# then a whole firmware update, a memory-only run and a backup upload with zarvik-cli.
+# Argument: the build folder.
 set -euo pipefail
 build=$1
-root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-echo "== Writing the sample package (bench/packwriter/sample.json)"
-"$build/bench/zarvik-pack" "$root/bench/packwriter/sample.json" --out "$work"
+echo "== Writing the bench catalogue"
+"$build/bench/zarvik-catalogue" "$work"
+
+"$build/bench/zarvik-toolsim" --state "$work/demo-tool.json" --link "$work/ktx2" \
+  --reboot-delay 1000 >"$work/tool.log" 2>&1 &
+pids+=($!)
+"$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
+  --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
+  >"$work/server.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  [ -f "$work/server.env" ] && [ -e "$work/ktx2" ] && break
+  sleep 0.1
+done
+set -a
+. "$work/server.env"
+set +a
+cli=("$build/src/cli/zarvik-cli" --port "$work/ktx2")
+
 echo
-echo "== zarvik-cli inspect 4242.gfi"
-"$build/src/cli/zarvik-cli" inspect "$work/4242.gfi"
+echo "== zarvik-cli find"
+"${cli[@]}" find
 echo
-echo "== zarvik-cli inspect 4242.gfr"
-"$build/src/cli/zarvik-cli" inspect "$work/4242.gfr"
+echo "== zarvik-cli --yes program --firmware 900"
+status=0
+"${cli[@]}" --yes program --firmware 900 || status=$?
+echo "-> exit status $status"
+echo
+echo "== zarvik-cli --yes program-memories"
+status=0
+"${cli[@]}" --yes program-memories || status=$?
+echo "-> exit status $status"
+echo
+echo "== zarvik-cli --yes upload-backups"
+status=0
+"${cli[@]}" --yes upload-backups || status=$?
+echo "-> exit status $status"
+echo
+echo "== What the bench server heard (reports)"
+grep '"valid|"' "$work/requests.log" | sed -n 's/.*"mode":\([0-9]\).*"tag":"\([^"]*\)".*/  valid| mode \1 tag "\2"/p' || true
+ls -l "$work/uploads" 2>/dev/null | sed 's/^/  /' || true
