@@ -11,6 +11,7 @@
 #include "catalogue/catalogue_builder.h"
 #include "core/byte_string.h"
 #include "server/server_config.h"
+#include "server/server_session.h"
 #include "serversim/bench_server.h"
 #include "toolsim/virtual_tool.h"
 #include "workflows/app_delegate.h"
