@@ -20,14 +20,20 @@ echo "== Writing the bench catalogue"
 "$build/bench/zarvik-toolsim" --state "$work/demo-tool.json" --link "$work/ktx2" \
   --reboot-delay 1000 >"$work/tool.log" 2>&1 &
 pids+=($!)
+mkdir -p "$work/uploads"
 "$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
   --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
   >"$work/server.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do
+for _ in $(seq 300); do
   [ -f "$work/server.env" ] && [ -e "$work/ktx2" ] && break
   sleep 0.1
 done
+if [ ! -f "$work/server.env" ]; then
+  echo "The bench server did not start:" >&2
+  cat "$work/server.log" >&2
+  exit 1
+fi
 set -a
 . "$work/server.env"
 set +a
