@@ -1,46 +1,63 @@
 #!/usr/bin/env bash
-# The main job on the bench: a virtual KTX2 and the bench server on loopback, and the
-# updater finding the tool. Argument: the build folder.
+# The main job on the bench: a virtual tool and the bench server on a generated catalogue,
+# then a whole firmware update, a memory-only run and a backup upload with zarvik-cli.
+# Argument: the build folder.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/.." && pwd)
+build=$1
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-wait_for() {  # path
-  for _ in $(seq 100); do [ -e "$1" ] && return 0; sleep 0.05; done
-  echo "demo: $1 did not appear" >&2
+echo "== Writing the bench catalogue"
+"$build/bench/zarvik-catalogue" "$work"
+
+"$build/bench/zarvik-toolsim" --state "$work/demo-tool.json" --link "$work/ktx2" \
+  --reboot-delay 1000 >"$work/tool.log" 2>&1 &
+pids+=($!)
+mkdir -p "$work/uploads"
+"$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
+  --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
+  >"$work/server.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 300); do
+  [ -f "$work/server.env" ] && [ -e "$work/ktx2" ] && break
+  sleep 0.1
+done
+if [ ! -f "$work/server.env" ]; then
+  echo "The bench server did not start:" >&2
+  cat "$work/server.log" >&2
   exit 1
-}
-
-echo "== The bench catalogue: the sample package, installed as firmware 1029 and offered as 4242"
-mkdir -p "$work/catalogue/ktxFirmwares"
-"$build/bench/zarvik-pack" "$root/bench/packwriter/sample.json" --out "$work/catalogue/ktxFirmwares" >/dev/null
-cp "$work/catalogue/ktxFirmwares/4242.gfi" "$work/catalogue/ktxFirmwares/1029.gfi"
-"$build/src/cli/zarvik-cli" inspect "$work/catalogue/ktxFirmwares/4242.gfr"
-
-echo
-echo "== Starting the bench server and the virtual tool"
-"$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$root/bench/demo/records.json" \
-  --log "$work/requests.log" --env-file "$work/server.env" >/dev/null &
-pids+=($!)
-"$build/bench/zarvik-toolsim" --link "$work/ktx2" --state "$root/bench/toolsim/states/ktx2.json" &
-pids+=($!)
-wait_for "$work/server.env"
-wait_for "$work/ktx2"
+fi
 set -a
 . "$work/server.env"
 set +a
+cli=("$build/src/cli/zarvik-cli" --port "$work/ktx2")
 
 echo
-echo "== zarvik-cli check-version"
-"$build/src/cli/zarvik-cli" check-version
+echo "== zarvik-cli find"
+"${cli[@]}" find
 echo
-echo "== zarvik-cli --port $work/ktx2 find"
-"$build/src/cli/zarvik-cli" --port "$work/ktx2" find
+echo "== zarvik-cli --yes program --firmware 900"
+status=0
+"${cli[@]}" --yes program --firmware 900 || status=$?
+echo "-> exit status $status"
+echo
+echo "== zarvik-cli --yes program-memories"
+status=0
+"${cli[@]}" --yes program-memories || status=$?
+echo "-> exit status $status"
+echo
+echo "== zarvik-cli --yes upload-backups"
+status=0
+"${cli[@]}" --yes upload-backups || status=$?
+echo "-> exit status $status"
+echo
+echo "== What the bench server heard (reports)"
+grep '"valid|"' "$work/requests.log" | sed -n 's/.*"mode":\([0-9]\).*"tag":"\([^"]*\)".*/  valid| mode \1 tag "\2"/p' || true
+ls -l "$work/uploads" 2>/dev/null | sed 's/^/  /' || true

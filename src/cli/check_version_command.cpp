@@ -7,7 +7,8 @@
 #include "server/updater_version.h"
 
 void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& status) {
-    auto* check = app.add_subcommand("check-version", "Ask the server whether a newer updater exists");
+    auto* check =
+        app.add_subcommand("check-version", "Ask the server whether a newer updater exists");
     check->callback([&options, &status] {
         std::string error;
         auto setup = makeUpdaterSetup(options, &error);
@@ -19,8 +20,8 @@ void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& statu
         bool current = setup->delegate->applicationDidFinishLaunching();
         std::string address = setup->delegate->downloadAddress();
         if (options.json) {
-            nlohmann::json out = {{"event", "version"}, {"version", kUpdaterVersion},
-                                  {"current", current}};
+            nlohmann::json out = {
+                {"event", "version"}, {"version", kUpdaterVersion}, {"current", current}};
             if (!current) out["downloadAddress"] = address;
             std::printf("%s\n", out.dump().c_str());
         } else if (current) {

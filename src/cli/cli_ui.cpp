@@ -8,7 +8,9 @@ using nlohmann::json;
 
 CliUi::CliUi(Settings settings) : settings_(settings) {}
 
-CliUi::~CliUi() { finishProgress(); }
+CliUi::~CliUi() {
+    finishProgress();
+}
 
 void CliUi::emit(const std::string& jsonLine) {
     std::fprintf(settings_.out, "%s\n", jsonLine.c_str());
@@ -51,8 +53,8 @@ void CliUi::enableButton(Control control) {
     std::lock_guard lock(mutex_);
     enabled_[control] = true;
     if (settings_.json) {
-        emit(json{{"event", "button"}, {"control", controlName(control)}, {"enabled", true}}
-                 .dump());
+        emit(
+            json{{"event", "button"}, {"control", controlName(control)}, {"enabled", true}}.dump());
     }
 }
 
@@ -104,6 +106,7 @@ void CliUi::setProgress(int value) {
 
 int CliUi::ask(const std::string& title, const std::string& message, int type) {
     finishProgress();
+    lastBoxTitle_ = title;
     if (settings_.json) {
         emit(json{{"event", "messageBox"}, {"title", title}, {"message", message}, {"type", type}}
                  .dump());
@@ -207,4 +210,9 @@ bool CliUi::shown(Control control) {
 std::string CliUi::lastAddress() {
     std::lock_guard lock(mutex_);
     return lastAddress_;
+}
+
+std::string CliUi::lastBoxTitle() {
+    std::lock_guard lock(mutex_);
+    return lastBoxTitle_;
 }

@@ -11,7 +11,7 @@
 #include "workflows/updater_ui.h"
 
 class CliUi : public UpdaterUi {
-public:
+  public:
     struct Settings {
         bool json = false;
         bool yes = false;  // answer Yes to every question
@@ -46,10 +46,12 @@ public:
     bool enabled(Control control);
     bool shown(Control control);
     std::string lastAddress();
+    // Title of the last message box shown.
+    std::string lastBoxTitle();
     // Ends a progress bar line so that the next output starts on a fresh line.
     void finishProgress();
 
-private:
+  private:
     void emit(const std::string& jsonLine);
     int ask(const std::string& title, const std::string& message, int type);
 
@@ -60,6 +62,7 @@ private:
     std::map<Control, bool> enabled_;
     std::map<Control, bool> shown_;
     std::string lastAddress_;
+    std::string lastBoxTitle_;
     int lastProgress_ = -2;
     bool progressLine_ = false;
 };

@@ -11,3 +11,5 @@ void addFindCommand(CLI::App& app, const CliOptions& options, int& status);
 void addProgramCommand(CLI::App& app, const CliOptions& options, int& status);
 void addManualCommand(CLI::App& app, const CliOptions& options, int& status);
 void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& status);
+// program-memories and upload-backups.
+void addMemoryCommands(CLI::App& app, const CliOptions& options, int& status);

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
 
     addFindCommand(app, options, status);
     addProgramCommand(app, options, status);
+    addMemoryCommands(app, options, status);
     addManualCommand(app, options, status);
     addCheckVersionCommand(app, options, status);
     addInspectCommand(app, options, status);

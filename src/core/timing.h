@@ -15,9 +15,11 @@ struct Timing {
     ms imageSettle{200};          // after the last block of an image, before the final check
     ms rebootWait{3000};          // after a reboot, before looking for the tool again
     ms reconnectWait{1000};       // between further looks for a rebooted tool
+    ms rebootRetryWait{3000};     // a rebooted tool not back yet: the last wait for it
+    ms bluetoothStartWait{1000};  // after the module update start, before its image
 
     // Server client.
-    ms connectTimeout{15000};     // to reach the server
-    ms lowSpeedTime{30000};       // a transfer slower than lowSpeedLimit this long is dead
-    long lowSpeedLimit{1};        // bytes per second
+    ms connectTimeout{15000};  // to reach the server
+    ms lowSpeedTime{30000};    // a transfer slower than lowSpeedLimit this long is dead
+    long lowSpeedLimit{1};     // bytes per second
 };

@@ -5,7 +5,7 @@
 
 // What a workflow asks the main thread to show in a message box.
 class AlertMessage {
-public:
+  public:
     static constexpr int kTypeOk = 1;     // one button, "Ok"
     static constexpr int kTypeYesNo = 2;  // "No" then "Yes"
 
@@ -22,7 +22,7 @@ public:
     const std::string& getMessage() const { return message_; }
     int getType() const { return type_; }
 
-private:
+  private:
     std::string title_;
     std::string message_;
     int type_ = 0;

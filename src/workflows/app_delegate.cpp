@@ -10,7 +10,9 @@
 AppDelegate::AppDelegate(UpdaterUi& ui, ServerSession& session, LinkSettings linkSettings)
     : ui_(ui), session_(session), linkSettings_(std::move(linkSettings)) {}
 
-AppDelegate::~AppDelegate() { waitIdle(); }
+AppDelegate::~AppDelegate() {
+    waitIdle();
+}
 
 bool AppDelegate::applicationDidFinishLaunching() {
     ui_.hideControl(Control::FirmLabel);
@@ -33,7 +35,9 @@ void AppDelegate::downloadBoxResult(int returnCode) {
     if (returnCode == kFirstButton) ui_.openAddress(downloadAddress());
 }
 
-std::string AppDelegate::serverHost() const { return ByteString_str(session_.host); }
+std::string AppDelegate::serverHost() const {
+    return ByteString_str(session_.host);
+}
 
 std::string AppDelegate::downloadAddress() {
     return "http://" + serverHost() + "docs/Zarvik_Updater_Mac.zip";
@@ -47,7 +51,9 @@ void AppDelegate::portClicked() {
     startWorkflow(&AppDelegate::findDevice);
 }
 
-void AppDelegate::programClicked() { programDevice(); }
+void AppDelegate::programClicked() {
+    programDevice();
+}
 
 std::string AppDelegate::manualAddress() {
     std::string name = getFirmwareName();
@@ -61,7 +67,9 @@ std::string AppDelegate::manualAddress() {
     return "http://" + serverHost() + "docs/ZarvikV" + version + "-" + first + second + ".pdf";
 }
 
-void AppDelegate::manualClicked() { ui_.openAddress(manualAddress()); }
+void AppDelegate::manualClicked() {
+    ui_.openAddress(manualAddress());
+}
 
 void AppDelegate::firmwareChoiceChanged(int index) {
     {
@@ -147,11 +155,30 @@ void AppDelegate::setProgress(int value) {
     ui_.setProgress(value);
 }
 
-void AppDelegate::replaceToolRecord(FirmwarePackagePtr record) { tool_ = std::move(record); }
+void AppDelegate::replaceToolRecord(FirmwarePackagePtr record) {
+    tool_ = std::move(record);
+}
 
-void AppDelegate::executeProgramming() {
-    say("Programming the tool is not yet available");
-    ui_.setColour(Line::Msg, Colour::Red);
-    ui_.enableButton(Control::Find);
-    ui_.enableButton(Control::Program);
+ProgressFn AppDelegate::linkProgress() {
+    return [this](int percent) { setProgress(percent); };
+}
+
+ToolLink* AppDelegate::link() {
+    // A workflow reached without Find Device still gets a link to look for the tool with.
+    if (link_ == nullptr) link_ = makeToolLink(linkSettings_);
+    return link_.get();
+}
+
+void AppDelegate::programMemOnlyClicked() {
+    force_ = true;
+    askQuestion("Programming memory files",
+                "You are about to program the memory files. Are you sure you want to continue?",
+                &AppDelegate::executeMemoryProgramming);
+}
+
+void AppDelegate::uploadFilesClicked() {
+    force_ = true;
+    askQuestion("Uploading backup files",
+                "You are about to upload backup files. Are you sure you want to continue?",
+                &AppDelegate::executeUploadFile);
 }

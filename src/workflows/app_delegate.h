@@ -11,15 +11,19 @@
 #include <string>
 
 #include "link/link_settings.h"
+#include "link/progress.h"
 #include "link/tool_link.h"
 #include "package/firmware_package.h"
 #include "workflows/firmware_choices.h"
 #include "workflows/updater_ui.h"
 
 struct ServerSession;
+struct ProgrammingRun;
+struct ExtraArea;
+struct sqlite3;
 
 class AppDelegate {
-public:
+  public:
     AppDelegate(UpdaterUi& ui, ServerSession& session, LinkSettings linkSettings);
     ~AppDelegate();
     AppDelegate(const AppDelegate&) = delete;
@@ -34,6 +38,8 @@ public:
     void portClicked();
     void programClicked();
     void manualClicked();
+    void programMemOnlyClicked();
+    void uploadFilesClicked();
     // The user picked another firmware (row of opt2, or item of opt4).
     void firmwareChoiceChanged(int index);
 
@@ -41,6 +47,8 @@ public:
     void findDevice();
     void programDevice();
     void executeProgramming();
+    void executeMemoryProgramming();
+    void executeUploadFile();
     void parseFirmwareIds(const std::string& listText);
     int getFirmwareId();
     std::string getFirmwareName();
@@ -61,7 +69,7 @@ public:
     std::string manualAddress();
     std::string downloadAddress();
 
-private:
+  private:
     using Workflow = void (AppDelegate::*)();
     void startWorkflow(Workflow workflow);
     // A type-2 question whose Yes starts `continuation` on a new thread.
@@ -72,6 +80,28 @@ private:
     void replaceToolRecord(FirmwarePackagePtr record);
     void readBackupState(FirmwarePackage* record);
     std::string serverHost() const;
+
+    // The update run, in order.
+    enum class ToolCheck { same, gone, switched };
+    ToolCheck checkSameTool();
+    bool programBootloaders(ProgrammingRun& run);
+    bool rebootAndReconnect(int32_t bootVersionNumber);
+    bool programFirmware(ProgrammingRun& run);
+    bool programMemoryFiles(ProgrammingRun& run);
+    bool programExtraFilesPhase(ProgrammingRun& run);
+    // The extra files and their directory, shared by the full update and the memory-only
+    // run. False with the failed file number (0: the directory) in `fileNumber`.
+    bool programExtraFiles(sqlite3* database, const ExtraArea& area, int32_t eraseUnit,
+                           int32_t* fileNumber);
+    bool updateBluetoothModule(ProgrammingRun& run);
+    void completeProgramming(ProgrammingRun& run);
+    // Ends a run: the text, progress 0, the failure-report update when asked, the report.
+    void failRun(ProgrammingRun& run, const std::string& text, const std::string& tag,
+                 bool updateRecord);
+    void report(FirmwarePackage* record, const std::string& tag);
+    void reportWithoutTag(FirmwarePackage* record);
+    ProgressFn linkProgress();
+    ToolLink* link();
 
     UpdaterUi& ui_;
     ServerSession& session_;

@@ -73,9 +73,9 @@ void AppDelegate::programDevice() {
     } else if (firmwareUnknown_ || !toolDescribed) {
         message = fillText(kUpdateTo, {kDeviceName, infoName, infoBuild, kDeviceName});
     } else if (ByteString_prefixEquals(tool->fsn, info->fsn)) {
-        message = fillText(kUpdateFrom, {kDeviceName, ByteString_view(tool->firmware->name),
-                                         std::to_string(tool->firmwareBuild), chosenName,
-                                         kDeviceName});
+        message =
+            fillText(kUpdateFrom, {kDeviceName, ByteString_view(tool->firmware->name),
+                                   std::to_string(tool->firmwareBuild), chosenName, kDeviceName});
     } else {
         message = fillText(kVehicleChange,
                            {kDeviceName, ByteString_view(info->fln), ByteString_view(tool->fln)});

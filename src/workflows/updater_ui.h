@@ -24,7 +24,7 @@ inline constexpr int kFirstButton = 1000;
 inline constexpr int kSecondButton = 1001;
 
 class UpdaterUi {
-public:
+  public:
     virtual ~UpdaterUi() = default;
 
     virtual void setText(Line line, const std::string& text) = 0;

@@ -29,6 +29,8 @@ Timing BenchRig::shortTiming() {
     t.imageSettle = Timing::ms(20);
     t.rebootWait = Timing::ms(250);
     t.reconnectWait = Timing::ms(250);
+    t.rebootRetryWait = Timing::ms(250);
+    t.bluetoothStartWait = Timing::ms(10);
     t.connectTimeout = Timing::ms(2000);
     t.lowSpeedTime = Timing::ms(2000);
     return t;

@@ -10,7 +10,7 @@
 #include "workflows/updater_ui.h"
 
 class RecordingUi : public UpdaterUi {
-public:
+  public:
     struct Box {
         std::string title, message;
         int type;
@@ -90,7 +90,7 @@ public:
         return choices_;
     }
 
-private:
+  private:
     void record(const std::string& call) {
         std::lock_guard lock(mutex_);
         calls_.push_back(call);

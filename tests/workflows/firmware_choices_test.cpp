@@ -7,7 +7,7 @@
 namespace {
 
 class FirmwareChoicesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { live_ = ByteString_liveCount(); }
     void TearDown() override { EXPECT_EQ(ByteString_liveCount(), live_); }
     uint32_t live_ = 0;
@@ -43,7 +43,7 @@ TEST_F(FirmwareChoicesTest, ThreeOrMoreEntriesAreAPopUp) {
     parseFirmwareIds(c, "1.00.00:1:SPECIAL:a#1.00.01:2:CUSTOM_R:b#1.00.02:3:beta:c#1.00.03:4::d#");
     EXPECT_EQ(c.shown, ChoiceControl::Opt4);
     EXPECT_EQ(c.opt4Items, (std::vector<std::string>{"1.00.00 (Special)", "1.00.01 (Custom)",
-                                                       "1.00.02", "1.00.03"}));
+                                                     "1.00.02", "1.00.03"}));
     c.opt4Selected = 2;
     EXPECT_EQ(getFirmwareId(c), 3);
     EXPECT_EQ(getFirmwareName(c), "1.00.02");

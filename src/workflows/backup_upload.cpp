@@ -1,0 +1,147 @@
+// Upload Backups: the stored files the server lacks are read out of the tool one by one,
+// uploaded over FTP and registered with the server.
+#include <vector>
+
+#include "core/byte_string.h"
+#include "core/crc32.h"
+#include "link/frame_builder.h"
+#include "link/frame_exchange.h"
+#include "link/tool_commands.h"
+#include "link/tool_protocol.h"
+#include "server/request_text.h"
+#include "server/server_session.h"
+#include "server/table_store.h"
+#include "workflows/app_delegate.h"
+#include "workflows/message_text.h"
+
+namespace {
+
+constexpr uint32_t kSingleFileAddress = 0x6C0000;  // kind 1: one file, byte address
+constexpr uint32_t kDirectoryBlock = 0x600000;     // kind 2: directory, block number
+constexpr int32_t kDirectoryBlockSize = 512;
+constexpr uint32_t kReadBlockCommand = 17;
+
+int32_t storedAreaKind(const FirmwarePackage* record) {
+    for (const PackageFile* file : record->files) {
+        if (file == nullptr) break;
+        if (file->name == nullptr) continue;
+        ByteStringPtr trimmed(ByteString_trim(file->name, 3));
+        if (ByteString_equalsText(trimmed.get(), "CPAK")) return file->memoryKind;
+    }
+    return 0;
+}
+
+// The directory of a kind-2 area, read a block at a time as far as it is needed.
+class StoredDirectory {
+  public:
+    explicit StoredDirectory(ToolLink* link) : link_(link) {}
+
+    bool readNextBlock() {
+        ByteStringPtr reply(ByteString_create(kDirectoryBlockSize + 1));
+        if (!ToolLink_exchange(link_, reply.get(), kReadBlockCommand, kDirectoryBlock + blocks_,
+                               kDirectoryBlockSize, nullptr, 0, tool::kTimeoutShort,
+                               kSeedComputed) ||
+            reply->length < kDirectoryBlockSize) {
+            return false;
+        }
+        bytes_.insert(bytes_.end(), reply->data, reply->data + kDirectoryBlockSize);
+        ++blocks_;
+        return true;
+    }
+    int32_t fileCount() const { return bytes_[4] | (bytes_[5] << 8); }
+    // Entry g lies at bytes 8 + 4g to 11 + 4g.
+    bool holds(int32_t g) const { return 8 + 4 * static_cast<size_t>(g) + 4 <= bytes_.size(); }
+    int32_t firstBlock(int32_t g) const {
+        const size_t at = 8 + 4 * static_cast<size_t>(g);
+        const uint32_t v = bytes_[at + 1] | (bytes_[at + 2] << 8) | (bytes_[at + 3] << 16);
+        return static_cast<int32_t>(v >> 1);
+    }
+
+  private:
+    ToolLink* link_;
+    std::vector<uint8_t> bytes_;
+    uint32_t blocks_ = 0;
+};
+
+}  // namespace
+
+void AppDelegate::executeUploadFile() {
+    if (checkSameTool() != ToolCheck::same) return;
+    ToolLink* toolLink = link();
+    const int32_t kind = storedAreaKind(tool_.get());
+
+    StoredDirectory directory(toolLink);
+    // Only kinds 1 and 2 hold backup files; any other has nothing to upload.
+    int32_t fileCount = kind == 1 ? 1 : 0;
+    if (kind == 2) {
+        if (!directory.readNextBlock()) return;
+        fileCount = directory.fileCount();
+    }
+
+    const std::string user = std::to_string(static_cast<uint32_t>(tool_->userNumber));
+    const std::string total = std::to_string(fileCount);
+    bool lastSucceeded = false;
+    while (gnGlobalFileCount_ < fileCount) {
+        const int32_t g = gnGlobalFileCount_;
+        int32_t start = static_cast<int32_t>(kSingleFileAddress);
+        if (kind == 2) {
+            while (!directory.holds(g)) {
+                if (!directory.readNextBlock()) return;
+            }
+            start = directory.firstBlock(g);
+        }
+        const std::string number = std::to_string(g + 1);
+        say(fillText("Downloading File %d/%d from Tool...", {number, total}));
+        setProgress(0);
+        ByteString* rawData = nullptr;
+        ByteString* rawHeader1 = nullptr;
+        ByteString* rawHeader2 = nullptr;
+        int32_t headerNumber = 0;
+        const int read = Tool_readFile(toolLink, start, kind == 1 ? 1 : 0, &rawData, &rawHeader1,
+                                       &rawHeader2, &headerNumber, linkProgress());
+        ByteStringPtr data(rawData), header1(rawHeader1), header2(rawHeader2);
+
+        lastSucceeded = false;
+        // A file that could not be read is not uploaded: nothing stands in for its bytes.
+        if (read == 1 && data != nullptr) {
+            say(fillText("Uploading File %d/%d...", {number, total}));
+            setProgress(0);
+            const uint32_t crc = checksumCrc32(data.get());
+            for (int attempt = 0; attempt < 2 && !lastSucceeded; ++attempt) {
+                const std::string pak = user + ".pak";
+                ServerSession_setPath(&session_, pak.c_str());
+                ServerSession_upload(&session_, data.get());
+                ServerSession_setPath(&session_, kQueryScript);
+                RequestText request("uploadUserFile|");
+                request.arg(static_cast<uint32_t>(tool_->userNumber))
+                    .arg(header1.get())
+                    .arg(header2.get())
+                    .arg(static_cast<uint32_t>(tool_->hardwareId))
+                    .arg(crc)
+                    .arg(static_cast<uint32_t>(g + 1))
+                    .arg(static_cast<uint32_t>(headerNumber));
+                lastSucceeded =
+                    ServerTable_request(&session_, nullptr, request.get(), nullptr) == 1;
+                ServerSession_setPath(&session_, kUpdaterScript);
+                if (!lastSucceeded) {
+                    say("File upload failed. Uploading again.");
+                    setProgress(0);
+                }
+            }
+        }
+        gnGlobalFileCount_ = g + 1;
+    }
+
+    if (lastSucceeded) {
+        ui_.hideControl(Control::UploadReadFiles);
+        say("File uploaded to server successfully");
+        setProgress(0);
+        tell("Warning", fillText("File upload to server was successful.\nIt is now safe to "
+                                 "disconnect the %@ from your computer",
+                                 {kDeviceName}));
+        return;
+    }
+    say("File upload failed");
+    setProgress(0);
+    tell("Warning", "File upload to server failed");
+}

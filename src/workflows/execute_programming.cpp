@@ -1,0 +1,173 @@
+// The firmware update run: the same-tool check, the package, the bootloaders with their
+// run-mode state machine and the firmware; the memories, the extra files, the Bluetooth
+// module and the completion follow in their own files.
+#include <thread>
+
+#include "core/byte_string.h"
+#include "link/tool_commands.h"
+#include "server/server_request.h"
+#include "workflows/app_delegate.h"
+#include "workflows/bootloader_resources.h"
+#include "workflows/message_text.h"
+#include "workflows/programming_run.h"
+
+namespace {
+
+constexpr int32_t kResourceThreshold = 118;  // bootloaders on either side need a bridge
+constexpr int32_t kSelfRestart = 121;        // above this a bootloader restarts by itself
+
+bool differentSides(int32_t a, int32_t b) {
+    return (a >= kResourceThreshold) != (b >= kResourceThreshold);
+}
+
+}  // namespace
+
+void AppDelegate::executeProgramming() {
+    if (checkSameTool() != ToolCheck::same) return;
+    ToolLink_close(link());
+
+    ui_.disableButton(Control::Find);
+    ui_.disableButton(Control::Program);
+    ui_.disableButton(Control::ProgramMemories);
+
+    ProgrammingRun run;
+    run.firmwareId = static_cast<uint32_t>(getFirmwareId());
+    say("Downloading Newest Firmware");
+    {
+        ByteStringPtr bytes(ServerRequest_downloadFirmware(&session_, run.firmwareId));
+        if (bytes == nullptr || bytes->length == 0) {
+            tell("Download Failed",
+                 "Please ensure your computer is connected to internet\nTry again or contact us");
+            return;
+        }
+        run.package.reset(FirmwarePackage_new());
+        if (!FirmwarePackage_load(PACKAGE_IMAGE, run.package.get(), bytes.get(), 1)) {
+            tell("Error", "Your updater is out of date");
+            return;
+        }
+    }
+    ui_.hideControl(Control::ProgramMemories);
+    run.package->firmwareId = static_cast<int32_t>(run.firmwareId);
+
+    // A tool that is gone now makes the first exchange fail.
+    ToolLink_findPort(link());
+    ToolLink_open(link());
+    run.blockSize = link()->serialState == 1 ? 384 : 192;
+
+    if (!programBootloaders(run)) return;
+    if (!programFirmware(run)) return;
+    if (!programMemoryFiles(run)) return;
+    if (!programExtraFilesPhase(run)) return;
+    if (!updateBluetoothModule(run)) return;
+    completeProgramming(run);
+}
+
+bool AppDelegate::rebootAndReconnect(int32_t bootVersionNumber) {
+    ToolLink* toolLink = link();
+    // Bootloaders above 1.21 restart by themselves once their image is in.
+    int rebooted = toolLink->serialState == 1 && toolLink->transportKind == 0 &&
+                           bootVersionNumber > kSelfRestart
+                       ? 1
+                       : Tool_reboot(toolLink);
+    ToolLink_markNotOpen(toolLink);
+    const Timing& timing = linkSettings_.timing;
+    std::this_thread::sleep_for(timing.rebootWait);
+    ToolLink_findPort(toolLink);
+    ToolLink_open(toolLink);
+    if (!toolLink->open) {
+        std::this_thread::sleep_for(timing.rebootRetryWait);
+        ToolLink_findPort(toolLink);
+        ToolLink_open(toolLink);
+    }
+    return rebooted == 1;
+}
+
+bool AppDelegate::programBootloaders(ProgrammingRun& run) {
+    FirmwarePackage* package = run.package.get();
+    const int32_t packageVersion = package->bootVersionNumber;
+    int lastReboot = -1;  // none yet
+    int failedSlot = 1;
+    bool lost = false;
+
+    for (int i = 0; i < 2 && !lost;) {
+        PackageBoot* boot = package->boot[i];
+        if (boot == nullptr) {
+            ++i;
+            continue;
+        }
+        run.runMode = Tool_readRunMode(link());
+        int n = i;
+        bool forced = false;
+        if (run.runMode == 1) {
+            const int32_t toolVersion = tool_->bootVersionNumber;
+            if (differentSides(toolVersion, packageVersion) && toolVersion >= kResourceThreshold) {
+                run.substitute[1] = true;
+                n = 1;
+                forced = true;
+            } else if (differentSides(toolVersion, packageVersion)) {
+                run.substitute[0] = true;
+            } else if (toolVersion >= packageVersion) {
+                break;  // the tool is already there
+            }
+        }
+        const bool write = forced || run.substitute[1] || run.runMode != i;
+        if (write) {
+            run.attempts = 0;
+            while (run.attempts <= 3 && (run.runMode != n || run.substitute[1])) {
+                say(fillText("Writing Bootloader %d", {std::to_string(n)}));
+                // The image written is always slot i's, also when n was forced to 1.
+                ByteStringPtr resource;
+                const ByteString* image = boot->section ? boot->section->data : nullptr;
+                if (run.substitute[1]) {
+                    resource.reset(BootloaderResource_load("Enc_QNv3HIDBootloader_1"));
+                    image = resource.get();
+                }
+                if (run.substitute[0]) {
+                    resource.reset(BootloaderResource_load("Enc_QNv3HIDBootloader_0"));
+                    image = resource.get();
+                }
+                const int written =
+                    image != nullptr && image->length > 0 &&
+                    Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, linkProgress());
+                say("Rebooting Device");
+                if (written) run.substitute[0] = run.substitute[1] = false;
+                setProgress(-1);
+                const bool rebooted = rebootAndReconnect(tool_->bootVersionNumber);
+                if (!link()->open) {
+                    run.attempts = 4;
+                } else {
+                    run.runMode = Tool_readRunMode(link());
+                    ++run.attempts;
+                }
+                if (rebooted) tool_->bootVersionNumber = packageVersion;
+                setProgress(0);
+                lastReboot = rebooted ? 1 : 0;
+            }
+        }
+        if (lastReboot >= 0) run.ok = lastReboot == 1;
+        if (!link()->open) {
+            lost = true;
+            failedSlot = n;
+        }
+        i = n + 1;
+    }
+
+    if (!lost && run.ok && run.runMode == 1) return true;
+    failRun(run, fillText("Writing Bootloader %d Failed", {std::to_string(failedSlot)}),
+            "_Failed_BL" + std::to_string(failedSlot), false);
+    return false;
+}
+
+bool AppDelegate::programFirmware(ProgrammingRun& run) {
+    const PackageFirmware* firmware = run.package->firmware;
+    if (firmware == nullptr) return true;
+    const std::string version = ByteString_str(firmware->name);
+    say(fillText("Writing Firmware %s", {version}));
+    const ByteString* image = firmware->section ? firmware->section->data : nullptr;
+    if (image != nullptr && image->length > 0 &&
+        Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, linkProgress())) {
+        return true;
+    }
+    failRun(run, fillText("Writing Firmware V%s Failed", {version}), "_Failed_FIRM", true);
+    return false;
+}

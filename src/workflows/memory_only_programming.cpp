@@ -1,0 +1,73 @@
+// Program Memories: the tool's extra-file area rewritten alone, from the CPAK record of the
+// firmware installed in the tool; bootloaders, firmware and other memories stay untouched.
+#include "core/byte_string.h"
+#include "link/tool_commands.h"
+#include "server/table_store.h"
+#include "workflows/app_delegate.h"
+#include "workflows/message_text.h"
+#include "workflows/programming_run.h"
+
+namespace {
+
+const PackageFile* findCpak(const FirmwarePackage* record) {
+    for (const PackageFile* file : record->files) {
+        if (file == nullptr) break;
+        if (file->name == nullptr) continue;
+        ByteStringPtr trimmed(ByteString_trim(file->name, 3));
+        if (ByteString_equalsText(trimmed.get(), "CPAK")) return file;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void AppDelegate::executeMemoryProgramming() {
+    if (checkSameTool() != ToolCheck::same) return;
+    ToolLink* toolLink = link();
+    const int32_t eraseUnit = eraseUnitFor(tool_->bootVersionNumber, toolLink->serialState);
+    const PackageFile* cpak = findCpak(tool_.get());
+    if (cpak == nullptr) return;
+
+    ui_.disableButton(Control::Find);
+    ui_.disableButton(Control::Program);
+    ui_.disableButton(Control::ProgramMemories);
+    auto enableButtons = [this] {
+        ui_.enableButton(Control::Find);
+        ui_.enableButton(Control::Program);
+        ui_.enableButton(Control::ProgramMemories);
+    };
+
+    ExtraArea area{cpak->start, cpak->memoryKind};
+    if (area.kind == 1) {
+        area.base *= 128;
+        say("Erasing Memory...");
+        setProgress(-1);
+        // The whole area goes, also with a count of 0: the tool takes it as it comes.
+        const int erased = Tool_eraseBlocks(toolLink, cpak->start, cpak->eraseCount);
+        setProgress(0);
+        if (!erased) {
+            say("Erase Failed");
+            setProgress(0);
+            report(tool_.get(), "_Failed_MemErase_Block_" + std::to_string(cpak->start));
+            enableButtons();
+            return;
+        }
+    }
+
+    TableStorePtr database(TableStore_open());
+    int32_t number = 0;
+    if (database != nullptr && !programExtraFiles(database.get(), area, eraseUnit, &number)) {
+        say(fillText("Extra File %d Not Programmed Correctly", {std::to_string(number)}));
+        setProgress(0);
+        report(tool_.get(), "_Failed_Custom_Mem_" + std::to_string(number));
+        ToolLink_close(toolLink);
+        database.reset();
+        enableButtons();
+        return;
+    }
+    ToolLink_close(toolLink);
+    database.reset();
+    report(tool_.get(), "_FFO");
+    tell("Programming succeed", "The extra files have been programmed correctly.");
+    enableButtons();
+}

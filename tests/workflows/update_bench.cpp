@@ -1,0 +1,124 @@
+#include "workflows/update_bench.h"
+
+#include "core/byte_string.h"
+#include "workflows/message_text.h"
+
+IdentityValues identityOf(int major, int minor, int patch, int build) {
+    IdentityValues v;
+    v.firmwareVersion = major * 100 + minor;
+    v.detail = {major, minor, patch};
+    v.build = build;
+    return v;
+}
+
+std::vector<uint8_t> rawProgram(const std::vector<uint8_t>& image) {
+    std::vector<uint8_t> program;
+    size_t at = 0;
+    while (at + kRawHeaderSize <= image.size()) {
+        auto header = RawRecord_decodeHeader(std::span(image).subspan(at));
+        if (!header) break;
+        const size_t end = header->offset + header->length;
+        if (program.size() < end) program.resize(end, 0xFF);
+        std::copy_n(image.begin() + static_cast<long>(at + kRawHeaderSize), header->length,
+                    program.begin() + header->offset);
+        at += kRawHeaderSize + header->length;
+    }
+    return program;
+}
+
+packwriter::Image makeRelease(const std::string& boot0, const std::string& boot1,
+                              const IdentityValues* identity,
+                              std::vector<packwriter::FileGroup> groups) {
+    packwriter::Image image;
+    image.format = 8;
+    image.fsn = "FD";
+    image.fln = "Ford";
+    image.des = "Bench release";
+    if (!boot0.empty()) image.records.push_back(catalogue::bootRecord(0, boot0));
+    if (!boot1.empty()) image.records.push_back(catalogue::bootRecord(1, boot1));
+    if (identity != nullptr) image.records.push_back(catalogue::firmwareRecord(*identity, 700));
+    for (auto& group : groups) image.records.push_back(std::move(group));
+    return image;
+}
+
+void UpdateBench::SetUp() {
+    liveAtStart = ByteString_liveCount();
+    installed = makeRelease("1.23", "1.23", nullptr);
+    toolRecord = benchToolRecord();
+    toolRecord["installedFirmwareId"] = kInstalledId;
+    toolRecord["firmwareList"] =
+        catalogue::versionText(releaseIdentity) + ":900:CURRENT:Bench release#";
+}
+
+void UpdateBench::TearDown() {
+    delegate.reset();
+    rig.stop();
+    EXPECT_EQ(ByteString_liveCount(), liveAtStart);
+}
+
+void UpdateBench::addRelease(uint32_t id, const packwriter::Image& image) {
+    catalogue::writeRelease(rig.catalogue, id, image);
+}
+
+void UpdateBench::addUserFile(const std::string& name, const std::vector<uint8_t>& content) {
+    rig.addFile("ktxUserFiles/" + name, content);
+    userFiles.push_back(name);
+}
+
+void UpdateBench::setBluetoothFiles(const std::string& version, int imageVersion) {
+    rig.addFile("KTX2_BLEVersion.txt", version);
+    rig.addFile("Enc_KTX2_BLE_CODE.BIN", catalogue::bluetoothImage(imageVersion));
+}
+
+bool UpdateBench::startBench() {
+    addRelease(kInstalledId, installed);
+    toolRecord["userFiles"] = userFiles;
+    IdentityValues now;  // the default tool's firmware
+    nlohmann::json firmware = nlohmann::json::array();
+    firmware.push_back({{"deviceFamily", "KTX"},
+                        {"firmwareVersion", catalogue::versionText(now)},
+                        {"variantCode", 0},
+                        {"firmwareId", kInstalledId}});
+    firmware.push_back({{"deviceFamily", "KTX"},
+                        {"firmwareVersion", catalogue::versionText(releaseIdentity)},
+                        {"variantCode", 0},
+                        {"firmwareId", kReleaseId}});
+    nlohmann::json records = {{"tools", {toolRecord}}, {"firmware", firmware}};
+    std::string error;
+    if (!rig.start(state, records, &error, true)) {
+        ADD_FAILURE() << error;
+        return false;
+    }
+    delegate = std::make_unique<AppDelegate>(ui, *rig.session, rig.link);
+    return true;
+}
+
+bool UpdateBench::identify() {
+    delegate->portClicked();
+    delegate->waitIdle();
+    return ui.enabled(Control::Program) && delegate->toolRecord() != nullptr;
+}
+
+void UpdateBench::programRelease() {
+    ui.scriptAnswers({kSecondButton});
+    delegate->programClicked();
+    delegate->waitIdle();
+}
+
+bool UpdateBench::succeeded() {
+    return ui.text(Line::Msg) == fillText("%@ Firmware Updated Successfully", {kDeviceName});
+}
+
+std::vector<std::string> UpdateBench::messages() {
+    std::vector<std::string> out;
+    for (const auto& call : ui.calls()) {
+        if (call.rfind("txtMsg=", 0) == 0) out.push_back(call.substr(7));
+    }
+    return out;
+}
+
+int UpdateBench::countMessage(const std::string& text) {
+    int n = 0;
+    for (const auto& m : messages()) n += m == text ? 1 : 0;
+    return n;
+}

@@ -1,0 +1,59 @@
+// A bench for the update workflows: the virtual tool and the bench server with a release
+// catalogue, a recording UI and a controller on them, and the checks that compare the
+// tool's memory with what was sent.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "catalogue/catalogue_builder.h"
+#include "support/bench_rig.h"
+#include "support/recording_ui.h"
+#include "workflows/app_delegate.h"
+
+inline constexpr uint32_t kInstalledId = 812;
+inline constexpr uint32_t kReleaseId = 900;
+
+IdentityValues identityOf(int major, int minor, int patch, int build = 1);
+// The program that a raw image carries, as the virtual tool stores it.
+std::vector<uint8_t> rawProgram(const std::vector<uint8_t>& image);
+
+class UpdateBench : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The tool, the release it runs now (its description) and the tool record the server
+    // keeps; tests change them before startBench.
+    ToolState state = ToolState_default();
+    packwriter::Image installed;
+    IdentityValues releaseIdentity = identityOf(3, 1, 2, 40);
+    nlohmann::json toolRecord;
+    nlohmann::json userFiles = nlohmann::json::array();
+
+    void addRelease(uint32_t id, const packwriter::Image& image);
+    void addUserFile(const std::string& name, const std::vector<uint8_t>& content);
+    void setBluetoothFiles(const std::string& version, int imageVersion);
+    bool startBench();
+    // Find Device to its end; true when Program became available.
+    bool identify();
+    // Program with the release chosen and Yes answered; waits for the run's end.
+    void programRelease();
+    bool succeeded();
+    std::vector<std::string> messages();
+    int countMessage(const std::string& text);
+
+    BenchRig rig;
+    RecordingUi ui;
+    std::unique_ptr<AppDelegate> delegate;
+    uint32_t liveAtStart = 0;
+};
+
+// A release: bootloaders of the given versions ("" for none), a small firmware of
+// `identity`, and the given file groups.
+packwriter::Image makeRelease(const std::string& boot0, const std::string& boot1,
+                              const IdentityValues* identity,
+                              std::vector<packwriter::FileGroup> groups = {});

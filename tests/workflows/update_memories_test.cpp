@@ -1,0 +1,216 @@
+// The memory and extra-file phases in detail, the Bluetooth module decision and the app
+// messages of the completion, and the command line running a whole update.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "workflows/update_bench.h"
+
+using catalogue::Bytes;
+using catalogue::checksummedBlocks;
+using catalogue::patternBytes;
+using catalogue::writtenBlocks;
+
+namespace {
+
+Bytes hexBytes(std::initializer_list<int> values) {
+    Bytes out;
+    for (int v : values) out.push_back(static_cast<uint8_t>(v));
+    return out;
+}
+
+// Worked example: erase unit 2048, base sector 1024, files handed over as 5000, 100 and
+// 2050 bytes.
+TEST_F(UpdateBench, ExtraFilesFollowTheirDirectory) {
+    addRelease(kReleaseId,
+               makeRelease("1.23", "1.23", &releaseIdentity, {catalogue::cpakArea(2, 1024, 0)}));
+    const std::vector<Bytes> contents = {patternBytes(4996, 1), patternBytes(98, 2),
+                                         patternBytes(2048, 3)};
+    for (size_t i = 0; i < contents.size(); ++i) {
+        addUserFile("w" + std::to_string(i), checksummedBlocks(contents[i]));
+    }
+    ASSERT_TRUE(startBench());
+    ASSERT_TRUE(identify());
+    programRelease();
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
+    EXPECT_EQ(rig.tool.dataMemory(1024 * 512, 16),
+              hexBytes({3, 0, 0, 0, 4, 4, 0, 0, 0x10, 4, 0, 0, 0x14, 4, 0, 0}));
+    const uint32_t starts[] = {1028, 1040, 1044};
+    for (size_t i = 0; i < contents.size(); ++i) {
+        const Bytes expected = writtenBlocks(contents[i], 2048);
+        EXPECT_EQ(rig.tool.dataMemory(uint64_t{starts[i]} * 512, expected.size()), expected);
+    }
+}
+
+// A tool below bootloader 1.15 takes 256-byte blocks: files are re-blocked first.
+TEST_F(UpdateBench, OldBootloaderGetsReblockedFiles) {
+    state.bootSlotVersions = {"1.14", "1.14"};
+    installed = makeRelease("1.14", "1.14", nullptr);
+    const Bytes kindOne = patternBytes(600, 9);
+    addRelease(kReleaseId, makeRelease("1.14", "1.14", &releaseIdentity,
+                                       {catalogue::memoryFile("MEM", 1, 16, 1, kindOne),
+                                        catalogue::cpakArea(1, 40, 2)}));
+    const Bytes content = patternBytes(3000, 5);
+    addUserFile("r.bin", checksummedBlocks(content));
+    ASSERT_TRUE(startBench());
+    ASSERT_TRUE(identify());
+    programRelease();
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
+    EXPECT_EQ(countMessage("Processing Extra File 1/1"), 1);
+    EXPECT_EQ(rig.tool.dataMemory(16 * 65536, 768), writtenBlocks(kindOne, 256));
+    // 3000 bytes in 256-byte blocks with sums: 12 blocks, 3024 bytes, 8 sectors.
+    const Bytes directory = rig.tool.dataMemory(40 * 128 * 512, 8);
+    EXPECT_EQ(directory, hexBytes({1, 0, 0, 0, 0x04, 0x14, 0, 0}));
+    EXPECT_EQ(rig.tool.dataMemory(0x1404 * 512, 3072), writtenBlocks(content, 256));
+}
+
+TEST_F(UpdateBench, TableWithoutFileNamesWritesOnlyTheCount) {
+    addRelease(kReleaseId,
+               makeRelease("1.23", "1.23", &releaseIdentity, {catalogue::cpakArea(2, 2000, 0)}));
+    ASSERT_TRUE(startBench());
+    // Two rows, neither with a "filename" column.
+    nlohmann::json table = {{"columns", {"name"}}, {"rows", {{"x"}, {"y"}}}};
+    toolRecord["userFiles"] = table;
+    rig.stop();
+    delegate.reset();
+    userFiles = table;
+    ASSERT_TRUE(startBench());
+    ASSERT_TRUE(identify());
+    programRelease();
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
+    EXPECT_EQ(rig.tool.dataMemory(2000 * 512, 8), hexBytes({2, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+// The already-programmed shortcut: only for another firmware without the force flag.
+struct ShortcutCase {
+    const char* name;
+    uint32_t releaseId;
+    const char* releaseFsn;
+    bool kept;
+};
+
+class Shortcut : public UpdateBench, public ::testing::WithParamInterface<ShortcutCase> {
+  protected:
+    void TestBody() override {}
+};
+
+TEST_P(Shortcut, KeepsOnlyWhatMayBeKept) {
+    const ShortcutCase& c = GetParam();
+    const Bytes data = checksummedBlocks(patternBytes(1000, 4));
+    const IdentityValues now;  // a described installed firmware lets the vehicles compare
+    installed =
+        makeRelease("1.23", "1.23", &now, {catalogue::memoryFile("MAP.DAT", 1, 16, 1, data, true)});
+    state.firmwareId = static_cast<int>(kInstalledId);
+    auto release = makeRelease("1.23", "1.23", &releaseIdentity,
+                               {catalogue::memoryFile("MAP.DAT", 1, 16, 1, data, true)});
+    release.fsn = c.releaseFsn;
+    addRelease(c.releaseId, release);
+    toolRecord["firmwareList"] = catalogue::versionText(releaseIdentity) + ":" +
+                                 std::to_string(c.releaseId) + ":CURRENT:Bench release#";
+    ASSERT_TRUE(startBench());
+    ASSERT_TRUE(identify());
+    programRelease();
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
+    EXPECT_EQ(countMessage("Memory File 1/1 Already Programmed"), c.kept ? 1 : 0);
+    EXPECT_EQ(countMessage("Erasing Memory 1"), c.kept ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Firmware, Shortcut,
+                         ::testing::Values(ShortcutCase{"AnotherFirmware", kReleaseId, "FD", true},
+                                           ShortcutCase{"SameFirmware", kInstalledId, "FD", false},
+                                           ShortcutCase{"ForcedByVehicleChange", kReleaseId, "GM",
+                                                        false}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// The module decision and the app messages at the end.
+struct ModuleCase {
+    const char* name;
+    const char* boot;
+    int moduleVersion;  // -1: the tool does not answer
+    const char* published;
+    IdentityValues firmware;
+    bool enterBootloaderAnswered;
+    bool updated;
+    const char* appMessageStart;  // null: no app message
+};
+
+class ModuleAndApp : public UpdateBench, public ::testing::WithParamInterface<ModuleCase> {
+  protected:
+    void TestBody() override {}
+};
+
+TEST_P(ModuleAndApp, DecidesAndTells) {
+    const ModuleCase& c = GetParam();
+    state.bootSlotVersions = {c.boot, c.boot};
+    state.optionCode = 1;
+    state.bluetoothVersion = c.moduleVersion < 0 ? 0 : c.moduleVersion;
+    releaseIdentity = c.firmware;
+    installed = makeRelease(c.boot, c.boot, nullptr);
+    addRelease(kReleaseId, makeRelease(c.boot, c.boot, &releaseIdentity));
+    setBluetoothFiles(c.published, 9);
+    toolRecord["firmwareList"] =
+        catalogue::versionText(releaseIdentity) + ":900:CURRENT:Bench release#";
+    ASSERT_TRUE(startBench());
+    ASSERT_TRUE(identify());
+    if (c.moduleVersion < 0) rig.tool.silenceCommand(18);
+    if (!c.enterBootloaderAnswered) rig.tool.silenceCommand(22);
+    programRelease();
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
+    EXPECT_EQ(rig.tool.bluetoothVersion() == 9, c.updated);
+    std::string appMessage;
+    for (const auto& box : ui.boxes()) {
+        if (box.title == "App Update") appMessage = box.message;
+    }
+    if (c.appMessageStart == nullptr) {
+        EXPECT_EQ(appMessage, "");
+    } else {
+        EXPECT_NE(appMessage.find(c.appMessageStart), std::string::npos) << appMessage;
+    }
+}
+
+constexpr const char* kSix = "\n\n1- Ensure your mobile device is connected to Internet";
+constexpr const char* kEight = "\n\n1- Disconnect KTX2 from USB port";
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, ModuleAndApp,
+    ::testing::Values(
+        ModuleCase{"ModuleAt255", "1.23", 255, "200", identityOf(3, 1, 2), true, true, kSix},
+        ModuleCase{"ModuleSilent", "1.23", -1, "0", identityOf(3, 1, 2), true, true, kSix},
+        ModuleCase{"ModuleCurrent", "1.23", 7, "7", identityOf(3, 1, 2), true, false, kSix},
+        ModuleCase{"ModuleOlder", "1.23", 6, "7", identityOf(2, 30, 1), true, true, nullptr},
+        ModuleCase{"Boot122NoModuleStep", "1.22", 3, "7", identityOf(3, 1, 2), true, false, kSix},
+        ModuleCase{"BootloaderNotEntered", "1.23", 7, "7", identityOf(3, 1, 2), false, false,
+                   kEight},
+        ModuleCase{"Boot121", "1.21", 3, "7", identityOf(3, 1, 2), true, false, kEight}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// The command line drives the same run and exits 0 only on success.
+TEST_F(UpdateBench, CommandLineProgramsTheTool) {
+    addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
+    ASSERT_TRUE(startBench());
+    std::string command = std::string(ZARVIK_BUILD_DIR "/src/cli/zarvik-cli") +
+                          " --server 127.0.0.1:" + std::to_string(rig.server.httpPort()) +
+                          " --port " + rig.link.port + " --yes program --firmware 900 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    int status = pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    EXPECT_NE(output.find("KTX2 Firmware Updated Successfully"), std::string::npos) << output;
+    EXPECT_EQ(rig.tool.program(RawTarget::Firmware),
+              rawProgram(catalogue::firmwareProgram(releaseIdentity, 700)));
+
+    // A second run with the firmware refused ends with status 1.
+    rig.tool.refuseBlock(0);
+    pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    status = pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
+}
+
+}  // namespace
