@@ -10,13 +10,8 @@ void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& statu
     auto* check =
         app.add_subcommand("check-version", "Ask the server whether a newer updater exists");
     check->callback([&options, &status] {
-        std::string error;
-        auto setup = makeUpdaterSetup(options, &error);
-        if (!setup) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            status = 2;
-            return;
-        }
+        auto setup = commandSetup(options, status);
+        if (!setup) return;
         bool current = setup->delegate->applicationDidFinishLaunching();
         std::string address = setup->delegate->downloadAddress();
         if (options.json) {

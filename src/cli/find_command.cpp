@@ -6,13 +6,8 @@
 void addFindCommand(CLI::App& app, const CliOptions& options, int& status) {
     auto* find = app.add_subcommand("find", "Find the tool and show what it runs and may receive");
     find->callback([&options, &status] {
-        std::string error;
-        auto setup = makeUpdaterSetup(options, &error);
-        if (!setup) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            status = 2;
-            return;
-        }
+        auto setup = commandSetup(options, status);
+        if (!setup) return;
         bool complete = runFindDevice(*setup);
         printIdentification(*setup, complete);
         status = complete ? 0 : 1;

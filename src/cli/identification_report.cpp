@@ -6,6 +6,18 @@
 
 #include "core/byte_string.h"
 
+std::unique_ptr<UpdaterSetup> identifiedTool(const CliOptions& options, int& status, bool print) {
+    auto setup = commandSetup(options, status);
+    if (!setup) return nullptr;
+    bool complete = runFindDevice(*setup);
+    if (print) printIdentification(*setup, complete);
+    if (!complete) {
+        status = 1;
+        return nullptr;
+    }
+    return setup;
+}
+
 void printIdentification(UpdaterSetup& setup, bool complete) {
     CliUi& ui = *setup.ui;
     AppDelegate& delegate = *setup.delegate;

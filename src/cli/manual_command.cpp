@@ -2,22 +2,13 @@
 #include <cstdlib>
 
 #include "cli/commands.h"
-#include "cli/updater_setup.h"
+#include "cli/identification_report.h"
 
 void addManualCommand(CLI::App& app, const CliOptions& options, int& status) {
     auto* manual = app.add_subcommand("manual", "Find the tool and open its user manual");
     manual->callback([&options, &status] {
-        std::string error;
-        auto setup = makeUpdaterSetup(options, &error);
-        if (!setup) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            status = 2;
-            return;
-        }
-        if (!runFindDevice(*setup)) {
-            status = 1;
-            return;
-        }
+        auto setup = identifiedTool(options, status, false);
+        if (!setup) return;
         if (!setup->ui->enabled(Control::Manual)) {
             std::fprintf(stderr, "No manual is offered for this tool.\n");
             status = 1;

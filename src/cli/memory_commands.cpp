@@ -10,19 +10,8 @@ namespace {
 // ended with the box titled `successBox`.
 void runAfterFind(const CliOptions& options, int& status, Control button,
                   void (AppDelegate::*clicked)(), const char* successBox, const char* successText) {
-    std::string error;
-    auto setup = makeUpdaterSetup(options, &error);
-    if (!setup) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        status = 2;
-        return;
-    }
-    bool complete = runFindDevice(*setup);
-    printIdentification(*setup, complete);
-    if (!complete) {
-        status = 1;
-        return;
-    }
+    auto setup = identifiedTool(options, status);
+    if (!setup) return;
     if (!setup->ui->shown(button)) {
         std::fprintf(stderr, "This tool does not offer that.\n");
         status = 1;

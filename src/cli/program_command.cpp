@@ -49,19 +49,8 @@ void addProgramCommand(CLI::App& app, const CliOptions& options, int& status) {
     auto firmwareId = std::make_shared<int>(0);
     program->add_option("--firmware", *firmwareId, "Id of the firmware to program");
     program->callback([&options, &status, firmwareId] {
-        std::string error;
-        auto setup = makeUpdaterSetup(options, &error);
-        if (!setup) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            status = 2;
-            return;
-        }
-        bool complete = runFindDevice(*setup);
-        printIdentification(*setup, complete);
-        if (!complete) {
-            status = 1;
-            return;
-        }
+        auto setup = identifiedTool(options, status);
+        if (!setup) return;
         int index = chooseFirmware(*setup, options, *firmwareId);
         if (index < 0) {
             status = 1;

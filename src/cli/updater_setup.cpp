@@ -52,6 +52,16 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     return setup;
 }
 
+std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status) {
+    std::string error;
+    auto setup = makeUpdaterSetup(options, &error);
+    if (!setup) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        status = 2;
+    }
+    return setup;
+}
+
 bool runFindDevice(UpdaterSetup& setup) {
     setup.delegate->portClicked();
     setup.delegate->waitIdle();

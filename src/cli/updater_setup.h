@@ -22,5 +22,8 @@ struct UpdaterSetup {
 // Null with `error` set when the options do not make sense (a usage error).
 std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error);
 
+// The setup of a command, or null after telling the usage error (status 2).
+std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status);
+
 // Runs Find Device to its end; true for a complete identification.
 bool runFindDevice(UpdaterSetup& setup);

@@ -40,7 +40,9 @@ void growUntil(ByteString* s, Fits fits) {
 
 }  // namespace
 
-ByteString* ByteString_create(int32_t capacity) { return newRecord(capacity); }
+ByteString* ByteString_create(int32_t capacity) {
+    return newRecord(capacity);
+}
 
 ByteString* ByteString_fromText(const char* text) {
     size_t n = std::strlen(text);
@@ -117,8 +119,8 @@ ByteString* ByteString_substring(const ByteString* s, int32_t offset, int32_t le
 ByteString* ByteString_field(const ByteString* s, const ByteString* delimiter,
                              const ByteString* terminator, int32_t n) {
     ByteString* empty = newRecord(1);
-    if (s == nullptr || s->length == 0 || n <= 0 || delimiter == nullptr ||
-        terminator == nullptr || delimiter->length == 0 || terminator->length == 0) {
+    if (s == nullptr || s->length == 0 || n <= 0 || delimiter == nullptr || terminator == nullptr ||
+        delimiter->length == 0 || terminator->length == 0) {
         return empty;
     }
     int32_t match = 0;
@@ -182,7 +184,9 @@ void ByteString_free(ByteString* s) {
     std::free(s);
 }
 
-uint32_t ByteString_liveCount() { return gLiveCount.load(); }
+uint32_t ByteString_liveCount() {
+    return gLiveCount.load();
+}
 
 void ByteString_grow(ByteString* s) {
     int32_t capacity = s->capacity == 0 ? 1 : s->capacity;

@@ -57,4 +57,6 @@ inline std::string_view ByteString_view(const ByteString* s) {
     return {reinterpret_cast<const char*>(s->data), static_cast<size_t>(s->length)};
 }
 
-inline std::string ByteString_str(const ByteString* s) { return std::string(ByteString_view(s)); }
+inline std::string ByteString_str(const ByteString* s) {
+    return std::string(ByteString_view(s));
+}

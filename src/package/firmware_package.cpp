@@ -46,12 +46,13 @@ void FirmwarePackage_free(FirmwarePackage* p) {
     PackageBoot_free(p->boot[1]);
     PackageFirmware_free(p->firmware);
     for (PackageFile* file : p->files) PackageFile_free(file);
-    ByteString* texts[] = {p->nameList,     p->fln,          p->fsn,
-                           p->firmwareVersionShort,          p->deviceFamily,
-                           p->firmwareVersion,               p->toolName,
-                           p->manualCode1,  p->manualCode2,  p->vehicle1,
-                           p->vehicle2,     p->firmwareList, p->bootVersion,
-                           p->des};
+    ByteString* texts[] = {p->nameList,     p->fln,
+                           p->fsn,          p->firmwareVersionShort,
+                           p->deviceFamily, p->firmwareVersion,
+                           p->toolName,     p->manualCode1,
+                           p->manualCode2,  p->vehicle1,
+                           p->vehicle2,     p->firmwareList,
+                           p->bootVersion,  p->des};
     for (ByteString* s : texts) ByteString_free(s);
     std::free(p);
 }

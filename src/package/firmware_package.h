@@ -9,7 +9,7 @@
 struct ByteString;
 
 struct PackageSection {
-    ByteString* data;          // decompressed data; null when external
+    ByteString* data;  // decompressed data; null when external
     ByteString* name;
     ByteString* externalName;  // file holding the data instead; null unless external
     uint32_t compressed;

@@ -12,6 +12,7 @@
 #include "server/server_session.h"
 #include "server/table_store.h"
 #include "workflows/app_delegate.h"
+#include "workflows/extra_area.h"
 #include "workflows/message_text.h"
 
 namespace {
@@ -20,16 +21,6 @@ constexpr uint32_t kSingleFileAddress = 0x6C0000;  // kind 1: one file, byte add
 constexpr uint32_t kDirectoryBlock = 0x600000;     // kind 2: directory, block number
 constexpr int32_t kDirectoryBlockSize = 512;
 constexpr uint32_t kReadBlockCommand = 17;
-
-int32_t storedAreaKind(const FirmwarePackage* record) {
-    for (const PackageFile* file : record->files) {
-        if (file == nullptr) break;
-        if (file->name == nullptr) continue;
-        ByteStringPtr trimmed(ByteString_trim(file->name, 3));
-        if (ByteString_equalsText(trimmed.get(), "CPAK")) return file->memoryKind;
-    }
-    return 0;
-}
 
 // The directory of a kind-2 area, read a block at a time as far as it is needed.
 class StoredDirectory {
@@ -68,7 +59,8 @@ class StoredDirectory {
 void AppDelegate::executeUploadFile() {
     if (checkSameTool() != ToolCheck::same) return;
     ToolLink* toolLink = link();
-    const int32_t kind = storedAreaKind(tool_.get());
+    const PackageFile* area = findExtraArea(tool_.get());
+    const int32_t kind = area != nullptr ? area->memoryKind : 0;
 
     StoredDirectory directory(toolLink);
     // Only kinds 1 and 2 hold backup files; any other has nothing to upload.

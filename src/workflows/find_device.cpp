@@ -9,6 +9,7 @@
 #include "server/server_session.h"
 #include "server/tool_record_query.h"
 #include "workflows/app_delegate.h"
+#include "workflows/extra_area.h"
 #include "workflows/message_text.h"
 
 namespace {
@@ -24,17 +25,6 @@ uint32_t little16(const ByteString* reply, int32_t offset) {
     return reply->data[offset] | (reply->data[offset + 1] << 8);
 }
 
-// The first file entry named CPAK, spaces around the name allowed.
-const PackageFile* findCpak(const FirmwarePackage* record) {
-    for (const PackageFile* file : record->files) {
-        if (file == nullptr) break;
-        if (file->name == nullptr) continue;
-        ByteStringPtr trimmed(ByteString_trim(file->name, 3));
-        if (ByteString_equalsText(trimmed.get(), "CPAK")) return file;
-    }
-    return nullptr;
-}
-
 bool hasName(const FirmwarePackage* record, const char* name) {
     ByteStringPtr text(ByteString_fromText(name));
     return FirmwarePackage_hasFile(record, text.get()) > 0;
@@ -45,7 +35,7 @@ bool hasName(const FirmwarePackage* record, const char* name) {
 void AppDelegate::readBackupState(FirmwarePackage* record) {
     ui_.showControl(Control::ProgramMemories);
     ServerSession_setPath(&session_, kQueryScript);
-    const PackageFile* cpak = findCpak(record);
+    const PackageFile* cpak = findExtraArea(record);
     if (cpak != nullptr && cpak->memoryKind == 2) {
         ByteStringPtr reply(ByteString_create(16));
         if (ToolLink_exchange(link_.get(), reply.get(), 17, 0x600000, 8, nullptr, 0, 500, -1) &&

@@ -4,28 +4,15 @@
 #include "link/tool_commands.h"
 #include "server/table_store.h"
 #include "workflows/app_delegate.h"
+#include "workflows/extra_area.h"
 #include "workflows/message_text.h"
 #include "workflows/programming_run.h"
-
-namespace {
-
-const PackageFile* findCpak(const FirmwarePackage* record) {
-    for (const PackageFile* file : record->files) {
-        if (file == nullptr) break;
-        if (file->name == nullptr) continue;
-        ByteStringPtr trimmed(ByteString_trim(file->name, 3));
-        if (ByteString_equalsText(trimmed.get(), "CPAK")) return file;
-    }
-    return nullptr;
-}
-
-}  // namespace
 
 void AppDelegate::executeMemoryProgramming() {
     if (checkSameTool() != ToolCheck::same) return;
     ToolLink* toolLink = link();
     const int32_t eraseUnit = eraseUnitFor(tool_->bootVersionNumber, toolLink->serialState);
-    const PackageFile* cpak = findCpak(tool_.get());
+    const PackageFile* cpak = findExtraArea(tool_.get());
     if (cpak == nullptr) return;
 
     ui_.disableButton(Control::Find);

@@ -10,12 +10,13 @@ namespace {
 using nlohmann::json;
 
 class IdentificationCommandsTest : public WorkflowTest {
-protected:
+  protected:
     ProgramRun cli(std::vector<std::string> arguments) {
         std::vector<std::string> all{"--port", rig_.link.port};
         all.insert(all.end(), arguments.begin(), arguments.end());
-        return runProgram(cliPath(), all,
-                          {{"ZARVIK_SERVER", "127.0.0.1:" + std::to_string(rig_.server.httpPort())}});
+        return runProgram(
+            cliPath(), all,
+            {{"ZARVIK_SERVER", "127.0.0.1:" + std::to_string(rig_.server.httpPort())}});
     }
     static std::vector<json> events(const std::string& out) {
         std::vector<json> lines;
@@ -94,9 +95,9 @@ TEST_F(IdentificationCommandsTest, CheckVersionBothWays) {
     EXPECT_EQ(run.status, 0);
     const json result = events(run.out).back();
     EXPECT_FALSE(result["current"]);
-    EXPECT_EQ(result["downloadAddress"], "http://127.0.0.1:" +
-                                             std::to_string(rig_.server.httpPort()) +
-                                             "/docs/Zarvik_Updater_Mac.zip");
+    EXPECT_EQ(result["downloadAddress"],
+              "http://127.0.0.1:" + std::to_string(rig_.server.httpPort()) +
+                  "/docs/Zarvik_Updater_Mac.zip");
 }
 
 TEST_F(IdentificationCommandsTest, ManualPrintsTheAddress) {

@@ -9,10 +9,12 @@
 
 namespace {
 
-ByteStringPtr bytes(std::string_view text) { return makeByteString(text); }
+ByteStringPtr bytes(std::string_view text) {
+    return makeByteString(text);
+}
 
 class ByteStringTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { live_ = ByteString_liveCount(); }
     void TearDown() override { EXPECT_EQ(ByteString_liveCount(), live_); }
     uint32_t live_ = 0;
@@ -113,22 +115,22 @@ TEST_P(FieldTest, ExtractsTheNthField) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(ByteString_str(r.get()), c.expected);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FieldTest,
-    ::testing::Values(FieldCase{"|SUCCESS|12|abc|", "|", "|", 1, "SUCCESS"},
-                      FieldCase{"|SUCCESS|12|abc|", "|", "|", 2, "12"},
-                      FieldCase{"|SUCCESS|12|abc|", "|", "|", 3, "abc"},
-                      FieldCase{"|SUCCESS|12|abc|", "|", "|", 4, ""},
-                      FieldCase{"|SUCCESS|12|", "|", "|", 3, ""},
-                      FieldCase{"|SUCCESS|12|", "|", "|", 0, ""},
-                      FieldCase{"a;;b;", ";", ";", 2, "b"}, FieldCase{"a;;b;", ";", ";", 1, ""},
-                      FieldCase{"", "|", "|", 1, ""},
-                      // Multi-byte delimiter and terminator; a failed match does not
-                      // re-test the byte that broke it.
-                      FieldCase{"x<>ab</>y", "<>", "</>", 1, "ab"},
-                      FieldCase{"<<>ab</>", "<>", "</>", 1, ""},
-                      FieldCase{"|a|b", "|", "|", 2, ""},
-                      FieldCase{"|a|b", "", "|", 1, ""}));
+INSTANTIATE_TEST_SUITE_P(Cases, FieldTest,
+                         ::testing::Values(FieldCase{"|SUCCESS|12|abc|", "|", "|", 1, "SUCCESS"},
+                                           FieldCase{"|SUCCESS|12|abc|", "|", "|", 2, "12"},
+                                           FieldCase{"|SUCCESS|12|abc|", "|", "|", 3, "abc"},
+                                           FieldCase{"|SUCCESS|12|abc|", "|", "|", 4, ""},
+                                           FieldCase{"|SUCCESS|12|", "|", "|", 3, ""},
+                                           FieldCase{"|SUCCESS|12|", "|", "|", 0, ""},
+                                           FieldCase{"a;;b;", ";", ";", 2, "b"},
+                                           FieldCase{"a;;b;", ";", ";", 1, ""},
+                                           FieldCase{"", "|", "|", 1, ""},
+                                           // Multi-byte delimiter and terminator; a failed match
+                                           // does not re-test the byte that broke it.
+                                           FieldCase{"x<>ab</>y", "<>", "</>", 1, "ab"},
+                                           FieldCase{"<<>ab</>", "<>", "</>", 1, ""},
+                                           FieldCase{"|a|b", "|", "|", 2, ""},
+                                           FieldCase{"|a|b", "", "|", 1, ""}));
 
 struct CountCase {
     std::string pattern, text;
@@ -152,7 +154,7 @@ TEST_F(ByteStringTest, TrimOnlyTouchesSpaces) {
         std::string text;
         int flags;
         std::string expected;
-    } cases[] = {{"  ab  ", 3, "ab"}, {"   ", 3, ""},   {" ", 2, " "},
+    } cases[] = {{"  ab  ", 3, "ab"},   {"   ", 3, ""},        {" ", 2, " "},
                  {"  ab  ", 1, "ab  "}, {"  ab  ", 2, "  ab"}, {"\tab ", 3, "\tab"}};
     for (auto& c : cases) {
         auto s = bytes(c.text);
@@ -165,8 +167,12 @@ TEST_F(ByteStringTest, NumbersToText) {
     struct {
         uint32_t value;
         const char* expected;
-    } decimals[] = {{0, "0"}, {10, "10"}, {9, "9"}, {999999999, "999999999"},
-                    {1000000000, "1000000000"}, {4294967295u, "4294967295"}};
+    } decimals[] = {{0, "0"},
+                    {10, "10"},
+                    {9, "9"},
+                    {999999999, "999999999"},
+                    {1000000000, "1000000000"},
+                    {4294967295u, "4294967295"}};
     for (auto& c : decimals) {
         ByteStringPtr s(ByteString_fromUnsigned(c.value));
         EXPECT_EQ(ByteString_str(s.get()), c.expected);
@@ -174,8 +180,8 @@ TEST_F(ByteStringTest, NumbersToText) {
     struct {
         int32_t value, minDigits;
         const char* expected;
-    } hexes[] = {{0, 8, "0x00"}, {0x1A2, 0, "0x1A2"}, {5, 4, "0x0005"},
-                 {10, 2, "0x0A"}, {255, 2, "0xFF"},   {-1, 2, "0xFFFFFFFF"}};
+    } hexes[] = {{0, 8, "0x00"},  {0x1A2, 0, "0x1A2"}, {5, 4, "0x0005"},
+                 {10, 2, "0x0A"}, {255, 2, "0xFF"},    {-1, 2, "0xFFFFFFFF"}};
     for (auto& c : hexes) {
         ByteStringPtr s(ByteString_fromHex(c.value, c.minDigits));
         EXPECT_EQ(ByteString_str(s.get()), c.expected);
@@ -187,8 +193,14 @@ TEST_F(ByteStringTest, ParseHex) {
     struct {
         const char* text;
         uint32_t expected;
-    } cases[] = {{"0x1f", 31},       {"0x1g", 0}, {"zx10", 16}, {"x1", 0},
-                 {"", 0},            {"0x", 0},   {"FF", 255},  {"0x100000000", 0},
+    } cases[] = {{"0x1f", 31},
+                 {"0x1g", 0},
+                 {"zx10", 16},
+                 {"x1", 0},
+                 {"", 0},
+                 {"0x", 0},
+                 {"FF", 255},
+                 {"0x100000000", 0},
                  {"0xFFFFFFFF", 0xFFFFFFFFu}};
     for (auto& c : cases) {
         auto s = bytes(c.text);

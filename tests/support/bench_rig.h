@@ -15,7 +15,7 @@
 #include "toolsim/virtual_tool.h"
 
 class BenchRig {
-public:
+  public:
     BenchRig();
     ~BenchRig();
     BenchRig(const BenchRig&) = delete;

@@ -70,4 +70,6 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     return run;
 }
 
-std::string cliPath() { return std::string(ZARVIK_BUILD_DIR) + "/src/cli/zarvik-cli"; }
+std::string cliPath() {
+    return std::string(ZARVIK_BUILD_DIR) + "/src/cli/zarvik-cli";
+}

@@ -13,7 +13,7 @@
 #include "workflows/app_delegate.h"
 
 class WorkflowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { live_ = ByteString_liveCount(); }
     void TearDown() override {
         delegate_.reset();

@@ -145,11 +145,11 @@ TEST_F(FindDeviceTest, AToolTheServerDoesNotKnowKeepsThePreviousRecord) {
 // Backup files: what the tool holds against what the server holds decides the upload button.
 struct BackupCase {
     const char* name;
-    int kind;           // memory kind of the CPAK entry
-    int storedFiles;    // files in the tool's directory (kind 2)
-    int serverCount;    // files the server holds
-    const char* header; // first header text of the single file (kind 1)
-    bool serverHasIt;   // the server knows that file's version
+    int kind;            // memory kind of the CPAK entry
+    int storedFiles;     // files in the tool's directory (kind 2)
+    int serverCount;     // files the server holds
+    const char* header;  // first header text of the single file (kind 1)
+    bool serverHasIt;    // the server knows that file's version
     bool uploadShown;
 };
 
@@ -171,7 +171,8 @@ TEST_P(BackupTest, UploadIsOfferedOnlyForFilesTheServerLacks) {
     tool["userFileCount"] = c.serverCount;
     auto known = records(tool);
     if (c.serverHasIt) {
-        known["userFileVersions"] = {{{"header1", c.header}, {"header2", "Golf 1.4"}, {"number", 3}}};
+        known["userFileVersions"] = {
+            {{"header1", c.header}, {"header2", "Golf 1.4"}, {"number", 3}}};
     }
     packwriter::Info info = installedInfo();
     // The entry carries spaces around its name; the name list holds the plain name.

@@ -87,8 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "consecutives reflashes of the Touchscreen and takes about 71 minutes.\nPlease "
                  "consult the KTX2 user manual for more details.\n\nDo you which to continue?",
                  false},
-        Question{"newer package format", "2.20.01:900:CURRENT:New#", "FD", false, 9, false,
-                 "Error", "Your updater is out of date", false},
+        Question{"newer package format", "2.20.01:900:CURRENT:New#", "FD", false, 9, false, "Error",
+                 "Your updater is out of date", false},
         Question{"no package info", "2.20.01:900:CURRENT:New#", "FD", false, 8, true,
                  "Download Failed",
                  "Please ensure your computer is connected to internet\nTry again or contact us",
