@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/window_fixture.h"
+#include "core/byte_string.h"
 
 namespace {
 
@@ -286,4 +287,21 @@ TEST_F(WindowTest, UnknownToolIsSaidInRed) {
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(window().txtMsg->palette().color(QPalette::WindowText), QColor(0xc0, 0x10, 0x10));
     EXPECT_FALSE(contains(requestWords(), "download|ktxFirmwares/901.gfi"));
+}
+
+TEST(WindowSetupTest, TheProgramsOwnSessionFollowsTheServerOptionAndRefusesNonsense) {
+    int64_t live = ByteString_liveCount();
+    {
+        std::string error;
+        auto setup = makeWindowSetup(WindowOptions{"127.0.0.1:8123", "/dev/ttyACM7"}, &error);
+        ASSERT_NE(setup, nullptr) << error;
+        ASSERT_NE(setup->ownedSession, nullptr);
+        EXPECT_EQ(ByteString_str(setup->ownedSession->host), "127.0.0.1:8123/");
+        EXPECT_TRUE(static_cast<bool>(setup->ownedSession->trace));
+        EXPECT_TRUE(static_cast<bool>(setup->ownedSession->uploadProgress));
+
+        EXPECT_EQ(makeWindowSetup(WindowOptions{"bad host:99999", ""}, &error), nullptr);
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(ByteString_liveCount(), live);
 }
