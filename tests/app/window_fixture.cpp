@@ -96,9 +96,3 @@ bool WindowTest::enabled(Control control) {
 bool WindowTest::hidden(Control control) {
     return window().control(control)->isHidden();
 }
-
-std::vector<std::string> WindowTest::requestWords() {
-    std::vector<std::string> words;
-    for (const auto& r : rig.requests()) words.push_back(r.value("request", r.value("word", "")));
-    return words;
-}

@@ -37,7 +37,6 @@ class WindowTest : public ::testing::Test {
     std::string text(Line line);
     bool enabled(Control control);
     bool hidden(Control control);
-    std::vector<std::string> requestWords();
 
     BenchRig rig;
     std::unique_ptr<WindowSetup> setup;

@@ -14,10 +14,6 @@ namespace {
 
 const std::string kOneRelease = "2.20.01:901:CURRENT:Newest release#";
 
-bool contains(const std::vector<std::string>& list, const std::string& item) {
-    return std::find(list.begin(), list.end(), item) != list.end();
-}
-
 }  // namespace
 
 struct StartUpCase {
@@ -277,17 +273,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"UnknownToServer", true, "valid|", false,
                                   "Tool not recognised by the server", "", ""}),
     [](const auto& param) { return std::string(param.param.name); });
-
-TEST_F(WindowTest, UnknownToolIsSaidInRed) {
-    startBench(kOneRelease);
-    Misbehaviour m;
-    m.refusedWords = {"valid|"};
-    rig.server.setMisbehaviour(m);
-    window().btnFind->click();
-    ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(window().txtMsg->palette().color(QPalette::WindowText), QColor(0xc0, 0x10, 0x10));
-    EXPECT_FALSE(contains(requestWords(), "download|ktxFirmwares/901.gfi"));
-}
 
 TEST(WindowSetupTest, TheProgramsOwnSessionFollowsTheServerOptionAndRefusesNonsense) {
     int64_t live = ByteString_liveCount();
