@@ -20,8 +20,10 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
     }
     if (link->openErrno == EACCES || link->openErrno == EPERM) {
         return "Permission denied on " + path +
-               ". Add your user to the dialout group (sudo usermod -aG dialout $USER, then log "
-               "in again) or install the udev rule that comes with the updater.";
+               ". Install the updater's udev rule (sudo cp 70-zarvik-ktx2.rules "
+               "/etc/udev/rules.d/ && sudo udevadm control --reload, then plug the tool in "
+               "again) or add your user to the dialout group (sudo usermod -aG dialout $USER, "
+               "then log in again).";
     }
     if (link->openErrno == EBUSY) {
         return "The serial device " + path + " is busy: another program is using the tool.";

@@ -133,3 +133,17 @@ TEST_F(ToolLinkTest, ExplicitPortComesFromTheOptionThenTheEnvironment) {
 }
 
 }  // namespace
+
+// Root opens everything, so the refusal is given to the text directly.
+TEST_F(ToolLinkTest, PermissionDeniedSaysHowToGetAccess) {
+    for (int error : {EACCES, EPERM}) {
+        ToolLinkPtr link = linkTo("/dev/ttyACM0");
+        ASSERT_EQ(ToolLink_findPort(link.get()), 1);
+        link->lastError = kLinkErrorOpen;
+        link->openErrno = error;
+        std::string text = ToolLink_openFailureText(link.get());
+        EXPECT_NE(text.find("/dev/ttyACM0"), std::string::npos) << text;
+        EXPECT_NE(text.find("70-zarvik-ktx2.rules"), std::string::npos) << text;
+        EXPECT_NE(text.find("dialout"), std::string::npos) << text;
+    }
+}

@@ -1,0 +1,41 @@
+// zarvik-updater: the window application.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/window_setup.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("zarvik-updater");
+    QApplication::setApplicationVersion("1.3");
+    QApplication::setDesktopFileName("zarvik-updater");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Firmware updater for the KTX2 diagnostic interface");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    QCommandLineOption server("server", "Server as HOST[:PORT].", "host");
+    QCommandLineOption port("port", "Serial device of the tool.", "device");
+    parser.addOption(server);
+    parser.addOption(port);
+    parser.process(app);
+
+    WindowOptions options;
+    options.server = parser.value(server).toStdString();
+    options.port = parser.value(port).toStdString();
+    std::string error;
+    auto setup = makeWindowSetup(options, &error);
+    if (!setup) {
+        std::fprintf(stderr, "zarvik-updater: %s\n", error.c_str());
+        return 2;
+    }
+    setup->window->show();
+    setup->delegate->applicationDidFinishLaunching();
+    int status = app.exec();
+    // No orderly shutdown: a workflow may still be running, and the tool and the server
+    // cope with an updater that simply goes away.
+    std::fflush(nullptr);
+    std::_Exit(status);
+}

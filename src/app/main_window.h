@@ -1,0 +1,65 @@
+// The updater's one window: the tool's lines, the firmware choice, the message line, the
+// progress bar and the buttons. It only draws; QtUi drives it and the controller acts.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <functional>
+
+#include "workflows/firmware_choices.h"
+#include "workflows/updater_ui.h"
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+class MainWindow : public QWidget {
+  public:
+    explicit MainWindow(QWidget* parent = nullptr);
+
+    QLabel* line(Line which) const;
+    // The widget behind a control of the port (buttons and the firmware label).
+    QWidget* control(Control which) const;
+
+    void setLineColour(Line which, Colour colour);
+    // Draws the current progress value: -1 is indeterminate, else a percentage.
+    void showProgress();
+    // Shows the control that holds the choice and fills it, without reporting a change.
+    void showChoices(const FirmwareChoices& choices);
+
+    // The user picked another firmware: the row of opt2 or the item of opt4.
+    std::function<void(int index)> onChoiceChanged;
+    // Program Memories and Upload Read Files start these when set.
+    void setMemoryActions(std::function<void()> programMemories, std::function<void()> uploadFiles);
+
+    // Written by any thread, drawn by showProgress on the main thread.
+    std::atomic<int> progressValue{0};
+
+    QLabel* imgBackground;
+    QPushButton* btnFind;
+    QPushButton* btnProgram;
+    QPushButton* btnProgramMemories;
+    QPushButton* btnUploadReadFiles;
+    QPushButton* btnManual;
+    QPushButton* btnClose;
+    QLabel* txtMsg;
+    QLabel* txtName;
+    QLabel* txtCar;
+    QLabel* txtFirm;
+    QLabel* txtStatus;
+    QLabel* txtFirmLabel;
+    QProgressBar* bar;
+    QLineEdit* opt1;
+    QButtonGroup* opt2;
+    QRadioButton* opt2_1;
+    QRadioButton* opt2_2;
+    QComboBox* opt4;
+
+  private:
+    std::function<void()> programMemories_;
+    std::function<void()> uploadFiles_;
+};

@@ -1,0 +1,48 @@
+#include "app/window_setup.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <cstdio>
+
+#include "server/request_trace.h"
+#include "server/server_config.h"
+
+std::unique_ptr<WindowSetup> makeWindowSetup(ServerSession& session, LinkSettings link) {
+    auto setup = std::make_unique<WindowSetup>();
+    setup->window = std::make_unique<MainWindow>();
+    setup->ui = std::make_unique<QtUi>(*setup->window);
+    setup->delegate = std::make_unique<AppDelegate>(*setup->ui, session, std::move(link));
+
+    AppDelegate* delegate = setup->delegate.get();
+    MainWindow* window = setup->window.get();
+    setup->ui->onDownloadAnswer = [delegate](int answer) { delegate->downloadBoxResult(answer); };
+    window->onChoiceChanged = [delegate](int index) { delegate->firmwareChoiceChanged(index); };
+    QObject::connect(window->btnFind, &QPushButton::clicked, window,
+                     [delegate] { delegate->portClicked(); });
+    QObject::connect(window->btnProgram, &QPushButton::clicked, window,
+                     [delegate] { delegate->programClicked(); });
+    QObject::connect(window->btnManual, &QPushButton::clicked, window,
+                     [delegate] { delegate->manualClicked(); });
+    window->setMemoryActions([delegate] { delegate->programMemOnlyClicked(); },
+                             [delegate] { delegate->uploadFilesClicked(); });
+    QObject::connect(window->btnClose, &QPushButton::clicked, window,
+                     [] { QCoreApplication::exit(0); });
+    return setup;
+}
+
+std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::string* error) {
+    auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error);
+    if (!config) return nullptr;
+    ServerSessionPtr session(ServerSession_create());
+    ServerSession_configure(session.get(), *config);
+    // The window has always printed one diagnostic line per request byte.
+    session->trace = RequestTrace_toFile(stdout);
+
+    LinkSettings link;
+    link.port = LinkSettings_explicitPort(options.port);
+    auto setup = makeWindowSetup(*session, std::move(link));
+    QtUi* ui = setup->ui.get();
+    session->uploadProgress = [ui](int percent) { ui->setProgress(percent); };
+    setup->ownedSession = std::move(session);
+    return setup;
+}

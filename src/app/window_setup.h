@@ -1,0 +1,30 @@
+// The window application put together: server session, window, UI port and controller,
+// with the buttons wired to the controller's actions.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/qt_ui.h"
+#include "link/link_settings.h"
+#include "server/server_session.h"
+#include "workflows/app_delegate.h"
+
+struct WindowOptions {
+    std::string server;  // HOST[:PORT]; empty: ZARVIK_SERVER, then the built-in host
+    std::string port;    // serial device; empty: ZARVIK_PORT, then discovery
+};
+
+struct WindowSetup {
+    ServerSessionPtr ownedSession;  // null when the caller owns the session
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QtUi> ui;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+// The window on a session the caller keeps alive (tests point it at the bench).
+std::unique_ptr<WindowSetup> makeWindowSetup(ServerSession& session, LinkSettings link);
+// The window as the program starts it: its own session, with the request diagnostic on
+// standard output. Null with `error` set when the options do not make sense.
+std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::string* error);

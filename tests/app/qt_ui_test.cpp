@@ -1,0 +1,170 @@
+// The window's UI port on its own: calls from a workflow thread, the progress bar and the
+// real message boxes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "app/main_window.h"
+#include "app/qt_ui.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Serves the main thread's events until `future` is ready.
+template <typename T>
+bool serveUntil(std::future<T>& future, std::chrono::seconds limit = 10s) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (future.wait_for(0s) != std::future_status::ready) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+// Presses the button named `name` of the next box, as soon as one is shown.
+void pressInNextBox(const QString& name) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, name] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box == nullptr || !box->isVisible()) continue;
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == name) {
+                    poll->stop();
+                    poll->deleteLater();
+                    b->click();
+                    return;
+                }
+            }
+        }
+    });
+    poll->start(10);
+}
+
+}  // namespace
+
+TEST(QtUi, AWorkflowThreadWaitsForEachChangeInOrder) {
+    MainWindow window;
+    QtUi ui(window);
+    auto work = std::async(std::launch::async, [&] {
+        ui.setText(Line::Msg, "Gathering tool info. Step 1");
+        std::string first = ui.messageText();
+        ui.setText(Line::Name, "Name : KTX2");
+        ui.setColour(Line::Msg, Colour::Green);
+        ui.disableButton(Control::Program);
+        ui.hideControl(Control::UploadReadFiles);
+        ui.setText(Line::Msg, "Done");
+        return first + "|" + ui.messageText();
+    });
+    ASSERT_TRUE(serveUntil(work));
+    EXPECT_EQ(work.get(), "Gathering tool info. Step 1|Done");
+    EXPECT_EQ(window.txtName->text(), "Name : KTX2");
+    EXPECT_EQ(window.txtMsg->palette().color(QPalette::WindowText), QColor(0x10, 0x80, 0x20));
+    EXPECT_FALSE(window.btnProgram->isEnabled());
+    EXPECT_TRUE(window.btnUploadReadFiles->isHidden());
+}
+
+TEST(QtUi, ServerTextIsShownAsItIsNotAsMarkup) {
+    MainWindow window;
+    QtUi ui(window);
+    ui.setText(Line::Name, "Name : <b>KTX2</b> & co");
+    EXPECT_EQ(window.txtName->textFormat(), Qt::PlainText);
+    EXPECT_EQ(window.txtName->text(), "Name : <b>KTX2</b> & co");
+}
+
+TEST(QtUi, ProgressNeverWaitsAndOnlyTheLatestValueIsDrawn) {
+    MainWindow window;
+    QtUi ui(window);
+    // The main thread serves nothing while the workflow reports: a waiting call would hang.
+    auto work = std::async(std::launch::async, [&] {
+        ui.setProgress(-1);
+        ui.setProgress(10);
+        ui.setProgress(40);
+    });
+    ASSERT_EQ(work.wait_for(10s), std::future_status::ready);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.bar->maximum(), 100);
+    EXPECT_EQ(window.bar->value(), 40);
+
+    // Indeterminate, then determinate again at 0.
+    ui.setProgress(-1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.bar->minimum(), 0);
+    EXPECT_EQ(window.bar->maximum(), 0);
+    ui.setProgress(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.bar->maximum(), 100);
+    EXPECT_EQ(window.bar->value(), 0);
+    ui.setProgress(250);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.bar->value(), 100);
+}
+
+struct BoxCase {
+    int type;
+    const char* press;
+    int answer;
+};
+
+class QtUiBox : public ::testing::TestWithParam<BoxCase> {};
+
+TEST_P(QtUiBox, TheButtonPressedGivesItsReturnCode) {
+    const BoxCase& c = GetParam();
+    MainWindow window;
+    QtUi ui(window);
+    pressInNextBox(c.press);
+    // Asked from a workflow thread, as the workflows do.
+    auto asked = std::async(std::launch::async, [&] {
+        return ui.messageBox("Do you wish to proceed?", "Sure?", c.type);
+    });
+    ASSERT_TRUE(serveUntil(asked));
+    EXPECT_EQ(asked.get(), c.answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, QtUiBox,
+                         ::testing::Values(BoxCase{2, "No", kFirstButton},
+                                           BoxCase{2, "Yes", kSecondButton},
+                                           BoxCase{1, "Ok", kFirstButton}));
+
+TEST(QtUi, TheOutOfDateSheetDoesNotBlockAndHandsOnItsAnswer) {
+    MainWindow window;
+    window.show();
+    QtUi ui(window);
+    std::vector<int> answers;
+    ui.onDownloadAnswer = [&](int answer) { answers.push_back(answer); };
+
+    ui.showOutOfDateSheet("Updater is not up-to-date", "1. Click\r\n2. Close");
+    EXPECT_TRUE(answers.empty());
+    auto* sheet = window.findChild<QMessageBox*>();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet->informativeText(), "1. Click\n2. Close");
+    ASSERT_EQ(sheet->buttons().size(), 2);
+    for (QAbstractButton* b : sheet->buttons()) {
+        if (b->text() == "Download") b->click();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(answers, std::vector<int>{kFirstButton});
+}
+
+TEST(QtUi, MemoryButtonsRunTheirActionsOnceWired) {
+    MainWindow window;
+    int memories = 0, uploads = 0;
+    window.btnProgramMemories->click();  // nothing wired yet: nothing happens
+    window.setMemoryActions([&] { ++memories; }, [&] { ++uploads; });
+    window.btnProgramMemories->click();
+    window.btnUploadReadFiles->click();
+    window.btnUploadReadFiles->click();
+    EXPECT_EQ(memories, 1);
+    EXPECT_EQ(uploads, 2);
+}

@@ -1,0 +1,107 @@
+#include "app/window_fixture.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <chrono>
+#include <future>
+
+#include "core/byte_string.h"
+#include "catalogue/catalogue_builder.h"
+#include "packwriter/package_writer.h"
+
+std::string benchInfo(const std::string& name, const std::string& description) {
+    packwriter::Info info;
+    info.fsn = "FD";
+    info.fln = "Ford passenger cars";
+    info.des = description;
+    info.boots = {{0x08000000, "1.23"}, {0x08004000, "1.23"}};
+    info.firmwareName = name;
+    info.firmwareBuild = 1;
+    info.extraNames = {"MANUAL"};
+    return packwriter::writeInfo(info);
+}
+
+void WindowTest::SetUp() {
+    liveAtStart = ByteString_liveCount();
+}
+
+void WindowTest::TearDown() {
+    if (setup) {
+        EXPECT_TRUE(waitIdle());
+    }
+    setup.reset();
+    rig.stop();
+    EXPECT_EQ(ByteString_liveCount(), liveAtStart);
+}
+
+void WindowTest::startBench(const std::string& firmwareList, bool toolPresent) {
+    rig.addFile("ktxFirmwares/900.gfi", benchInfo(kInstalledVersion, "Installed release"));
+    rig.addFile("ktxFirmwares/901.gfi", benchInfo("2.20.01", "Newest release"));
+    // The package itself: bootloaders the tool already has, and firmware 2.20.01.
+    packwriter::Image release;
+    release.fsn = "FD";
+    release.fln = "Ford passenger cars";
+    release.des = "Newest release";
+    release.records = {catalogue::bootRecord(0, "1.20"), catalogue::bootRecord(1, "1.20"),
+                       catalogue::firmwareRecord({220, "KTX", {2, 20, 1}, 1, 0}, 2048)};
+    catalogue::writeRelease(rig.catalogue, 901, release);
+    nlohmann::json tool = benchToolRecord();
+    tool["firmwareList"] = firmwareList;
+    ToolState state = ToolState_default();
+    state.firmwareId = 900;
+    std::string error;
+    ASSERT_TRUE(rig.start(state, {{"tools", {tool}}}, &error)) << error;
+    if (!toolPresent) rig.tool.stop();
+    openWindow();
+}
+
+void WindowTest::openWindow() {
+    setup = makeWindowSetup(*rig.session, rig.link);
+    setup->ui->answerBox = [this](const QtBox& box) {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+            boxOffMainThread = true;
+        }
+        boxes.push_back(box);
+        if (answers.empty()) return kFirstButton;
+        int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    };
+    setup->ui->openInBrowser = [this](const std::string& address) { opened.push_back(address); };
+}
+
+bool WindowTest::waitFor(const std::function<bool()>& done, int seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    QCoreApplication::processEvents();
+    return true;
+}
+
+bool WindowTest::waitIdle(int seconds) {
+    AppDelegate* d = setup->delegate.get();
+    auto idle = std::async(std::launch::async, [d] { d->waitIdle(); });
+    return waitFor(
+        [&] { return idle.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        seconds);
+}
+
+bool WindowTest::identify() {
+    window().btnFind->click();
+    return waitIdle() && enabled(Control::Program);
+}
+
+std::string WindowTest::text(Line line) {
+    return window().line(line)->text().toStdString();
+}
+
+bool WindowTest::enabled(Control control) {
+    return window().control(control)->isEnabled();
+}
+
+bool WindowTest::hidden(Control control) {
+    return window().control(control)->isHidden();
+}
