@@ -81,15 +81,15 @@ TEST_P(ExchangeTimeoutTest, WaitsItsWholeTimeThenFails) {
     EXPECT_EQ(ByteString_str(reply.get()), "same");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, ExchangeTimeoutTest,
-    ::testing::Values(TimeoutCase{"NoAnswer", [](VirtualTool& sim) { sim.silenceCommand(2); }, 2,
-                                  5},
-                      // "B1.23O" is shorter than the 10 data bytes asked for.
-                      TimeoutCase{"ShorterThanAskedFor", [](VirtualTool&) {}, 2, 10},
-                      // 1200 data bytes overflow the 1000-byte receive buffer before the final "O".
-                      TimeoutCase{"LongerThanTheBuffer", [](VirtualTool&) {}, 11, 1200}),
-    [](const ::testing::TestParamInfo<TimeoutCase>& testInfo) { return testInfo.param.name; });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Replies, ExchangeTimeoutTest, ::testing::Values(
+    TimeoutCase{"NoAnswer", [](VirtualTool& sim) { sim.silenceCommand(2); }, 2, 5},
+    // "B1.23O" is shorter than the 10 data bytes asked for.
+    TimeoutCase{"ShorterThanAskedFor", [](VirtualTool&) {}, 2, 10},
+    // 1200 data bytes overflow the 1000-byte receive buffer before the final "O".
+    TimeoutCase{"LongerThanTheBuffer", [](VirtualTool&) {}, 11, 1200}),
+    [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 TEST_F(ExchangeTest, ADeviceThatGoesAwayEndsTheExchangeAtOnce) {
     tool_.vanishAtBlock(0);

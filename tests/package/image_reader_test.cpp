@@ -65,37 +65,15 @@ TEST_P(ImageRoundTrip, EveryFieldComesBackAsTheFormatCarriesIt) {
     EXPECT_EQ(p->firmwareBuild, v >= 3 ? 517 : 1);
 
     const auto& group = std::get<FileGroup>(image.records[3]);
-    struct Expected {
-        const char* name;
-        const char* target;
-        int kind, start, erase, version1, version2, trailer;
-    };
     const bool wide = v >= 6;
-    std::vector<Expected> expected = {
-        {"MEM1", "flash", wide ? 9 : 1, 200, 7, v >= 3 ? 12 : 1, v >= 5 ? 34 : 0, wide ? 1 : 0},
-        {"MEM2", "", wide ? 9 : 2, 200, 7, v >= 3 ? 56 : 1, v >= 5 ? 78 : 0, 0},
-        // The name-only entry: no target, no section, no versions.
-        {"LIST", "", wide ? 4 : 1, 30, 2, 0, 0, 0},
-    };
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(expected[i].name);
-        const PackageFile* f = p->files[i];
-        ASSERT_NE(f, nullptr);
-        EXPECT_EQ(str(f->name), expected[i].name);
-        EXPECT_EQ(str(f->target), expected[i].target);
-        EXPECT_EQ(f->memoryKind, expected[i].kind);
-        EXPECT_EQ(f->start, expected[i].start);
-        EXPECT_EQ(f->eraseCount, expected[i].erase);
-        EXPECT_EQ(f->version1, expected[i].version1);
-        EXPECT_EQ(f->version2, expected[i].version2);
-        EXPECT_EQ(f->checksumTrailer, expected[i].trailer);
-        if (i < 2) {
-            expectSection(f->section, group.entries[i].section, v);
-        } else {
-            EXPECT_EQ(f->section, nullptr);
-        }
-    }
-    EXPECT_EQ(p->files[3], nullptr);
+    expectFiles(p.get(),
+                {{"MEM1", "flash", wide ? 9 : 1, 200, 7, v >= 3 ? 12 : 1, v >= 5 ? 34 : 0, wide},
+                 {"MEM2", "", wide ? 9 : 2, 200, 7, v >= 3 ? 56 : 1, v >= 5 ? 78 : 0, 0},
+                 // The name-only entry: no target, no section, no versions.
+                 {"LIST", "", wide ? 4 : 1, 30, 2, 0, 0, 0}});
+    expectSection(p->files[0]->section, group.entries[0].section, v);
+    expectSection(p->files[1]->section, group.entries[1].section, v);
+    EXPECT_EQ(p->files[2]->section, nullptr);
     EXPECT_EQ(str(p->nameList), ";BOOT0;BOOT1;FIRMWARE;MEM1;MEM2;LIST;HELP;LOGO;");
 }
 
@@ -130,12 +108,9 @@ TEST_F(ImageReader, TheFirstBootRecordGivesTheBootVersion) {
     EXPECT_EQ(str(p->boot[1]->name), "1.33");
     EXPECT_EQ(p->boot[1]->address, 5u);
     EXPECT_EQ(str(p->nameList), ";BOOT1;BOOT0;BOOT1;");
-}
-
-TEST_F(ImageReader, AShortBootNameIsNotReadPastItsEnd) {
-    Image image = sampleImage(8);
+    // A short boot name is not read past its end.
     image.records = {Boot{0, 0, "2", section("b", "x")}};
-    FirmwarePackagePtr p = loadImage(image);
+    p = loadImage(image);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->bootVersionNumber, 200);
 }

@@ -36,32 +36,12 @@ TEST_P(InfoRoundTrip, TheInfoDescribesTheSameRelease) {
     EXPECT_EQ(p->firmware->value2, 0u);
     EXPECT_EQ(p->firmware->section, nullptr);
 
-    struct Expected {
-        const char* name;
-        const char* target;
-        int kind, start, erase, version1, version2;
-    };
     const bool wide = v >= 6;
-    std::vector<Expected> expected = {
-        {"MEM1", "flash", wide ? 9 : 1, 200, 7, v >= 2 ? 12 : 0, v >= 5 ? 34 : 0},
-        {"MEM2", "", wide ? 9 : 2, 200, 7, v >= 2 ? 56 : 0, v >= 5 ? 78 : 0},
-        {"LIST", "", wide ? 4 : 1, 30, 2, 0, 0},
-    };
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(expected[i].name);
-        const PackageFile* f = p->files[i];
-        ASSERT_NE(f, nullptr);
-        EXPECT_EQ(str(f->name), expected[i].name);
-        EXPECT_EQ(str(f->target), expected[i].target);
-        EXPECT_EQ(f->memoryKind, expected[i].kind);
-        EXPECT_EQ(f->start, expected[i].start);
-        EXPECT_EQ(f->eraseCount, expected[i].erase);
-        EXPECT_EQ(f->version1, expected[i].version1);
-        EXPECT_EQ(f->version2, expected[i].version2);
-        EXPECT_EQ(f->checksumTrailer, 0);
-        EXPECT_EQ(f->section, nullptr);
-    }
-    EXPECT_EQ(p->files[3], nullptr);
+    expectFiles(p.get(),
+                {{"MEM1", "flash", wide ? 9 : 1, 200, 7, v >= 2 ? 12 : 0, v >= 5 ? 34 : 0, 0},
+                 {"MEM2", "", wide ? 9 : 2, 200, 7, v >= 2 ? 56 : 0, v >= 5 ? 78 : 0, 0},
+                 {"LIST", "", wide ? 4 : 1, 30, 2, 0, 0, 0}});
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(p->files[i]->section, nullptr);
     // Only file and extra names are indexed by an info.
     EXPECT_EQ(str(p->nameList), ";MEM1;MEM2;LIST;HELP;LOGO;");
     // Fields only an image or the tool sets.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/byte_string.h"
 #include "package/firmware_package.h"
@@ -90,6 +91,31 @@ inline packwriter::Image sampleImage(int format) {
     image.records.push_back(FileGroup{4, 30, 2, {}, "LIST", {}});
     image.records.push_back(ExtraNames{{"HELP", "LOGO"}});
     return image;
+}
+
+struct ExpectedFile {
+    const char* name;
+    const char* target;
+    int kind, start, erase, version1, version2, trailer;
+};
+
+// The file records of a loaded package, and nothing after them.
+inline void expectFiles(const FirmwarePackage* p, const std::vector<ExpectedFile>& expected) {
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const ExpectedFile& e = expected[i];
+        SCOPED_TRACE(e.name);
+        const PackageFile* f = p->files[i];
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(ByteString_str(f->name), e.name);
+        EXPECT_EQ(ByteString_str(f->target), e.target);
+        EXPECT_EQ(f->memoryKind, e.kind);
+        EXPECT_EQ(f->start, e.start);
+        EXPECT_EQ(f->eraseCount, e.erase);
+        EXPECT_EQ(f->version1, e.version1);
+        EXPECT_EQ(f->version2, e.version2);
+        EXPECT_EQ(f->checksumTrailer, e.trailer);
+    }
+    EXPECT_EQ(p->files[expected.size()], nullptr);
 }
 
 }  // namespace packagetest

@@ -73,46 +73,33 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Rechecksum,
 
 class RechecksumCases : public LeakChecked {};
 
-TEST_F(RechecksumCases, TwoZeroBlocksBecomeSixteenZeroChunks) {
-    ByteStringPtr out = rechecksum(Bytes(2 * 2050, 0));
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(toBytes(out.get()), Bytes(16 * 258, 0));
-}
-
-TEST_F(RechecksumCases, SumsAreStoredLowByteFirst) {
-    ByteStringPtr out = rechecksum(serverLayout(Bytes(2048, 0xFF)));
-    ASSERT_NE(out, nullptr);
-    ASSERT_EQ(out->length, 8 * 258);
-    EXPECT_EQ(out->data[256], 0x00);
-    EXPECT_EQ(out->data[257], 0xFF);
-}
-
-TEST_F(RechecksumCases, AChangedByteInAnyBlockGivesNull) {
-    Bytes good = serverLayout(pattern(2 * 2048 + 100));
-    for (size_t at :
-         {size_t{0}, size_t{2047}, size_t{2050}, size_t{2050 + 2047}, size_t{2 * 2050 + 50}}) {
-        Bytes bad = good;
-        bad[at] ^= 0x01;
-        EXPECT_EQ(rechecksum(bad), nullptr) << "byte " << at;
-    }
-    Bytes badSum = good;
-    badSum.back() ^= 0x80;  // the partial block's own checksum
-    EXPECT_EQ(rechecksum(badSum), nullptr);
-}
-
-TEST_F(RechecksumCases, InputsTooShortForABlockGiveEmpty) {
-    for (size_t n : {0, 1, 2}) {
+TEST_F(RechecksumCases, WorkedValues) {
+    ByteStringPtr zeros = rechecksum(Bytes(2 * 2050, 0));
+    ASSERT_NE(zeros, nullptr);
+    EXPECT_EQ(toBytes(zeros.get()), Bytes(16 * 258, 0));
+    ByteStringPtr high = rechecksum(serverLayout(Bytes(2048, 0xFF)));  // sums low byte first
+    ASSERT_NE(high, nullptr);
+    EXPECT_EQ(high->data[256], 0x00);
+    EXPECT_EQ(high->data[257], 0xFF);
+    for (size_t n : {0, 1, 2}) {  // too short for a block: empty
         ByteStringPtr out = rechecksum(Bytes(n, 0));
         ASSERT_NE(out, nullptr) << n;
         EXPECT_EQ(out->length, 0);
     }
 }
 
-// One or two bytes after the last whole block cannot hold data and a checksum.
-TEST_F(RechecksumCases, AStrayTailGivesNull) {
-    Bytes blocks = serverLayout(pattern(2048));
+TEST_F(RechecksumCases, AChangedByteOrAStrayTailGivesNull) {
+    Bytes good = serverLayout(pattern(2 * 2048 + 100));
+    for (size_t at : {0, 2047, 2050, 2050 + 2047, 2 * 2050 + 50}) {
+        Bytes bad = good;
+        bad[at] ^= 0x01;
+        EXPECT_EQ(rechecksum(bad), nullptr) << "byte " << at;
+    }
+    good.back() ^= 0x80;  // the partial block's own checksum
+    EXPECT_EQ(rechecksum(good), nullptr);
+    // One or two bytes after the last whole block cannot hold data and a checksum.
     for (size_t stray : {1, 2}) {
-        Bytes input = blocks;
+        Bytes input = serverLayout(pattern(2048));
         input.insert(input.end(), stray, 0);
         EXPECT_EQ(rechecksum(input), nullptr) << stray;
     }

@@ -51,9 +51,7 @@ TEST_P(ScrambleIndices, FollowTheKeyAndStep) {
 
     auto lines = parseTrace(trace);
     ASSERT_EQ(lines.size(), 14u);
-    EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 14);
-    EXPECT_TRUE(trace.starts_with("118 " + std::to_string(lines[0].pad) + " " +
-                                  std::to_string(lines[0].out) + "\n"));
+    EXPECT_TRUE(trace.starts_with("118 "));
     for (size_t i = 0; i < indices.size(); ++i) {
         EXPECT_EQ(lines[i].byte, static_cast<uint8_t>(request->data[i]));
         EXPECT_EQ(lines[i].pad, requestPadTable[static_cast<size_t>(indices[i])]) << i;
@@ -63,13 +61,12 @@ TEST_P(ScrambleIndices, FollowTheKeyAndStep) {
     EXPECT_EQ(text(reply.get()), "|NO|1.3|");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    WorkedKeys, ScrambleIndices,
-    ::testing::Values(std::pair<int32_t, std::vector<int>>{0, {0, 1, 2, 3}},
-                      std::pair<int32_t, std::vector<int>>{2047, {2047, 0, 1, 2}},
-                      std::pair<int32_t, std::vector<int>>{4095, {2047, 1, 3, 5}},
-                      std::pair<int32_t, std::vector<int>>{-1, {2047, 2046, 2045}},
-                      std::pair<int32_t, std::vector<int>>{INT32_MIN, {0}}));
+using Indices = std::pair<int32_t, std::vector<int>>;
+INSTANTIATE_TEST_SUITE_P(WorkedKeys, ScrambleIndices,
+                         ::testing::Values(Indices{0, {0, 1, 2, 3}}, Indices{2047, {2047, 0, 1, 2}},
+                                           Indices{4095, {2047, 1, 3, 5}},
+                                           Indices{-1, {2047, 2046, 2045}},
+                                           Indices{INT32_MIN, {0}}));
 
 TEST(RequestScrambler, WritesTwoUpperCaseDigits) {
     ByteStringPtr request =
@@ -95,36 +92,32 @@ struct DownloadCase {
 };
 
 class CheckDownload : public ::testing::TestWithParam<DownloadCase> {};
+const std::string kFile = "ab|cd";
 
 TEST_P(CheckDownload, VerifiesLayoutAndChecksum) {
     uint32_t live = ByteString_liveCount();
     {
-        ByteStringPtr reply = makeByteString(GetParam().reply);
-        ByteStringPtr file(ServerRequest_checkDownload(reply.get()));
-        EXPECT_EQ(file != nullptr, GetParam().accepted);
-        if (file && GetParam().accepted) {
-            EXPECT_EQ(ByteString_str(file.get()), "ab|cd");
-        }
+        ByteStringPtr file(ServerRequest_checkDownload(makeByteString(GetParam().reply).get()));
+        EXPECT_EQ(file ? ByteString_str(file.get()) : "<null>",
+                  GetParam().accepted ? kFile : "<null>");
     }
     EXPECT_EQ(ByteString_liveCount(), live);
 }
 
-const std::string kFile = "ab|cd";
-INSTANTIATE_TEST_SUITE_P(
-    Replies, CheckDownload,
-    ::testing::Values(
-        DownloadCase{"whole", "|SUCCESS|" + crcText(kFile) + "|" + kFile + "123456789", true},
-        DownloadCase{"changed_byte", "|SUCCESS|" + crcText(kFile) + "|ab|cD123456789", false},
-        DownloadCase{"leading_zero", "|SUCCESS|0" + crcText(kFile) + "|" + kFile + "123456789",
-                     false},
-        DownloadCase{"text_before", "x|SUCCESS|" + crcText(kFile) + "|" + kFile + "123456789",
-                     false},
-        DownloadCase{"short_trailer", "|SUCCESS|" + crcText("") + "|12345678", false},
-        DownloadCase{"failure", "|FAILURE|0|123456789", false},
-        DownloadCase{"tiny", "|SUCC", false}, DownloadCase{"empty", "", false}),
+const std::string kTrailer = kFile + "123456789";
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Replies, CheckDownload, ::testing::Values(
+    DownloadCase{"whole", "|SUCCESS|" + crcText(kFile) + "|" + kTrailer, true},
+    DownloadCase{"changed_byte", "|SUCCESS|" + crcText(kFile) + "|ab|cD123456789", false},
+    DownloadCase{"leading_zero", "|SUCCESS|0" + crcText(kFile) + "|" + kTrailer, false},
+    DownloadCase{"text_before", "x|SUCCESS|" + crcText(kFile) + "|" + kTrailer, false},
+    DownloadCase{"short_trailer", "|SUCCESS|" + crcText("") + "|12345678", false},
+    DownloadCase{"failure", "|FAILURE|0|123456789", false},
+    DownloadCase{"tiny", "|SUCC", false}, DownloadCase{"empty", "", false}),
     [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
-TEST_F(BenchTest, DownloadsCatalogueFilesWhole) {
+TEST_F(BenchTest, DownloadsCatalogueFilesWholeOrNotAtAll) {
     ByteStringPtr firmware(ServerRequest_downloadFirmware(session(), 812));
     ASSERT_NE(firmware, nullptr);
     EXPECT_EQ(ByteString_str(firmware.get()), patternBytes(70000, 812));
@@ -136,9 +129,8 @@ TEST_F(BenchTest, DownloadsCatalogueFilesWhole) {
     ByteStringPtr plain(ServerRequest_download(session(), "KTX2_BLEVersion.txt"));
     ASSERT_NE(plain, nullptr);
     EXPECT_EQ(ByteString_str(plain.get()), "2.1");
-}
 
-TEST_F(BenchTest, DownloadsRejected) {
+    // Missing, outside the catalogue, corrupted or empty: nothing is handed on.
     EXPECT_EQ(ByteStringPtr(ServerRequest_download(session(), "ktxUserFiles/none.bin")), nullptr);
     EXPECT_EQ(ByteStringPtr(ServerRequest_download(session(), "../records.json")), nullptr);
     Misbehaviour m;
@@ -184,22 +176,17 @@ class FirmwareDescription : public BenchTest {
     FirmwarePackagePtr record_;
 };
 
-TEST_F(FirmwareDescription, KnownIdDownloadsTheInfoFile) {
+TEST_F(FirmwareDescription, ByIdElseByVersionElseBySerialNumber) {
     record_->firmwareId = 812;
     EXPECT_EQ(describe(0), kGfi);
     EXPECT_EQ(lastRequest()["request"], "download|ktxFirmwares/812.gfi");
-}
-
-TEST_F(FirmwareDescription, UnreadIdAsksByVersion) {
-    for (int32_t id : {0, 0x2020, -3}) {
+    for (int32_t id : {0, 0x2020, -3}) {  // not read from the tool: asked by version
         record_->firmwareId = id;
         EXPECT_EQ(describe(0), kGfi);
         EXPECT_EQ(lastRequest()["request"], "firmware|KTX|1.02.03|4");
         EXPECT_EQ(record_->firmwareId, 812);
     }
-}
-
-TEST_F(FirmwareDescription, EmergencyAsksBySerialNumber) {
+    record_->firmwareId = 0;
     EXPECT_EQ(describe(1), kGfi);
     EXPECT_EQ(lastRequest()["request"], "firmEmergency|100200|513|2");
     EXPECT_EQ(record_->firmwareId, 812);
@@ -213,8 +200,7 @@ TEST_F(FirmwareDescription, RefusalsLeaveTheIdAlone) {
     EXPECT_EQ(describe(1), "<null>");
     EXPECT_EQ(record_->firmwareId, 0);
     record_->serialNumber = 999;  // unknown to the server
-    m.refusedWords.clear();
-    misbehave(m);
+    misbehave({});
     EXPECT_EQ(describe(1), "<null>");
 }
 

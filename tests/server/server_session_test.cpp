@@ -35,20 +35,11 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-TEST_F(BenchTest, SwitchingPathsKeepsOnePathString) {
-    uint32_t live = ByteString_liveCount();
-    ServerSession_setPath(session(), kQueryScript);
-    ServerSession_setPath(session(), kUpdaterScript);
-    EXPECT_EQ(ByteString_liveCount(), live);
-    EXPECT_EQ(ByteString_str(session()->requestPath), kUpdaterScript);
-}
-
 TEST_F(BenchTest, UnreachableServerGivesEmptyRepliesQuickly) {
     ServerSession_setHost(session(), ("127.0.0.1:" + std::to_string(closedPort()) + "/").c_str());
     FirmwarePackagePtr record(FirmwarePackage_new());
     auto start = std::chrono::steady_clock::now();
-    ByteStringPtr empty(ByteString_create(0));
-    ByteStringPtr reply(ServerSession_post(session(), empty.get()));
+    ByteStringPtr reply(ServerSession_post(session(), makeByteString("").get()));
     ASSERT_NE(reply, nullptr);
     EXPECT_EQ(reply->length, 0);
     EXPECT_EQ(ByteStringPtr(ServerRequest_downloadFirmware(session(), 812)), nullptr);
@@ -96,20 +87,19 @@ TEST_P(ServerConfigResolve, OptionThenEnvironmentThenBuild) {
     EXPECT_EQ(config->uploadHost, c.uploadHost);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ServerConfigResolve,
-    ::testing::Values(
-        ConfigCase{"option", "127.0.0.1:8080", {}, "127.0.0.1:8080/", "127.0.0.1/"},
-        ConfigCase{"option_wins", "a.test", {.server = "b.test"}, "a.test/", "a.test/"},
-        ConfigCase{"environment", "", {.server = "b.test:81/"}, "b.test:81/", "b.test/"},
-        ConfigCase{
-            "ftp_port", "", {.server = "b.test", .ftpPort = "2121"}, "b.test/", "b.test:2121/"},
-        ConfigCase{"ipv6", "[::1]:80", {}, "[::1]:80/", "[::1]/"},
-        ConfigCase{"port_zero", "a.test:0", {}, std::nullopt, ""},
-        ConfigCase{"scheme", "http://a.test", {}, std::nullopt, ""},
-        ConfigCase{"two_ports", "a.test:1:2", {}, std::nullopt, ""},
-        ConfigCase{"bad_ftp_port", "a.test", {.ftpPort = "ftp"}, std::nullopt, ""}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, ServerConfigResolve, ::testing::Values(
+    ConfigCase{"option", "127.0.0.1:8080", {}, "127.0.0.1:8080/", "127.0.0.1/"},
+    ConfigCase{"option_wins", "a.test", {.server = "b.test"}, "a.test/", "a.test/"},
+    ConfigCase{"environment", "", {.server = "b.test:81/"}, "b.test:81/", "b.test/"},
+    ConfigCase{"ftp_port", "", {.server = "b.test", .ftpPort = "2121"}, "b.test/", "b.test:2121/"},
+    ConfigCase{"ipv6", "[::1]:80", {}, "[::1]:80/", "[::1]/"},
+    ConfigCase{"port_zero", "a.test:0", {}, std::nullopt, ""},
+    ConfigCase{"scheme", "http://a.test", {}, std::nullopt, ""},
+    ConfigCase{"two_ports", "a.test:1:2", {}, std::nullopt, ""},
+    ConfigCase{"bad_ftp_port", "a.test", {.ftpPort = "ftp"}, std::nullopt, ""}),
     [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 TEST(ServerConfig, AccountFromEnvironmentElseBuild) {
     auto built = ServerConfig_resolve("", {}, nullptr);

@@ -51,25 +51,24 @@ TEST_P(FileListTable, HoldsTheServersRows) {
     EXPECT_EQ(readColumn(db.get(), "fileList", c.column), c.rows);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, FileListTable,
-    ::testing::Values(TableCase{"two_rows", 77, "filename", {"a.bin", "b.bin"}},
-                      TableCase{"no_rows", 78, "filename", {}},
-                      // Quotes and SQL in values are stored as text, not run.
-                      TableCase{"three_rows_with_quotes",
-                                79,
-                                "filename",
-                                {"it's.bin", "x'); DROP TABLE fileList; --", "c.bin"}},
-                      TableCase{"count_beyond_rows", 80, "filename", {"a.bin", "b.bin", ""}},
-                      TableCase{"quoted_column_names", 81, "owner's", {"Jo's"}},
-                      TableCase{"names_match_exactly", 81, "Owner's", {}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Replies, FileListTable, ::testing::Values(
+    TableCase{"two_rows", 77, "filename", {"a.bin", "b.bin"}},
+    TableCase{"no_rows", 78, "filename", {}},
+    // Quotes and SQL in values are stored as text, not run.
+    TableCase{"three_rows_with_quotes", 79, "filename", {"it's.bin", "x'); DROP TABLE fileList; --", "c.bin"}},
+    TableCase{"count_beyond_rows", 80, "filename", {"a.bin", "b.bin", ""}},
+    TableCase{"quoted_column_names", 81, "owner's", {"Jo's"}},
+    TableCase{"names_match_exactly", 81, "Owner's", {}}),
     [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 TEST_F(BenchTest, RefusedTableCreatesNothing) {
     TableStorePtr db(TableStore_open());
     ServerSession_setPath(session(), kQueryScript);
-    ByteStringPtr unknownUser = makeByteString("fileList|5");
-    EXPECT_EQ(ServerTable_request(session(), db.get(), unknownUser.get(), "fileList"), 0);
+    EXPECT_EQ(
+        ServerTable_request(session(), db.get(), makeByteString("fileList|5").get(), "fileList"),
+        0);
     EXPECT_EQ(readColumn(db.get(), "fileList", "filename"), std::nullopt);
 
     Misbehaviour m;
@@ -83,8 +82,9 @@ TEST_F(BenchTest, RefusedTableCreatesNothing) {
 TEST_F(BenchTest, AbsurdRowCountIsBounded) {
     TableStorePtr db(TableStore_open());
     ServerSession_setPath(session(), kQueryScript);
-    ByteStringPtr request = makeByteString("fileList|82");
-    EXPECT_EQ(ServerTable_request(session(), db.get(), request.get(), "fileList"), 1);
+    EXPECT_EQ(
+        ServerTable_request(session(), db.get(), makeByteString("fileList|82").get(), "fileList"),
+        1);
     auto rows = readColumn(db.get(), "fileList", "filename");
     ASSERT_TRUE(rows);
     EXPECT_EQ(rows->size(), 65536u);
