@@ -6,8 +6,8 @@
 #include <chrono>
 #include <future>
 
-#include "core/byte_string.h"
 #include "catalogue/catalogue_builder.h"
+#include "core/byte_string.h"
 #include "packwriter/package_writer.h"
 
 std::string benchInfo(const std::string& name, const std::string& description) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "workflows/updater_ui.h"
@@ -62,32 +63,25 @@ class RecordingUi : public UpdaterUi {
     void openAddress(const std::string& address) override { record("open " + address); }
 
     std::vector<std::string> calls() {
-        std::lock_guard lock(mutex_);
-        return calls_;
+        return locked([&] { return calls_; });
     }
     std::vector<Box> boxes() {
-        std::lock_guard lock(mutex_);
-        return boxes_;
+        return locked([&] { return boxes_; });
     }
     std::vector<int> progress() {
-        std::lock_guard lock(mutex_);
-        return progress_;
+        return locked([&] { return progress_; });
     }
     std::string text(Line line) {
-        std::lock_guard lock(mutex_);
-        return texts_[line];
+        return locked([&] { return texts_[line]; });
     }
     Colour colour(Line line) {
-        std::lock_guard lock(mutex_);
-        auto it = colours_.find(line);
-        return it == colours_.end() ? Colour::Black : it->second;
+        return locked([&] { return colours_.contains(line) ? colours_[line] : Colour::Black; });
     }
     // Buttons start enabled and controls shown, as in a fresh window.
     bool enabled(Control c) { return state(enabled_, c); }
     bool shown(Control c) { return state(shown_, c); }
     FirmwareChoices choices() {
-        std::lock_guard lock(mutex_);
-        return choices_;
+        return locked([&] { return choices_; });
     }
 
   private:
@@ -101,9 +95,12 @@ class RecordingUi : public UpdaterUi {
         map[c] = value;
     }
     bool state(std::map<Control, bool>& map, Control c) {
+        return locked([&] { return !map.contains(c) || map[c]; });
+    }
+    template <typename F>
+    std::invoke_result_t<F> locked(F f) {
         std::lock_guard lock(mutex_);
-        auto it = map.find(c);
-        return it == map.end() || it->second;
+        return f();
     }
 
     std::mutex mutex_;

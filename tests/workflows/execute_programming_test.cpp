@@ -2,29 +2,16 @@
 #include <gtest/gtest.h>
 
 #include "core/byte_string.h"
+#include "support/update_bench.h"
 #include "workflows/bootloader_resources.h"
-#include "workflows/message_text.h"
 #include "workflows/programming_run.h"
-#include "workflows/update_bench.h"
-
-using catalogue::Bytes;
-using catalogue::checksummedBlocks;
-using catalogue::patternBytes;
-using catalogue::writtenBlocks;
 
 namespace {
 
-Bytes resourceProgram(const char* name) {
-    ByteStringPtr image(BootloaderResource_load(name));
+Bytes resourceProgram(int slot) {
+    ByteStringPtr image(
+        BootloaderResource_load(slot == 0 ? "Enc_QNv3HIDBootloader_0" : "Enc_QNv3HIDBootloader_1"));
     return rawProgram(Bytes(image->data, image->data + image->length));
-}
-
-Bytes dataAt(const VirtualTool& tool, uint64_t address, size_t length) {
-    return tool.dataMemory(address, length);
-}
-
-uint32_t little32(const Bytes& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
 }  // namespace
@@ -34,17 +21,16 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
     state.bootSlotVersions = {"1.20", "1.20"};
     state.optionCode = 1;
     state.bluetoothVersion = 3;
-    const Bytes calib = patternBytes(5000, 1);
-    const Bytes vehicles = patternBytes(3000, 2);
+    const Bytes calib = patternBytes(5000, 1), vehicles = patternBytes(3000, 2);
     const Bytes logo = patternBytes(1500, 3);
-    auto release =
+    addRelease(
+        kReleaseId,
         makeRelease("1.24", "1.24", &releaseIdentity,
                     {catalogue::memoryFile("CALIB.BIN", 1, 16, 2, checksummedBlocks(calib), true),
                      catalogue::memoryFile("VEHICLES.DAT", 2, 9000, 0, vehicles, false, true,
                                            "ktxFirmwares/ext_vehicles.bin"),
                      catalogue::memoryFile("LOGO.BMP", 2, 9100, 0, logo, false, false),
-                     catalogue::cpakArea(1, 40, 4)});
-    addRelease(kReleaseId, release);
+                     catalogue::cpakArea(1, 40, 4)}));
     const std::vector<Bytes> extras = {patternBytes(5000, 4), patternBytes(100, 5),
                                        patternBytes(2048, 6)};
     for (size_t i = 0; i < extras.size(); ++i) {
@@ -56,25 +42,25 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
     programRelease();
 
     ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
-    EXPECT_EQ(rig.tool.program(RawTarget::BootSlot0), rawProgram(catalogue::bootImage(0, "1.24")));
-    EXPECT_EQ(rig.tool.program(RawTarget::BootSlot1), rawProgram(catalogue::bootImage(1, "1.24")));
-    EXPECT_EQ(rig.tool.program(RawTarget::Firmware),
+    VirtualTool& tool = rig.tool;
+    EXPECT_EQ(tool.program(RawTarget::BootSlot0), rawProgram(catalogue::bootImage(0, "1.24")));
+    EXPECT_EQ(tool.program(RawTarget::BootSlot1), rawProgram(catalogue::bootImage(1, "1.24")));
+    EXPECT_EQ(tool.program(RawTarget::Firmware),
               rawProgram(catalogue::firmwareProgram(releaseIdentity, 700)));
-    EXPECT_EQ(dataAt(rig.tool, 16 * 65536, 6144), writtenBlocks(calib, 2048));
-    EXPECT_EQ(dataAt(rig.tool, 9000 * 512, 4096), writtenBlocks(vehicles, 2048));
-    EXPECT_EQ(dataAt(rig.tool, 9100 * 512, 2048), writtenBlocks(logo, 2048));
+    EXPECT_EQ(tool.dataMemory(16 * 65536, 6144), writtenBlocks(calib, 2048));
+    EXPECT_EQ(tool.dataMemory(9000 * 512, 4096), writtenBlocks(vehicles, 2048));
+    EXPECT_EQ(tool.dataMemory(9100 * 512, 2048), writtenBlocks(logo, 2048));
     // Directory at block 40 (sector 5120), then the files from sector 5124.
-    const Bytes directory = dataAt(rig.tool, 40 * 65536, 16);
+    const Bytes directory = tool.dataMemory(40 * 65536, 16);
     EXPECT_EQ(little32(directory, 0), 3u);
     const uint32_t starts[] = {5124, 5136, 5140};
     for (size_t i = 0; i < extras.size(); ++i) {
         EXPECT_EQ(little32(directory, 4 + 4 * i), starts[i]);
         const Bytes expected = writtenBlocks(extras[i], 2048);
-        EXPECT_EQ(dataAt(rig.tool, uint64_t{starts[i]} * 512, expected.size()), expected) << i;
+        EXPECT_EQ(tool.dataMemory(uint64_t{starts[i]} * 512, expected.size()), expected) << i;
     }
-    EXPECT_EQ(rig.tool.program(RawTarget::BluetoothModule),
-              rawProgram(catalogue::bluetoothImage(7)));
-    EXPECT_EQ(rig.tool.bluetoothVersion(), 7);
+    EXPECT_EQ(tool.program(RawTarget::BluetoothModule), rawProgram(catalogue::bluetoothImage(7)));
+    EXPECT_EQ(tool.bluetoothVersion(), 7);
 
     EXPECT_EQ(rig.reportTags(), std::vector<std::string>{""});
     EXPECT_TRUE(ui.enabled(Control::Find));
@@ -86,15 +72,16 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
     EXPECT_EQ(ui.progress().back(), 100);
 }
 
-// The bootloader phase by tool and package versions: which image each slot receives.
+// The bootloader phase by tool and package versions: which image each slot receives
+// ('-' nothing, 'P' the package's, 'R' the resource image) and which slots are written.
 struct BootCase {
     const char* name;
-    std::array<const char*, 2> toolSlots;
-    const char* package0;
-    const char* package1;
-    enum Source { None, Package, Resource } slot0, slot1;
-    std::vector<std::string> writing;  // the "Writing Bootloader %d" texts in order
-    const char* failure;               // report tag, or null for success
+    const char* tool;     // both slots
+    const char* package;  // both slots; "" for none
+    const char* sources;
+    const char* writing;  // slot digits of the "Writing Bootloader %d" texts in order
+    const char* failure;  // report tag, or null for success
+    bool away = false;    // the tool never comes back from its reboot
 };
 
 class BootPhase : public UpdateBench, public ::testing::WithParamInterface<BootCase> {
@@ -104,105 +91,57 @@ class BootPhase : public UpdateBench, public ::testing::WithParamInterface<BootC
 
 TEST_P(BootPhase, WritesWhatTheVersionsAsk) {
     const BootCase& c = GetParam();
-    state.bootSlotVersions = {c.toolSlots[0], c.toolSlots[1]};
-    addRelease(kReleaseId, makeRelease(c.package0, c.package1, &releaseIdentity));
+    state.bootSlotVersions = {c.tool, c.tool};
+    addRelease(kReleaseId, makeRelease(c.package, c.package, &releaseIdentity));
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
+    rig.tool.stayAwayAfterReboot(c.away);
     programRelease();
 
-    std::vector<std::string> writing;
-    for (const auto& m : messages()) {
-        if (m.rfind("Writing Bootloader", 0) == 0 && m.find("Failed") == std::string::npos) {
-            writing.push_back(m);
+    std::vector<std::string> writing, expectedWriting;
+    for (const auto& call : ui.calls()) {
+        if (call.rfind("txtMsg=Writing Bootloader", 0) == 0 && !call.ends_with("Failed")) {
+            writing.push_back(call.substr(7));
         }
     }
-    EXPECT_EQ(writing, c.writing);
-    auto expected = [&](int slot, BootCase::Source source, const char* version) -> Bytes {
-        if (source == BootCase::None) return {};
-        if (source == BootCase::Resource) {
-            return resourceProgram(slot == 0 ? "Enc_QNv3HIDBootloader_0"
-                                             : "Enc_QNv3HIDBootloader_1");
-        }
-        return rawProgram(catalogue::bootImage(slot, version));
-    };
-    EXPECT_EQ(rig.tool.program(RawTarget::BootSlot0), expected(0, c.slot0, c.package0));
-    EXPECT_EQ(rig.tool.program(RawTarget::BootSlot1), expected(1, c.slot1, c.package1));
+    for (const char* d = c.writing; *d != '\0'; ++d) {
+        expectedWriting.push_back(std::string("Writing Bootloader ") + *d);
+    }
+    EXPECT_EQ(writing, expectedWriting);
+    for (int slot : {0, 1}) {
+        Bytes expected;
+        if (c.sources[slot] == 'R') expected = resourceProgram(slot);
+        if (c.sources[slot] == 'P') expected = rawProgram(catalogue::bootImage(slot, c.package));
+        EXPECT_EQ(rig.tool.program(slot == 0 ? RawTarget::BootSlot0 : RawTarget::BootSlot1),
+                  expected)
+            << slot;
+    }
     if (c.failure == nullptr) {
         EXPECT_TRUE(succeeded()) << ui.text(Line::Msg);
         EXPECT_EQ(rig.reportTags(), std::vector<std::string>{""});
     } else {
-        EXPECT_EQ(rig.reportTags(), std::vector<std::string>{c.failure});
+        const std::string tag = c.failure;
+        EXPECT_EQ(rig.reportTags(), std::vector<std::string>{tag});
+        EXPECT_EQ(ui.text(Line::Msg),
+                  "Writing Bootloader " + tag.substr(tag.size() - 1) + " Failed");
+        EXPECT_EQ(ui.progress().back(), 0);
         EXPECT_FALSE(ui.enabled(Control::Find));
         EXPECT_FALSE(ui.enabled(Control::Program));
+        // A bootloader failure leaves the record's firmware as it was.
+        EXPECT_EQ(delegate->toolRecord()->firmwareId, static_cast<int32_t>(kInstalledId));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, BootPhase,
-    ::testing::Values(BootCase{"AlreadyThere",
-                               {"1.23", "1.23"},
-                               "1.23",
-                               "1.23",
-                               BootCase::None,
-                               BootCase::None,
-                               {},
-                               nullptr},
-                      BootCase{"BothSlotsNewer",
-                               {"1.20", "1.20"},
-                               "1.24",
-                               "1.24",
-                               BootCase::Package,
-                               BootCase::Package,
-                               {"Writing Bootloader 0", "Writing Bootloader 1"},
-                               nullptr},
-                      BootCase{"OlderPackageGetsResourceOne",
-                               {"1.23", "1.23"},
-                               "1.16",
-                               "1.16",
-                               BootCase::None,
-                               BootCase::Resource,
-                               {"Writing Bootloader 1"},
-                               nullptr},
-                      BootCase{"NewerPackageGetsResourceZeroThenSlotOne",
-                               {"1.16", "1.16"},
-                               "1.24",
-                               "1.24",
-                               BootCase::Resource,
-                               BootCase::Package,
-                               {"Writing Bootloader 0", "Writing Bootloader 1"},
-                               nullptr},
-                      BootCase{"NoBootSlots",
-                               {"1.23", "1.23"},
-                               "",
-                               "",
-                               BootCase::None,
-                               BootCase::None,
-                               {},
-                               "_Failed_BL1"}),
+    ::testing::Values(BootCase{"AlreadyThere", "1.23", "1.23", "--", "", nullptr},
+                      BootCase{"BothSlotsNewer", "1.20", "1.24", "PP", "01", nullptr},
+                      BootCase{"OlderPackageGetsResourceOne", "1.23", "1.16", "-R", "1", nullptr},
+                      BootCase{"NewerPackageGetsResourceZeroThenSlotOne", "1.16", "1.24", "RP",
+                               "01", nullptr},
+                      BootCase{"NoBootSlots", "1.23", "", "--", "", "_Failed_BL1"},
+                      BootCase{"ToolNeverBack", "1.20", "1.24", "P-", "0", "_Failed_BL0", true}),
     [](const auto& test) { return std::string(test.param.name); });
-
-TEST_F(UpdateBench, NoBootSlotsFailsWithSlotOne) {
-    addRelease(kReleaseId, makeRelease("", "", &releaseIdentity));
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    programRelease();
-    EXPECT_EQ(ui.text(Line::Msg), "Writing Bootloader 1 Failed");
-    EXPECT_EQ(ui.progress().back(), 0);
-    // The bootloader failure leaves the record's firmware as it was.
-    EXPECT_EQ(delegate->toolRecord()->firmwareId, static_cast<int32_t>(kInstalledId));
-}
-
-TEST_F(UpdateBench, ToolThatNeverReturnsFailsTheSlotJustWritten) {
-    state.bootSlotVersions = {"1.20", "1.20"};
-    addRelease(kReleaseId, makeRelease("1.24", "1.24", &releaseIdentity));
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    rig.tool.stayAwayAfterReboot(true);
-    programRelease();
-    EXPECT_EQ(ui.text(Line::Msg), "Writing Bootloader 0 Failed");
-    EXPECT_EQ(rig.reportTags(), std::vector<std::string>{"_Failed_BL0"});
-    EXPECT_EQ(countMessage("Writing Bootloader 0"), 1);
-}
 
 // A write that keeps failing is tried four times; after the first reboot the record holds
 // the package's 1.24, so no further reboot command is sent.
@@ -219,23 +158,12 @@ TEST_F(UpdateBench, FailingSlotIsTriedExactlyFourTimes) {
     EXPECT_TRUE(rig.tool.program(RawTarget::BootSlot0).empty());
 }
 
-TEST_F(UpdateBench, MissingResourceImageIsEmpty) {
-    ByteStringPtr image(BootloaderResource_load("Enc_QNv3HIDBootloader_9"));
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->length, 0);
-    // The two shipped ones differ, so the tool can tell them apart.
-    EXPECT_NE(resourceProgram("Enc_QNv3HIDBootloader_0"),
-              resourceProgram("Enc_QNv3HIDBootloader_1"));
-}
-
 TEST(ExtraAreaLayout, DirectoryAndFileSectors) {
     EXPECT_EQ(extraDirectorySectors(0), 4);
     EXPECT_EQ(extraDirectorySectors(511), 4);
     EXPECT_EQ(extraDirectorySectors(512), 8);
-    EXPECT_EQ(extraFileSectors(0), 4);
     EXPECT_EQ(extraFileSectors(2048), 4);
     EXPECT_EQ(extraFileSectors(2049), 8);
-    EXPECT_EQ(extraFileSectors(2050), 8);
     EXPECT_EQ(eraseUnitFor(115, 1), 2048);
     EXPECT_EQ(eraseUnitFor(114, 1), 256);
     EXPECT_EQ(eraseUnitFor(123, 2), 256);

@@ -1,5 +1,3 @@
-#include <fcntl.h>
-
 #include "link/tool_link.h"
 #include "serversim/misbehaviour.h"
 #include "support/workflow_fixture.h"
@@ -23,7 +21,6 @@ TEST_F(FindDeviceTest, ACompleteIdentificationFillsEveryLine) {
     EXPECT_FALSE(ui_.shown(Control::UploadReadFiles));
     EXPECT_TRUE(ui_.shown(Control::FirmLabel));
     EXPECT_TRUE(ui_.boxes().empty());
-    EXPECT_EQ(ui_.choices().opt1, "2.20.01 (Release)");
     EXPECT_EQ(delegate_->getFirmwareId(), 900);
     ASSERT_NE(delegate_->toolRecord(), nullptr);
     EXPECT_EQ(delegate_->toolRecord()->firmwareId, 700);
@@ -40,61 +37,54 @@ TEST_F(FindDeviceTest, ACompleteIdentificationFillsEveryLine) {
               "http://" + ByteString_str(rig_.session->host) + "docs/ZarvikV2.20.01-ENF.pdf");
 }
 
-TEST_F(FindDeviceTest, NoToolGivesOneBox) {
-    startBench();
-    LinkSettings nowhere = rig_.link;
-    nowhere.port.clear();
-    nowhere.sysfsRoot = (rig_.dir / "no-sysfs").string();
-    delegate_ = std::make_unique<AppDelegate>(ui_, *rig_.session, nowhere);
-    identify();
-    EXPECT_EQ(ui_.text(Line::Msg), "Device not found");
-    ASSERT_EQ(ui_.boxes().size(), 1u);
-    EXPECT_EQ(ui_.boxes()[0].title, "KTX2 not Found");
-    EXPECT_EQ(ui_.boxes()[0].message, "Please ensure that the device is connected");
-    EXPECT_TRUE(ui_.enabled(Control::Find));
-    EXPECT_FALSE(ui_.enabled(Control::Program));
-    EXPECT_EQ(requestCount(), 0u);
-}
-
+// The port cannot be found, opened or answered: only Find stays available.
 struct OpenFailure {
-    const char* path;
-    std::string message;
-    bool driverBox;
+    const char* name;
+    const char* path;  // null: the bench's port; "": none and no devices either
+    const char* message;
+    const char* box;  // null: none
 };
 
 class OpenFailureTest : public WorkflowTest, public ::testing::WithParamInterface<OpenFailure> {};
 
 TEST_P(OpenFailureTest, TellsWhyThePortDidNotOpen) {
+    const OpenFailure& c = GetParam();
     startBench();
     LinkSettings settings = rig_.link;
-    settings.port = GetParam().path;
+    if (c.path != nullptr) settings.port = c.path;
+    settings.sysfsRoot = (rig_.dir / "no-sysfs").string();
+    if (c.path == nullptr) rig_.tool.silenceCommand(2);
     delegate_ = std::make_unique<AppDelegate>(ui_, *rig_.session, settings);
     identify();
-    EXPECT_EQ(ui_.text(Line::Msg), GetParam().message);
-    EXPECT_EQ(ui_.boxes().size(), GetParam().driverBox ? 1u : 0u);
-    if (GetParam().driverBox) {
-        EXPECT_EQ(ui_.boxes()[0].title, "How to install the missing driver");
+    EXPECT_EQ(ui_.text(Line::Msg), c.message);
+    ASSERT_EQ(ui_.boxes().size(), c.box != nullptr ? 1u : 0u);
+    if (c.box != nullptr) {
+        EXPECT_EQ(ui_.boxes()[0].title, c.box);
+    }
+    if (c.path != nullptr && *c.path == '\0') {
+        EXPECT_EQ(ui_.boxes()[0].message, "Please ensure that the device is connected");
+    }
+    if (c.path != nullptr && std::string(c.path) == "/dev/null") {
         EXPECT_NE(ui_.boxes()[0].message.find("KTX2_Updater_Mac folder"), std::string::npos);
     }
+    EXPECT_EQ(delegate_->toolRecord(), nullptr);
     EXPECT_TRUE(ui_.enabled(Control::Find));
     EXPECT_FALSE(ui_.enabled(Control::Program));
+    if (c.path != nullptr) {
+        EXPECT_EQ(requestCount(), 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OpenFailureTest,
-    ::testing::Values(OpenFailure{"/dev/null", "Unable to communicate. Missing Driver.", true},
-                      OpenFailure{"/nonexistent/ktx2",
-                                  "Failed to open the port. conn_type=0 lastError=-3", false}));
-
-TEST_F(FindDeviceTest, AToolThatDoesNotAnswerIsReported) {
-    startBench();
-    rig_.tool.silenceCommand(2);
-    identify();
-    EXPECT_EQ(ui_.text(Line::Msg), "Failed to communicate with the device.");
-    EXPECT_EQ(delegate_->toolRecord(), nullptr);
-    EXPECT_TRUE(ui_.enabled(Control::Find));
-    EXPECT_FALSE(ui_.enabled(Control::Program));
-}
+    ::testing::Values(
+        OpenFailure{"NoDevice", "", "Device not found", "KTX2 not Found"},
+        OpenFailure{"MissingDriver", "/dev/null", "Unable to communicate. Missing Driver.",
+                    "How to install the missing driver"},
+        OpenFailure{"NoSuchPort", "/nonexistent/ktx2",
+                    "Failed to open the port. conn_type=0 lastError=-3", nullptr},
+        OpenFailure{"NoAnswer", nullptr, "Failed to communicate with the device.", nullptr}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(FindDeviceTest, FirmwareKnownOnlyByTheEmergencyQuery) {
     auto known = records();
@@ -110,37 +100,43 @@ TEST_F(FindDeviceTest, FirmwareKnownOnlyByTheEmergencyQuery) {
     EXPECT_TRUE(ui_.enabled(Control::Program));
 }
 
-TEST_F(FindDeviceTest, UnidentifiedFirmwareIsRedAndKeepsTheNewRecord) {
-    startBench();
-    identify();
-    ASSERT_EQ(ui_.text(Line::Msg), "Latest release");
-    // The same tool, now with firmware the server cannot name.
-    Misbehaviour refuse;
-    refuse.refusedWords = {"firmware|", "firmEmergency|"};
-    rig_.server.setMisbehaviour(refuse);
-    identify();
-    EXPECT_EQ(ui_.text(Line::Msg), "KTX2 firmware can't be identified");
-    EXPECT_EQ(ui_.colour(Line::Msg), Colour::Red);
-    ASSERT_NE(delegate_->toolRecord(), nullptr);
-    EXPECT_EQ(delegate_->toolRecord()->serialNumber, 100001u);
-    EXPECT_FALSE(ui_.enabled(Control::Program));
-}
+// A second identification the server refuses: red text, no Program; an unknown tool keeps
+// the record of the first identification.
+struct Refusal {
+    const char* name;
+    std::set<std::string> words;
+    const char* message;
+};
 
-TEST_F(FindDeviceTest, AToolTheServerDoesNotKnowKeepsThePreviousRecord) {
+class RefusalTest : public WorkflowTest, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusalTest, IsRedAndOffersNoProgram) {
     startBench();
     identify();
     const FirmwarePackage* before = delegate_->toolRecord();
     ASSERT_NE(before, nullptr);
     Misbehaviour refuse;
-    refuse.refusedWords = {"valid|"};
+    refuse.refusedWords = GetParam().words;
     rig_.server.setMisbehaviour(refuse);
     identify();
-    EXPECT_EQ(ui_.text(Line::Msg), "Tool not recognised by the server");
+    EXPECT_EQ(ui_.text(Line::Msg), GetParam().message);
     EXPECT_EQ(ui_.colour(Line::Msg), Colour::Red);
-    EXPECT_EQ(delegate_->toolRecord(), before);
+    ASSERT_NE(delegate_->toolRecord(), nullptr);
+    EXPECT_EQ(delegate_->toolRecord()->serialNumber, 100001u);
+    if (GetParam().words.contains("valid|")) {
+        EXPECT_EQ(delegate_->toolRecord(), before);
+    }
     EXPECT_TRUE(ui_.enabled(Control::Find));
     EXPECT_FALSE(ui_.enabled(Control::Program));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusalTest,
+    ::testing::Values(Refusal{"FirmwareUnnamed",
+                              {"firmware|", "firmEmergency|"},
+                              "KTX2 firmware can't be identified"},
+                      Refusal{"ToolUnknown", {"valid|"}, "Tool not recognised by the server"}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // Backup files: what the tool holds against what the server holds decides the upload button.
 struct BackupCase {
@@ -204,18 +200,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FindDeviceTest, TheVersionCheckOffersTheDownloadWhenOutdated) {
     startBench();
     EXPECT_TRUE(delegate_->applicationDidFinishLaunching());
-    EXPECT_FALSE(ui_.shown(Control::ProgramMemories));
     EXPECT_FALSE(ui_.enabled(Control::Program));
-    auto before = ui_.calls();
-    EXPECT_EQ(std::count(before.begin(), before.end(), "sheet"), 0);
+    EXPECT_EQ(std::ranges::count(ui_.calls(), "sheet"), 0);
 
     Misbehaviour outdated;
     outdated.outdatedUpdater = true;
     rig_.server.setMisbehaviour(outdated);
     EXPECT_FALSE(delegate_->applicationDidFinishLaunching());
     delegate_->downloadBoxResult(kFirstButton);
-    auto calls = ui_.calls();
-    EXPECT_EQ(calls.back(),
+    EXPECT_EQ(ui_.calls().back(),
               "open http://" + ByteString_str(rig_.session->host) + "docs/Zarvik_Updater_Mac.zip");
 }
 

@@ -104,17 +104,4 @@ TEST_F(WorkflowTest, NothingChosenStartsNothing) {
     EXPECT_TRUE(ui_.boxes().empty());
 }
 
-TEST_F(WorkflowTest, TheChosenEntryIsDescribedOnEveryChange) {
-    auto tool = benchToolRecord();
-    tool["firmwareList"] = "2.20.01:900:CURRENT:first#2.20.02:901:BETA:second#2.20.03:902::third#";
-    startBench(ToolState_default(), records(tool));
-    identify();
-    EXPECT_EQ(ui_.choices().shown, ChoiceControl::Opt4);
-    EXPECT_EQ(ui_.text(Line::Msg), "first");
-    delegate_->firmwareChoiceChanged(2);
-    EXPECT_EQ(ui_.text(Line::Msg), "third");
-    EXPECT_EQ(delegate_->getFirmwareId(), 902);
-    EXPECT_EQ(delegate_->getFirmwareName(), "2.20.03");
-}
-
 }  // namespace

@@ -3,88 +3,84 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "link/tool_protocol.h"
-#include "workflows/update_bench.h"
-
-using catalogue::Bytes;
-using catalogue::checksummedBlocks;
-using catalogue::patternBytes;
-using catalogue::writtenBlocks;
+#include "support/update_bench.h"
 
 namespace {
 
-uint32_t little32(const Bytes& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-
 class MemoryOnly : public UpdateBench {
   protected:
+    void TestBody() override {}
     void runMemoryOnly() {
         ASSERT_TRUE(startBench());
         ASSERT_TRUE(identify());
-        ui.scriptAnswers({kSecondButton});
-        delegate->programMemOnlyClicked();
-        delegate->waitIdle();
+        answerYes(&AppDelegate::programMemOnlyClicked);
     }
-    bool erased() {
-        for (const auto& frame : rig.tool.frames()) {
-            if (frame.size() > 2 && frame[0] == ';' && frame[2] == 5) return true;
-        }
-        return false;
-    }
-    bool succeededMemories() {
-        auto boxes = ui.boxes();
-        return !boxes.empty() && boxes.back().title == "Programming succeed";
+    // A frame of `command` went to the tool.
+    bool sent(uint8_t command) {
+        return std::ranges::any_of(rig.tool.frames(), [&](const auto& f) {
+            return f.size() > 2 && f[0] == ';' && f[2] == command;
+        });
     }
 };
 
-TEST_F(MemoryOnly, KindOneIsErasedEvenWithCountZeroThenWritten) {
-    installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(1, 40, 0)});
-    const Bytes a = patternBytes(3000, 1), b = patternBytes(700, 2);
-    addUserFile("a.bin", checksummedBlocks(a));
-    addUserFile("b.bin", checksummedBlocks(b));
+// The extra-file area of the installed firmware is rewritten: kind 1 erased first, even
+// with an erase count of zero; other kinds written by sector.
+struct MemoryCase {
+    const char* name;
+    uint8_t kind;
+    uint32_t start, eraseCount;
+    std::vector<size_t> sizes;
+    std::vector<uint32_t> sectors;  // where the files land
+};
+
+class MemoryOnlyRun : public MemoryOnly, public ::testing::WithParamInterface<MemoryCase> {};
+
+TEST_P(MemoryOnlyRun, RewritesTheExtraFiles) {
+    const MemoryCase& c = GetParam();
+    installed =
+        makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(c.kind, c.start, c.eraseCount)});
+    std::vector<Bytes> contents;
+    for (size_t i = 0; i < c.sizes.size(); ++i) {
+        contents.push_back(patternBytes(c.sizes[i], static_cast<uint32_t>(i + 1)));
+        addUserFile("f" + std::to_string(i), checksummedBlocks(contents.back()));
+    }
     runMemoryOnly();
-    ASSERT_TRUE(succeededMemories()) << ui.text(Line::Msg);
-    EXPECT_EQ(ui.text(Line::Msg), "Programming Extra File 2/2");
-    EXPECT_TRUE(erased());
-    EXPECT_EQ(rig.reportTags(), std::vector<std::string>{"_FFO"});
-    const Bytes directory = rig.tool.dataMemory(40 * 65536, 12);
-    EXPECT_EQ(little32(directory, 0), 2u);
-    EXPECT_EQ(little32(directory, 4), 5124u);
-    EXPECT_EQ(little32(directory, 8), 5132u);
-    EXPECT_EQ(rig.tool.dataMemory(5124 * 512, 4096), writtenBlocks(a, 2048));
-    EXPECT_EQ(rig.tool.dataMemory(5132 * 512, 2048), writtenBlocks(b, 2048));
+    ASSERT_EQ(ui.boxes().back().title, "Programming succeed") << ui.text(Line::Msg);
+    EXPECT_EQ(sent(5), c.kind == 1);  // erase
+    if (c.kind != 1) {
+        EXPECT_TRUE(sent(16));  // sector writes
+    }
+    if (c.kind == 1) {
+        EXPECT_EQ(rig.reportTags(), std::vector<std::string>{"_FFO"});
+    }
+    if (c.sizes.empty()) {
+        EXPECT_TRUE(rig.tool.records().empty());  // nothing to write
+    }
+    const Bytes directory = rig.tool.dataMemory(uint64_t{c.start} * (c.kind == 1 ? 65536 : 512),
+                                                4 + 4 * c.sizes.size());
+    if (!c.sizes.empty()) {
+        EXPECT_EQ(little32(directory, 0), c.sizes.size());
+    }
+    for (size_t i = 0; i < contents.size(); ++i) {
+        EXPECT_EQ(little32(directory, 4 + 4 * i), c.sectors[i]);
+        const Bytes expected = writtenBlocks(contents[i], 2048);
+        EXPECT_EQ(rig.tool.dataMemory(uint64_t{c.sectors[i]} * 512, expected.size()), expected);
+    }
     EXPECT_TRUE(ui.enabled(Control::Find));
     EXPECT_TRUE(ui.enabled(Control::ProgramMemories));
     EXPECT_TRUE(delegate->forceFlag());
 }
 
-TEST_F(MemoryOnly, OtherKindIsWrittenBySectorWithoutErase) {
-    installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(2, 3000, 5)});
-    const Bytes a = patternBytes(100, 3);
-    addUserFile("a.bin", checksummedBlocks(a));
-    runMemoryOnly();
-    ASSERT_TRUE(succeededMemories());
-    EXPECT_FALSE(erased());
-    bool sectorWrites = false;
-    for (const auto& frame : rig.tool.frames()) {
-        sectorWrites |= frame.size() > 2 && frame[0] == ';' && frame[2] == 16;
-    }
-    EXPECT_TRUE(sectorWrites);
-    EXPECT_EQ(little32(rig.tool.dataMemory(3000 * 512, 8), 4), 3004u);
-    EXPECT_EQ(rig.tool.dataMemory(3004 * 512, 2048), writtenBlocks(a, 2048));
-}
-
-TEST_F(MemoryOnly, EmptyListStillSucceeds) {
-    installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(1, 40, 2)});
-    runMemoryOnly();
-    EXPECT_TRUE(succeededMemories());
-    EXPECT_TRUE(erased());
-    EXPECT_EQ(rig.reportTags(), std::vector<std::string>{"_FFO"});
-    EXPECT_TRUE(rig.tool.records().empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Areas, MemoryOnlyRun,
+    ::testing::Values(MemoryCase{"KindOne", 1, 40, 0, {3000, 700}, {5124, 5132}},
+                      MemoryCase{"OtherKind", 2, 3000, 5, {100}, {3004}},
+                      MemoryCase{"EmptyList", 1, 40, 2, {}, {}}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(MemoryOnly, FailingSecondFileIsNamed) {
     installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(2, 3000, 0)});
@@ -99,35 +95,31 @@ TEST_F(MemoryOnly, FailingSecondFileIsNamed) {
 
 TEST_F(MemoryOnly, NoAreaDoesNothing) {
     runMemoryOnly();
-    EXPECT_TRUE(ui.boxes().size() == 1);  // the question only
+    EXPECT_EQ(ui.boxes().size(), 1u);  // the question only
     EXPECT_TRUE(rig.reportTags().empty());
 }
 
 // Backups: what the FTP server received equals what the tool stores.
 class BackupUpload : public UpdateBench {
   protected:
-    StoredFile file(int i, size_t size) {
-        StoredFile f;
-        f.header1 = "SA-BACKUP-" + std::to_string(1000000 + i);
-        f.header2 = "Car " + std::to_string(i);
-        f.number = static_cast<uint16_t>(i);
-        f.content = patternBytes(size, static_cast<uint32_t>(100 + i));
-        return f;
+    void TestBody() override {}
+    static StoredFile file(int i, size_t size) {
+        return {"SA-BACKUP-" + std::to_string(1000000 + i), "Car " + std::to_string(i),
+                static_cast<uint16_t>(i), patternBytes(size, static_cast<uint32_t>(100 + i))};
     }
-    void setUp(int kind, StoredFileLayout layout, std::vector<StoredFile> files, int onServer) {
+    void setUp(int kind, std::vector<StoredFile> files, int onServer) {
         installed = makeRelease("1.23", "1.23", nullptr,
                                 {catalogue::cpakArea(static_cast<uint8_t>(kind), 40, 0)});
-        state.storedFileLayout = layout;
+        state.storedFileLayout = kind == 1 ? StoredFileLayout::Single : StoredFileLayout::Directory;
         state.storedFiles = std::move(files);
         toolRecord["userFileCount"] = onServer;
     }
-    void upload() {
+    void upload(const std::function<void(BenchRig&)>& fault = {}) {
         ASSERT_TRUE(startBench());
         ASSERT_TRUE(identify());
         ASSERT_TRUE(ui.shown(Control::UploadReadFiles));
-        ui.scriptAnswers({kSecondButton});
-        delegate->uploadFilesClicked();
-        delegate->waitIdle();
+        if (fault) fault(rig);
+        answerYes(&AppDelegate::uploadFilesClicked);
     }
     Bytes uploaded() {
         std::ifstream in(rig.server.uploadDir() / "77.pak", std::ios::binary);
@@ -140,95 +132,103 @@ class BackupUpload : public UpdateBench {
         }
         return numbers;
     }
-    void expectStoredAt(uint64_t address, size_t contentSize) {
-        const Bytes bytes = uploaded();
-        ASSERT_GE(bytes.size(), 512 + contentSize);
-        EXPECT_EQ(bytes, rig.tool.dataMemory(address, bytes.size()));
-    }
 };
 
-TEST_F(BackupUpload, SingleFileOfKindOne) {
-    setUp(1, StoredFileLayout::Single, {file(1, 3000)}, 0);
+// From the first file the server lacks to the last; a directory's 130th file lies in its
+// second block.
+struct BackupCase {
+    const char* name;
+    int kind, files, onServer;
+    size_t size, growth;  // of file i: size + growth * i
+    std::vector<std::string> registered;
+};
+
+class BackupRun : public BackupUpload, public ::testing::WithParamInterface<BackupCase> {};
+
+TEST_P(BackupRun, UploadsWhatTheToolStores) {
+    const BackupCase& c = GetParam();
+    std::vector<StoredFile> files;
+    for (int i = 0; i < c.files; ++i) {
+        files.push_back(file(c.kind == 1 ? 1 : i, c.size + c.growth * static_cast<size_t>(i)));
+    }
+    setUp(c.kind, files, c.onServer);
     upload();
     EXPECT_EQ(ui.text(Line::Msg), "File uploaded to server successfully");
     EXPECT_FALSE(ui.shown(Control::UploadReadFiles));
-    EXPECT_EQ(delegate->gnGlobalFileCount(), 1);
-    EXPECT_EQ(registrations(), std::vector<std::string>{"1"});
-    expectStoredAt(tool::kStoredFileAddress, 3000);
+    EXPECT_EQ(delegate->gnGlobalFileCount(), c.files);
+    EXPECT_EQ(registrations(), c.registered);
+    for (const auto& number : c.registered) {
+        if (c.kind == 2) {
+            const std::string text =
+                "Downloading File " + number + "/" + std::to_string(c.files) + " from Tool...";
+            EXPECT_EQ(countMessage(text), 1) << text;
+        }
+    }
+    const Bytes bytes = uploaded();
+    const uint64_t address = c.kind == 1 ? tool::kStoredFileAddress
+                                         : StoredFile_directoryBlock(state, c.files - 1) * 512;
+    ASSERT_GE(bytes.size(), 512 + files.back().content.size());
+    EXPECT_EQ(bytes, rig.tool.dataMemory(address, bytes.size()));
 }
 
-TEST_F(BackupUpload, DirectoryFromTheFirstFileTheServerLacks) {
-    setUp(2, StoredFileLayout::Directory, {file(0, 600), file(1, 900), file(2, 1200)}, 1);
-    upload();
-    EXPECT_EQ(ui.text(Line::Msg), "File uploaded to server successfully");
-    EXPECT_EQ(countMessage("Downloading File 2/3 from Tool..."), 1);
-    EXPECT_EQ(countMessage("Downloading File 3/3 from Tool..."), 1);
-    EXPECT_EQ(registrations(), (std::vector<std::string>{"2", "3"}));
-    expectStoredAt(StoredFile_directoryBlock(state, 2) * 512, 1200);
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, BackupRun,
+    ::testing::Values(BackupCase{"SingleFileOfKindOne", 1, 1, 0, 3000, 0, {"1"}},
+                      BackupCase{"DirectoryFromFirstMissing", 2, 3, 1, 600, 300, {"2", "3"}},
+                      BackupCase{"File130InSecondBlock", 2, 131, 130, 40, 0, {"131"}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+struct UploadFault {
+    const char* name;
+    std::function<void(BenchRig&)> fault;
+    int retries;  // "Uploading again." texts
+    const char* message;
+};
+
+class UploadFailure : public BackupUpload, public ::testing::WithParamInterface<UploadFault> {};
+
+TEST_P(UploadFailure, RegistersOnlyWhatWasRead) {
+    const UploadFault& c = GetParam();
+    setUp(1, {file(1, 800)}, 0);
+    upload(c.fault);
+    EXPECT_EQ(countMessage("File upload failed. Uploading again."), c.retries);
+    EXPECT_EQ(ui.text(Line::Msg), c.message);
+    if (c.retries == 2) {
+        EXPECT_EQ(ui.boxes().back().message, "File upload to server failed");
+    }
+    if (c.retries == 0) {
+        EXPECT_TRUE(registrations().empty());
+        EXPECT_TRUE(uploaded().empty());
+    }
 }
 
-TEST_F(BackupUpload, SecondDirectoryBlockIsReadForFile130) {
-    std::vector<StoredFile> files;
-    for (int i = 0; i < 131; ++i) files.push_back(file(i, 40));
-    setUp(2, StoredFileLayout::Directory, files, 130);
-    upload();
-    EXPECT_EQ(ui.text(Line::Msg), "File uploaded to server successfully");
-    EXPECT_EQ(registrations(), std::vector<std::string>{"131"});
-    expectStoredAt(StoredFile_directoryBlock(state, 130) * 512, 40);
-}
-
-TEST_F(BackupUpload, RegistrationRetriedOnce) {
-    setUp(1, StoredFileLayout::Single, {file(1, 800)}, 0);
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    Misbehaviour m;
-    m.dropFirstRegistration = true;
-    rig.server.setMisbehaviour(m);
-    ui.scriptAnswers({kSecondButton});
-    delegate->uploadFilesClicked();
-    delegate->waitIdle();
-    EXPECT_EQ(countMessage("File upload failed. Uploading again."), 1);
-    EXPECT_EQ(ui.text(Line::Msg), "File uploaded to server successfully");
-}
-
-TEST_F(BackupUpload, RegistrationFailingTwiceFailsTheFile) {
-    setUp(1, StoredFileLayout::Single, {file(1, 800)}, 0);
-    upload();  // started, then refused from here on
-    Misbehaviour m;
-    m.refusedWords = {"uploadUserFile|"};
-    rig.server.setMisbehaviour(m);
-    ui.scriptAnswers({kSecondButton});
-    delegate->setGnGlobalFileCount(0);
-    delegate->uploadFilesClicked();
-    delegate->waitIdle();
-    EXPECT_EQ(countMessage("File upload failed. Uploading again."), 2);
-    EXPECT_EQ(ui.text(Line::Msg), "File upload failed");
-    EXPECT_EQ(ui.boxes().back().message, "File upload to server failed");
-    EXPECT_EQ(delegate->gnGlobalFileCount(), 1);
-}
-
-TEST_F(BackupUpload, FailedReadUploadsNothing) {
-    setUp(1, StoredFileLayout::Single, {file(1, 800)}, 0);
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    rig.tool.silenceCommand(11);
-    ui.scriptAnswers({kSecondButton});
-    delegate->uploadFilesClicked();
-    delegate->waitIdle();
-    EXPECT_EQ(ui.text(Line::Msg), "File upload failed");
-    EXPECT_EQ(countMessage("File upload failed. Uploading again."), 0);
-    EXPECT_TRUE(registrations().empty());
-    EXPECT_TRUE(uploaded().empty());
-}
+INSTANTIATE_TEST_SUITE_P(Faults, UploadFailure,
+                         ::testing::Values(UploadFault{"RegistrationRetriedOnce",
+                                                       [](BenchRig& r) {
+                                                           Misbehaviour m;
+                                                           m.dropFirstRegistration = true;
+                                                           r.server.setMisbehaviour(m);
+                                                       },
+                                                       1, "File uploaded to server successfully"},
+                                           UploadFault{"RegistrationRefusedTwice",
+                                                       [](BenchRig& r) {
+                                                           Misbehaviour m;
+                                                           m.refusedWords = {"uploadUserFile|"};
+                                                           r.server.setMisbehaviour(m);
+                                                       },
+                                                       2, "File upload failed"},
+                                           UploadFault{
+                                               "FailedReadUploadsNothing",
+                                               [](BenchRig& r) { r.tool.silenceCommand(11); }, 0,
+                                               "File upload failed"}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(BackupUpload, NothingLeftToUploadIsAFailure) {
-    setUp(2, StoredFileLayout::Directory, {file(0, 600), file(1, 900)}, 1);
+    setUp(2, {file(0, 600), file(1, 900)}, 1);
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
     delegate->setGnGlobalFileCount(2);
-    ui.scriptAnswers({kSecondButton});
-    delegate->uploadFilesClicked();
-    delegate->waitIdle();
+    answerYes(&AppDelegate::uploadFilesClicked);
     EXPECT_EQ(ui.text(Line::Msg), "File upload failed");
     EXPECT_TRUE(registrations().empty());
 }

@@ -1,25 +1,12 @@
 // The memory and extra-file phases in detail, the Bluetooth module decision and the app
-// messages of the completion, and the command line running a whole update.
+// messages of the completion.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
-#include "workflows/update_bench.h"
-
-using catalogue::Bytes;
-using catalogue::checksummedBlocks;
-using catalogue::patternBytes;
-using catalogue::writtenBlocks;
+#include "support/update_bench.h"
 
 namespace {
-
-Bytes hexBytes(std::initializer_list<int> values) {
-    Bytes out;
-    for (int v : values) out.push_back(static_cast<uint8_t>(v));
-    return out;
-}
 
 // Worked example: erase unit 2048, base sector 1024, files handed over as 5000, 100 and
 // 2050 bytes.
@@ -36,7 +23,7 @@ TEST_F(UpdateBench, ExtraFilesFollowTheirDirectory) {
     programRelease();
     ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
     EXPECT_EQ(rig.tool.dataMemory(1024 * 512, 16),
-              hexBytes({3, 0, 0, 0, 4, 4, 0, 0, 0x10, 4, 0, 0, 0x14, 4, 0, 0}));
+              (Bytes{3, 0, 0, 0, 4, 4, 0, 0, 0x10, 4, 0, 0, 0x14, 4, 0, 0}));
     const uint32_t starts[] = {1028, 1040, 1044};
     for (size_t i = 0; i < contents.size(); ++i) {
         const Bytes expected = writtenBlocks(contents[i], 2048);
@@ -62,25 +49,20 @@ TEST_F(UpdateBench, OldBootloaderGetsReblockedFiles) {
     EXPECT_EQ(rig.tool.dataMemory(16 * 65536, 768), writtenBlocks(kindOne, 256));
     // 3000 bytes in 256-byte blocks with sums: 12 blocks, 3024 bytes, 8 sectors.
     const Bytes directory = rig.tool.dataMemory(40 * 128 * 512, 8);
-    EXPECT_EQ(directory, hexBytes({1, 0, 0, 0, 0x04, 0x14, 0, 0}));
+    EXPECT_EQ(directory, (Bytes{1, 0, 0, 0, 0x04, 0x14, 0, 0}));
     EXPECT_EQ(rig.tool.dataMemory(0x1404 * 512, 3072), writtenBlocks(content, 256));
 }
 
 TEST_F(UpdateBench, TableWithoutFileNamesWritesOnlyTheCount) {
     addRelease(kReleaseId,
                makeRelease("1.23", "1.23", &releaseIdentity, {catalogue::cpakArea(2, 2000, 0)}));
-    ASSERT_TRUE(startBench());
     // Two rows, neither with a "filename" column.
-    nlohmann::json table = {{"columns", {"name"}}, {"rows", {{"x"}, {"y"}}}};
-    toolRecord["userFiles"] = table;
-    rig.stop();
-    delegate.reset();
-    userFiles = table;
+    userFiles = {{"columns", {"name"}}, {"rows", {{"x"}, {"y"}}}};
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
     programRelease();
     ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
-    EXPECT_EQ(rig.tool.dataMemory(2000 * 512, 8), hexBytes({2, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(rig.tool.dataMemory(2000 * 512, 8), (Bytes{2, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 // The already-programmed shortcut: only for another firmware without the force flag.
@@ -185,32 +167,5 @@ INSTANTIATE_TEST_SUITE_P(
                    kEight},
         ModuleCase{"Boot121", "1.21", 3, "7", identityOf(3, 1, 2), true, false, kEight}),
     [](const auto& test) { return std::string(test.param.name); });
-
-// The command line drives the same run and exits 0 only on success.
-TEST_F(UpdateBench, CommandLineProgramsTheTool) {
-    addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
-    ASSERT_TRUE(startBench());
-    std::string command = std::string(ZARVIK_BUILD_DIR "/src/cli/zarvik-cli") +
-                          " --server 127.0.0.1:" + std::to_string(rig.server.httpPort()) +
-                          " --port " + rig.link.port + " --yes program --firmware 900 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-    int status = pclose(pipe);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
-    EXPECT_NE(output.find("KTX2 Firmware Updated Successfully"), std::string::npos) << output;
-    EXPECT_EQ(rig.tool.program(RawTarget::Firmware),
-              rawProgram(catalogue::firmwareProgram(releaseIdentity, 700)));
-
-    // A second run with the firmware refused ends with status 1.
-    rig.tool.refuseBlock(0);
-    pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-    status = pclose(pipe);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
-}
 
 }  // namespace

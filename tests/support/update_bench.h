@@ -3,23 +3,31 @@
 // tool's memory with what was sent.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "catalogue/catalogue_builder.h"
 #include "support/bench_rig.h"
 #include "support/recording_ui.h"
 #include "workflows/app_delegate.h"
 
+using catalogue::Bytes;
+using catalogue::checksummedBlocks;
+using catalogue::patternBytes;
+using catalogue::writtenBlocks;
+
 inline constexpr uint32_t kInstalledId = 812;
 inline constexpr uint32_t kReleaseId = 900;
 
 IdentityValues identityOf(int major, int minor, int patch, int build = 1);
 // The program that a raw image carries, as the virtual tool stores it.
-std::vector<uint8_t> rawProgram(const std::vector<uint8_t>& image);
+Bytes rawProgram(const Bytes& image);
+inline uint32_t little32(const Bytes& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
 
 class UpdateBench : public ::testing::Test {
   protected:
@@ -35,15 +43,15 @@ class UpdateBench : public ::testing::Test {
     nlohmann::json userFiles = nlohmann::json::array();
 
     void addRelease(uint32_t id, const packwriter::Image& image);
-    void addUserFile(const std::string& name, const std::vector<uint8_t>& content);
+    void addUserFile(const std::string& name, const Bytes& content);
     void setBluetoothFiles(const std::string& version, int imageVersion);
     bool startBench();
     // Find Device to its end; true when Program became available.
     bool identify();
-    // Program with the release chosen and Yes answered; waits for the run's end.
-    void programRelease();
+    // Clicks a button whose question is answered Yes; waits for the run's end.
+    void answerYes(void (AppDelegate::*click)());
+    void programRelease() { answerYes(&AppDelegate::programClicked); }
     bool succeeded();
-    std::vector<std::string> messages();
     int countMessage(const std::string& text);
 
     BenchRig rig;

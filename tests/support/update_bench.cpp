@@ -1,4 +1,4 @@
-#include "workflows/update_bench.h"
+#include "support/update_bench.h"
 
 #include "core/byte_string.h"
 #include "workflows/message_text.h"
@@ -11,8 +11,8 @@ IdentityValues identityOf(int major, int minor, int patch, int build) {
     return v;
 }
 
-std::vector<uint8_t> rawProgram(const std::vector<uint8_t>& image) {
-    std::vector<uint8_t> program;
+Bytes rawProgram(const Bytes& image) {
+    Bytes program;
     size_t at = 0;
     while (at + kRawHeaderSize <= image.size()) {
         auto header = RawRecord_decodeHeader(std::span(image).subspan(at));
@@ -60,7 +60,7 @@ void UpdateBench::addRelease(uint32_t id, const packwriter::Image& image) {
     catalogue::writeRelease(rig.catalogue, id, image);
 }
 
-void UpdateBench::addUserFile(const std::string& name, const std::vector<uint8_t>& content) {
+void UpdateBench::addUserFile(const std::string& name, const Bytes& content) {
     rig.addFile("ktxUserFiles/" + name, content);
     userFiles.push_back(name);
 }
@@ -73,19 +73,16 @@ void UpdateBench::setBluetoothFiles(const std::string& version, int imageVersion
 bool UpdateBench::startBench() {
     addRelease(kInstalledId, installed);
     toolRecord["userFiles"] = userFiles;
-    IdentityValues now;  // the default tool's firmware
     nlohmann::json firmware = nlohmann::json::array();
-    firmware.push_back({{"deviceFamily", "KTX"},
-                        {"firmwareVersion", catalogue::versionText(now)},
-                        {"variantCode", 0},
-                        {"firmwareId", kInstalledId}});
-    firmware.push_back({{"deviceFamily", "KTX"},
-                        {"firmwareVersion", catalogue::versionText(releaseIdentity)},
-                        {"variantCode", 0},
-                        {"firmwareId", kReleaseId}});
-    nlohmann::json records = {{"tools", {toolRecord}}, {"firmware", firmware}};
+    for (auto [identity, id] : {std::pair{IdentityValues{}, kInstalledId},  // the default tool's
+                                std::pair{releaseIdentity, kReleaseId}}) {
+        firmware.push_back({{"deviceFamily", "KTX"},
+                            {"firmwareVersion", catalogue::versionText(identity)},
+                            {"variantCode", 0},
+                            {"firmwareId", id}});
+    }
     std::string error;
-    if (!rig.start(state, records, &error, true)) {
+    if (!rig.start(state, {{"tools", {toolRecord}}, {"firmware", firmware}}, &error, true)) {
         ADD_FAILURE() << error;
         return false;
     }
@@ -99,9 +96,9 @@ bool UpdateBench::identify() {
     return ui.enabled(Control::Program) && delegate->toolRecord() != nullptr;
 }
 
-void UpdateBench::programRelease() {
+void UpdateBench::answerYes(void (AppDelegate::*click)()) {
     ui.scriptAnswers({kSecondButton});
-    delegate->programClicked();
+    ((*delegate).*click)();
     delegate->waitIdle();
 }
 
@@ -109,16 +106,6 @@ bool UpdateBench::succeeded() {
     return ui.text(Line::Msg) == fillText("%@ Firmware Updated Successfully", {kDeviceName});
 }
 
-std::vector<std::string> UpdateBench::messages() {
-    std::vector<std::string> out;
-    for (const auto& call : ui.calls()) {
-        if (call.rfind("txtMsg=", 0) == 0) out.push_back(call.substr(7));
-    }
-    return out;
-}
-
 int UpdateBench::countMessage(const std::string& text) {
-    int n = 0;
-    for (const auto& m : messages()) n += m == text ? 1 : 0;
-    return n;
+    return static_cast<int>(std::ranges::count(ui.calls(), "txtMsg=" + text));
 }
