@@ -153,15 +153,15 @@ void writeRelease(const fs::path& catalogueDir, uint32_t id, const packwriter::I
     }
 }
 
-namespace {
-
-IdentityValues identity(int major, int minor, int patch, int build) {
+IdentityValues identityOf(int major, int minor, int patch, int build) {
     IdentityValues v;
     v.firmwareVersion = major * 100 + minor;
     v.detail = {major, minor, patch};
     v.build = build;
     return v;
 }
+
+namespace {
 
 json firmwareEntry(const IdentityValues& v, uint32_t id) {
     return {{"deviceFamily", "KTX"},
@@ -189,10 +189,10 @@ json toolState(const std::string& boot, const IdentityValues& v, uint32_t firmwa
 
 bool writeDemoCatalogue(const fs::path& dir, const fs::path& stateDir, std::string* error) {
     try {
-        const IdentityValues installed = identity(2, 18, 4, 1);
-        const IdentityValues spring = identity(3, 1, 2, 40);   // format 8, bootloader 1.24
-        const IdentityValues legacy = identity(2, 10, 1, 12);  // format 6, bootloader 1.16
-        const IdentityValues basic = identity(2, 5, 3, 7);     // format 5, no memories
+        const IdentityValues installed = identityOf(2, 18, 4, 1);
+        const IdentityValues spring = identityOf(3, 1, 2, 40);   // format 8, bootloader 1.24
+        const IdentityValues legacy = identityOf(2, 10, 1, 12);  // format 6, bootloader 1.16
+        const IdentityValues basic = identityOf(2, 5, 3, 7);     // format 5, no memories
 
         // The release the tool runs now: its description lets identification find it.
         packwriter::Image current;

@@ -25,6 +25,8 @@ Bytes patternBytes(size_t size, uint32_t seed);
 Bytes bootImage(int slot, const std::string& version, size_t programSize = 4096);
 packwriter::Boot bootRecord(int slot, const std::string& version, bool compressed = true);
 
+// The identity of firmware major.minor.patch with its build number.
+IdentityValues identityOf(int major, int minor, int patch, int build = 1);
 // "D.DD.DD" of an identity.
 std::string versionText(const IdentityValues& identity);
 // A firmware program that brings `identity` (its first bytes), as raw records.

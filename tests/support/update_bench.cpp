@@ -3,14 +3,6 @@
 #include "core/byte_string.h"
 #include "workflows/message_text.h"
 
-IdentityValues identityOf(int major, int minor, int patch, int build) {
-    IdentityValues v;
-    v.firmwareVersion = major * 100 + minor;
-    v.detail = {major, minor, patch};
-    v.build = build;
-    return v;
-}
-
 Bytes rawProgram(const Bytes& image) {
     Bytes program;
     size_t at = 0;

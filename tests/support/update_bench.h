@@ -22,7 +22,7 @@ using catalogue::writtenBlocks;
 inline constexpr uint32_t kInstalledId = 812;
 inline constexpr uint32_t kReleaseId = 900;
 
-IdentityValues identityOf(int major, int minor, int patch, int build = 1);
+using catalogue::identityOf;
 // The program that a raw image carries, as the virtual tool stores it.
 Bytes rawProgram(const Bytes& image);
 inline uint32_t little32(const Bytes& b, size_t at) {
