@@ -101,3 +101,9 @@ bool UpdateBench::succeeded() {
 int UpdateBench::countMessage(const std::string& text) {
     return static_cast<int>(std::ranges::count(ui.calls(), "txtMsg=" + text));
 }
+
+int UpdateBench::framesOf(uint8_t command) {
+    return static_cast<int>(std::ranges::count_if(rig.tool.frames(), [&](const auto& f) {
+        return f.size() > 2 && f[0] == ';' && f[2] == command;
+    }));
+}

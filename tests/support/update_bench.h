@@ -53,6 +53,8 @@ class UpdateBench : public ::testing::Test {
     void programRelease() { answerYes(&AppDelegate::programClicked); }
     bool succeeded();
     int countMessage(const std::string& text);
+    // Frames of `command` that reached the tool.
+    int framesOf(uint8_t command);
 
     BenchRig rig;
     RecordingUi ui;

@@ -1,5 +1,5 @@
 // Each step of the update that can fail, failed by the virtual tool or the bench server:
-// the text shown, the tag reported, the buttons and the record left behind.
+// the text shown, the tags reported, the buttons and the record left behind.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,13 +9,19 @@
 
 namespace {
 
+// How far the run got: nothing touched, buttons taken but the record kept, or the failure
+// reported with the firmware that was being given.
+enum class Reached { nothing, download, failureReport };
+
 // Write frames of the failure release, in order: firmware 0-1, MEM 2-3, EXT 4, extra files
 // 5 and 6, directory 7, Bluetooth records from 8.
 struct FailureCase {
     const char* name;
     std::function<void(BenchRig&)> fault;
-    const char* text;
-    const char* tag;
+    const char* text;  // the message line, or the title of the last box
+    std::vector<std::string> tags;
+    Reached reached = Reached::failureReport;
+    const char* before = nullptr;  // the message just before the last one
 };
 
 class UpdateFailure : public UpdateBench, public ::testing::WithParamInterface<FailureCase> {
@@ -42,85 +48,96 @@ TEST_P(UpdateFailure, ShowsReportsAndStops) {
     c.fault(rig);
     programRelease();
 
-    EXPECT_EQ(ui.text(Line::Msg), c.text);
-    EXPECT_EQ(rig.reportTags(), std::vector<std::string>{c.tag});
-    EXPECT_EQ(ui.progress().back(), 0);
-    EXPECT_FALSE(ui.enabled(Control::Find));
-    EXPECT_FALSE(ui.enabled(Control::Program));
-    EXPECT_FALSE(ui.enabled(Control::ProgramMemories));
+    std::vector<std::string> texts;
+    for (const auto& call : ui.calls()) {
+        if (call.starts_with("txtMsg=")) texts.push_back(call.substr(7));
+    }
+    EXPECT_EQ(c.reached == Reached::download ? ui.boxes().back().title : texts.back(), c.text);
+    if (c.before != nullptr) {
+        EXPECT_EQ(texts[texts.size() - 2], c.before);
+    }
+    EXPECT_EQ(rig.reportTags(), c.tags);
+    for (Control button : {Control::Find, Control::Program, Control::ProgramMemories}) {
+        EXPECT_EQ(ui.enabled(button), c.reached == Reached::nothing) << controlName(button);
+    }
     // The failure-report update: the server hears of the firmware being given.
-    EXPECT_EQ(delegate->toolRecord()->firmwareId, static_cast<int32_t>(kReleaseId));
+    EXPECT_EQ(delegate->toolRecord()->firmwareId,
+              static_cast<int32_t>(c.reached == Reached::failureReport ? kReleaseId : kInstalledId));
+    if (c.reached == Reached::failureReport) {
+        EXPECT_EQ(ui.progress().back(), 0);
+    } else {
+        EXPECT_TRUE(rig.tool.records().empty());
+    }
 }
 
 void remove(BenchRig& rig, const char* path) {
     std::filesystem::remove(rig.catalogue / path);
 }
 
+void block(BenchRig& rig, int index) {
+    rig.tool.refuseBlock(index);
+}
+
+void switchTool(BenchRig& rig, bool other) {
+    rig.tool.stop();
+    if (!other) return;
+    ToolState another = ToolState_default();
+    another.configuration = ConfigurationBlock_build(0x4321, 100001);
+    std::string error;
+    ASSERT_TRUE(rig.tool.start(another, rig.link.port, {}, &error)) << error;
+}
+
+const IdentityValues kRelease = catalogue::identityOf(3, 1, 2, 40);
+const char* const kExtraFile2 = "Extra File 2 Not Programmed Correctly";
+const char* const kModule = "Bluetooth Smart Module Update Failed";
+using enum Reached;
+
 INSTANTIATE_TEST_SUITE_P(
     Steps, UpdateFailure,
     ::testing::Values(
-        FailureCase{"Firmware", [](BenchRig& r) { r.tool.refuseBlock(1); },
-                    "Writing Firmware V3.01.02 Failed", "_Failed_FIRM"},
+        FailureCase{"ToolGone", [](BenchRig& r) { switchTool(r, false); },
+                    "Tool Disconnected, Program Aborted", {}, nothing},
+        FailureCase{"ToolSwitched", [](BenchRig& r) { switchTool(r, true); },
+                    "Tool Disconnected, Program Aborted", {"_Switch_From", "_Switch_To"}, nothing},
+        FailureCase{"NoPackage", [](BenchRig& r) { remove(r, "ktxFirmwares/900.gfr"); },
+                    "Download Failed", {}, download},
+        FailureCase{"BadPackage",
+                    [](BenchRig& r) { r.addFile("ktxFirmwares/900.gfr", std::string("junk")); },
+                    "Error", {}, download},
+        FailureCase{"Firmware", [](BenchRig& r) { block(r, 1); },
+                    "Writing Firmware V3.01.02 Failed", {"_Failed_FIRM"}},
         FailureCase{"Erase", [](BenchRig& r) { r.tool.silenceCommand(5); }, "Erase 1 Failed",
-                    "_Failed_MemErase_Block_16"},
-        FailureCase{"MemoryWrite", [](BenchRig& r) { r.tool.refuseBlock(3); },
-                    "Memory 1 Not Programmed Correctly", "_Failed_Mem_Block_16"},
+                    {"_Failed_MemErase_Block_16"}},
+        FailureCase{"MemoryWrite", [](BenchRig& r) { block(r, 3); },
+                    "Memory 1 Not Programmed Correctly", {"_Failed_Mem_Block_16"}},
         FailureCase{"ExternalDownload", [](BenchRig& r) { remove(r, "ktxFirmwares/ext.bin"); },
-                    "Memory 2 Not Programmed Correctly", "_Failed_Mem_Block_9000"},
+                    "Memory 2 Not Programmed Correctly", {"_Failed_Mem_Block_9000"}, failureReport,
+                    "Downloading required file..."},
+        // 2^24 blocks: the area's first sector would overflow, and lies past any address.
+        FailureCase{"AreaBeyondTheTool",
+                    [](BenchRig& r) {
+                        catalogue::writeRelease(
+                            r.catalogue, kReleaseId,
+                            makeRelease("1.23", "1.23", &kRelease,
+                                        {catalogue::cpakArea(1, 1u << 24, 2)}));
+                    },
+                    "Memory 1 Not Programmed Correctly", {"_Failed_Mem_Block_16777216"}},
         FailureCase{"ExtraFileDownload", [](BenchRig& r) { remove(r, "ktxUserFiles/b.bin"); },
-                    "Extra File 2 Not Programmed Correctly", "_Failed_Custom_Mem_2"},
-        FailureCase{"ExtraFileWrite", [](BenchRig& r) { r.tool.refuseBlock(5); },
-                    "Extra File 1 Not Programmed Correctly", "_Failed_Custom_Mem_1"},
-        FailureCase{"Directory", [](BenchRig& r) { r.tool.refuseBlock(7); },
-                    "Extra File 0 Not Programmed Correctly", "_Failed_Custom_Mem_0"},
-        FailureCase{"ModulePrepare", [](BenchRig& r) { r.tool.silenceCommand(21); },
-                    "Bluetooth Smart Module Update Failed", "_Failed_BLE_Update_0"},
+                    kExtraFile2, {"_Failed_Custom_Mem_2"}},
+        FailureCase{"ExtraFileWrite", [](BenchRig& r) { block(r, 5); },
+                    "Extra File 1 Not Programmed Correctly", {"_Failed_Custom_Mem_1"}},
+        FailureCase{"Directory", [](BenchRig& r) { block(r, 7); },
+                    "Extra File 0 Not Programmed Correctly", {"_Failed_Custom_Mem_0"}},
+        FailureCase{"ModulePrepare", [](BenchRig& r) { r.tool.silenceCommand(21); }, kModule,
+                    {"_Failed_BLE_Update_0"}},
         FailureCase{"ModuleVersionFile", [](BenchRig& r) { remove(r, "KTX2_BLEVersion.txt"); },
-                    "Bluetooth Smart Module Update Failed", "_Failed_BLE_Update_1"},
+                    kModule, {"_Failed_BLE_Update_1"}},
         FailureCase{"ModuleImageFile", [](BenchRig& r) { remove(r, "Enc_KTX2_BLE_CODE.BIN"); },
-                    "Bluetooth Smart Module Update Failed", "_Failed_BLE_Update_2"},
-        FailureCase{"ModuleStart", [](BenchRig& r) { r.tool.silenceCommand(20); },
-                    "Bluetooth Smart Module Update Failed", "_Failed_BLE_Update_2"},
-        FailureCase{"ModuleImageWrite", [](BenchRig& r) { r.tool.refuseBlock(9); },
-                    "Bluetooth Smart Module Update Failed", "_Failed_BLE_Update_2"}),
+                    kModule, {"_Failed_BLE_Update_2"}},
+        FailureCase{"ModuleStart", [](BenchRig& r) { r.tool.silenceCommand(20); }, kModule,
+                    {"_Failed_BLE_Update_2"}},
+        FailureCase{"ModuleImageWrite", [](BenchRig& r) { block(r, 9); }, kModule,
+                    {"_Failed_BLE_Update_2"}}),
     [](const auto& test) { return std::string(test.param.name); });
-
-// Before anything is written: the same tool gone, or another tool in its place.
-TEST_F(UpdateBench, ToolGoneOrSwitchedBeforeTheRunTouchesNothing) {
-    for (bool other : {false, true}) {
-        addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
-        ASSERT_TRUE(startBench());
-        ASSERT_TRUE(identify());
-        rig.tool.stop();
-        if (other) {
-            ToolState another = state;
-            another.configuration = ConfigurationBlock_build(0x4321, 100001);
-            std::string error;
-            ASSERT_TRUE(rig.tool.start(another, rig.link.port, {}, &error)) << error;
-        }
-        programRelease();
-        EXPECT_EQ(ui.text(Line::Msg), "Tool Disconnected, Program Aborted");
-        const std::vector<std::string> switched{"_Switch_From", "_Switch_To"};
-        EXPECT_EQ(rig.reportTags(), other ? switched : std::vector<std::string>{});
-        EXPECT_TRUE(rig.tool.records().empty());
-        EXPECT_TRUE(ui.enabled(Control::Program));
-        delegate.reset();
-        rig.stop();
-    }
-}
-
-TEST_F(UpdateBench, PackageProblemsAreTold) {
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    programRelease();  // no package on the server
-    EXPECT_EQ(ui.boxes().back().title, "Download Failed");
-    addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
-    rig.addFile("ktxFirmwares/900.gfr", std::string("not a package"));
-    programRelease();
-    EXPECT_EQ(ui.boxes().back().title, "Error");
-    EXPECT_EQ(ui.boxes().back().message, "Your updater is out of date");
-    EXPECT_TRUE(rig.reportTags().empty());
-    EXPECT_TRUE(rig.tool.records().empty());
-}
 
 }  // namespace
