@@ -114,8 +114,9 @@ struct BackupCase {
 class BackupUpload : public UpdateBench, public ::testing::WithParamInterface<BackupCase> {
   protected:
     void TestBody() override {}
-    Bytes uploaded() {
-        std::ifstream in(rig.server.uploadDir() / "-5.pak", std::ios::binary);
+    Bytes uploaded(int user) {
+        std::ifstream in(rig.server.uploadDir() / (std::to_string(user) + ".pak"),
+                         std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 };
@@ -132,7 +133,9 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
                                      patternBytes(c.files > 3 ? 40u : 600u + 300u * i, 100u + n)});
     }
     toolRecord["userFileCount"] = c.onServer;
-    toolRecord["userNumber"] = -5;
+    // The plain uploads go for a user whose number is negative.
+    const int user = c.fault == Backup::none && c.offered ? -5 : 77;
+    toolRecord["userNumber"] = user;
     ASSERT_TRUE(startBench());
     if (c.fault == Backup::hiAtFind) rig.tool.answerHi(17, 1);
     ASSERT_TRUE(identify());
@@ -153,7 +156,7 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     std::vector<std::string> registered;
     for (const auto& r : rig.requests()) {
         if (r.value("word", "") != "uploadUserFile|") continue;
-        EXPECT_EQ(r["args"][0], "-5");
+        EXPECT_EQ(r["args"][0], std::to_string(user));
         registered.push_back(r["args"][5]);
     }
     EXPECT_EQ(registered, c.registered);
@@ -166,7 +169,7 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     if (std::string(c.message) == "File upload failed") {
         EXPECT_EQ(ui.boxes().back().message, "File upload to server failed");
         EXPECT_TRUE(ui.shown(Control::UploadReadFiles));
-        EXPECT_EQ(uploaded().empty(), c.retries == 0);
+        EXPECT_EQ(uploaded(user).empty(), c.retries == 0);
         return;
     }
     EXPECT_FALSE(ui.shown(Control::UploadReadFiles));
@@ -176,7 +179,7 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
                                " from Tool..."),
                   1);
     }
-    const Bytes bytes = uploaded();
+    const Bytes bytes = uploaded(user);
     const uint64_t address = c.kind == 1 ? tool::kStoredFileAddress
                                          : StoredFile_directoryBlock(state, c.files - 1) * 512;
     ASSERT_GE(bytes.size(), 512 + state.storedFiles.back().content.size());
