@@ -126,16 +126,16 @@ TEST_F(UpdateBench, ProgramCommandExitsWithTheOutcome) {
     addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
     ASSERT_TRUE(startBench());
     const std::vector<std::string> arguments = {
-        "--server",   "127.0.0.1:" + std::to_string(rig.server.httpPort()),
-        "--port",     rig.link.port,
+        "--server",   "127.0.0.1:" + std::to_string(rig_.server.httpPort()),
+        "--port",     rig_.link.port,
         "--yes",      "program",
         "--firmware", "900"};
     ProgramRun run = runProgram(cliPath(), arguments);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE((run.out + run.err).find("KTX2 Firmware Updated Successfully"), std::string::npos);
-    EXPECT_EQ(rig.tool.program(RawTarget::Firmware),
+    EXPECT_EQ(rig_.tool.program(RawTarget::Firmware),
               rawProgram(catalogue::firmwareProgram(releaseIdentity, 700)));
-    rig.tool.refuseBlock(0);
+    rig_.tool.refuseBlock(0);
     EXPECT_EQ(runProgram(cliPath(), arguments).status, 1);
 }
 

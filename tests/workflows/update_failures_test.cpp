@@ -45,28 +45,28 @@ TEST_P(UpdateFailure, ShowsReportsAndStops) {
     setBluetoothFiles("7", 7);
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
-    c.fault(rig);
+    c.fault(rig_);
     programRelease();
 
     std::vector<std::string> texts;
-    for (const auto& call : ui.calls()) {
+    for (const auto& call : ui_.calls()) {
         if (call.starts_with("txtMsg=")) texts.push_back(call.substr(7));
     }
-    EXPECT_EQ(c.reached == Reached::download ? ui.boxes().back().title : texts.back(), c.text);
+    EXPECT_EQ(c.reached == Reached::download ? ui_.boxes().back().title : texts.back(), c.text);
     if (c.before != nullptr) {
         EXPECT_EQ(texts[texts.size() - 2], c.before);
     }
-    EXPECT_EQ(rig.reportTags(), c.tags);
+    EXPECT_EQ(rig_.reportTags(), c.tags);
     for (Control button : {Control::Find, Control::Program, Control::ProgramMemories}) {
-        EXPECT_EQ(ui.enabled(button), c.reached == Reached::nothing) << controlName(button);
+        EXPECT_EQ(ui_.enabled(button), c.reached == Reached::nothing) << controlName(button);
     }
     // The failure-report update: the server hears of the firmware being given.
-    EXPECT_EQ(delegate->toolRecord()->firmwareId,
+    EXPECT_EQ(delegate_->toolRecord()->firmwareId,
               static_cast<int32_t>(c.reached == Reached::failureReport ? kReleaseId : kInstalledId));
     if (c.reached == Reached::failureReport) {
-        EXPECT_EQ(ui.progress().back(), 0);
+        EXPECT_EQ(ui_.progress().back(), 0);
     } else {
-        EXPECT_TRUE(rig.tool.records().empty());
+        EXPECT_TRUE(rig_.tool.records().empty());
     }
 }
 
