@@ -126,8 +126,8 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
                 }
                 // The image written is always slot i's, also when n was forced to 1.
                 const ByteString* image = resource != nullptr ? resource.get()
-                                          : boot->section  ? boot->section->data
-                                                           : nullptr;
+                                          : boot->section     ? boot->section->data
+                                                              : nullptr;
                 // An empty image (no resource shipped, an empty slot) fails on purpose:
                 // writing nothing reports success, and would count as a bootloader written.
                 const int written =

@@ -69,9 +69,10 @@ bool AppDelegate::programMemoryFiles(ProgrammingRun& run) {
             run.extraArea = ExtraArea_locate(*file);
             if (!run.extraArea) {
                 // Nothing is erased or written in an area the tool cannot address.
-                failRun(run,
-                        fillText("Memory %d Not Programmed Correctly", {std::to_string(counter + 1)}),
-                        "_Failed_Mem_Block_" + std::to_string(file->start), true);
+                failRun(
+                    run,
+                    fillText("Memory %d Not Programmed Correctly", {std::to_string(counter + 1)}),
+                    "_Failed_Mem_Block_" + std::to_string(file->start), true);
                 return false;
             }
         }

@@ -108,7 +108,8 @@ TEST_F(IdentificationCommandsTest, UnreachableServerIsNamed) {
     ProgramRun find =
         runProgram(cliPath(), {"--server", "127.0.0.1:9", "--port", rig_.link.port, "find"});
     EXPECT_EQ(find.status, 1);
-    for (const std::string& line : {std::string("KTX2 firmware can't be identified"), unreachable}) {
+    for (const std::string& line :
+         {std::string("KTX2 firmware can't be identified"), unreachable}) {
         EXPECT_NE(find.err.find(line), std::string::npos) << find.err;
     }
 }

@@ -1,5 +1,8 @@
 #include "support/update_bench.h"
 
+#include <iterator>
+#include <sstream>
+
 #include "core/byte_string.h"
 #include "workflows/message_text.h"
 
@@ -94,4 +97,17 @@ int UpdateBench::framesOf(uint8_t command) {
     return static_cast<int>(std::ranges::count_if(rig_.tool.frames(), [&](const auto& f) {
         return f.size() > 2 && f[0] == ';' && f[2] == command;
     }));
+}
+
+std::string UpdateBench::tags() {
+    std::string out;
+    for (const auto& tag : rig_.reportTags()) {
+        out += (out.empty() ? "" : " ") + (tag.empty() ? std::string("(no tag)") : tag);
+    }
+    return out;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }

@@ -47,7 +47,12 @@ class UpdateBench : public WorkflowTest {
     int countMessage(const std::string& text);
     // Frames of `command` that reached the tool.
     int framesOf(uint8_t command);
+    // The tags of the reports the server received, joined by spaces; "(no tag)" for none.
+    std::string tags();
 };
+
+// The words of a table cell: "2 3" gives {"2", "3"}.
+std::vector<std::string> words(const std::string& text);
 
 // A release: bootloaders of the given versions ("" for none), a small firmware of
 // `identity`, and the given file groups.

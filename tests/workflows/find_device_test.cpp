@@ -66,7 +66,8 @@ TEST_P(OpenFailureTest, TellsWhyThePortDidNotOpen) {
     }
     if (c.path != nullptr && std::string(c.path) == "/dev/null") {
         // The steps that apply on Linux: no driver to install, the device and the access.
-        for (const char* step : {"zarvik-cli ports", "cdc_acm", "70-zarvik-ktx2.rules", "dialout"}) {
+        for (const char* step :
+             {"zarvik-cli ports", "cdc_acm", "70-zarvik-ktx2.rules", "dialout"}) {
             EXPECT_NE(ui_.boxes()[0].message.find(step), std::string::npos) << step;
         }
     }

@@ -16,10 +16,10 @@ struct MemoryCase {
     const char* name;
     int kind;  // of the CPAK entry; 0: none
     uint32_t start, eraseCount;
-    std::vector<size_t> sizes;  // the extra files; 0 stands for one the server lacks
-    std::vector<uint32_t> sectors;  // where the files land
-    const char* outcome;            // the last box, or the message line
-    std::vector<std::string> tags;
+    const char* sizes;    // of the extra files; 0 stands for one the server lacks
+    const char* sectors;  // where they land
+    const char* outcome;  // the last box, or the message line
+    const char* tags;
     bool erased;
 };
 
@@ -35,14 +35,15 @@ TEST_P(MemoryOnly, RewritesTheExtraFiles) {
         groups.push_back(catalogue::cpakArea(static_cast<uint8_t>(c.kind), c.start, c.eraseCount));
     }
     installed = makeRelease("1.23", "1.23", nullptr, groups);
+    const std::vector<std::string> sizes = words(c.sizes), sectors = words(c.sectors);
     std::vector<Bytes> contents;
-    for (size_t i = 0; i < c.sizes.size(); ++i) {
-        contents.push_back(patternBytes(c.sizes[i], static_cast<uint32_t>(i + 1)));
-        if (c.sizes[i] == 0) userFiles.push_back("missing.bin");
-        if (c.sizes[i] != 0) addUserFile("f" + std::to_string(i), checksummedBlocks(contents[i]));
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        contents.push_back(patternBytes(std::stoul(sizes[i]), static_cast<uint32_t>(i + 1)));
+        if (sizes[i] == "0") userFiles.push_back("missing.bin");
+        if (sizes[i] != "0") addUserFile("f" + std::to_string(i), checksummedBlocks(contents[i]));
     }
     // Rows without a "filename" column: no file, no entry, only the count.
-    if (c.sectors.empty() && !c.sizes.empty()) {
+    if (sectors.empty() && !sizes.empty()) {
         userFiles = {{"columns", {"name"}}, {"rows", {{"x"}, {"y"}}}};
     }
     ASSERT_TRUE(startBench());
@@ -51,25 +52,26 @@ TEST_P(MemoryOnly, RewritesTheExtraFiles) {
 
     EXPECT_TRUE(ui_.boxes().back().title == c.outcome || ui_.text(Line::Msg) == c.outcome)
         << ui_.text(Line::Msg);
-    EXPECT_EQ(rig_.reportTags(), c.tags);
+    EXPECT_EQ(tags(), c.tags);
     EXPECT_EQ(framesOf(5), c.erased ? 1 : 0);
     EXPECT_TRUE(ui_.enabled(Control::Find));
     EXPECT_TRUE(ui_.enabled(Control::ProgramMemories));
     EXPECT_TRUE(delegate_->forceFlag());
-    if (c.tags != std::vector<std::string>{"_FFO"}) return;
-    if (c.sizes.empty()) {
+    if (std::string(c.tags) != "_FFO") return;
+    if (sizes.empty()) {
         EXPECT_EQ(framesOf(4) + framesOf(16), 0);  // not even the directory
         return;
     }
-    Bytes directory{static_cast<uint8_t>(c.sizes.size()), 0, 0, 0};
-    for (uint32_t sector : c.sectors) {
-        for (int k = 0; k < 4; ++k) directory.push_back(static_cast<uint8_t>(sector >> (8 * k)));
+    Bytes directory{static_cast<uint8_t>(sizes.size()), 0, 0, 0};
+    for (const auto& sector : sectors) {
+        for (int k = 0; k < 4; ++k)
+            directory.push_back(static_cast<uint8_t>(std::stoul(sector) >> (8 * k)));
     }
     const uint64_t base = uint64_t{c.start} * (c.kind == 1 ? 65536 : 512);
     EXPECT_EQ(rig_.tool.dataMemory(base, directory.size()), directory);
-    for (size_t i = 0; i < c.sectors.size(); ++i) {
+    for (size_t i = 0; i < sectors.size(); ++i) {
         const Bytes expected = writtenBlocks(contents[i], 2048);
-        EXPECT_EQ(rig_.tool.dataMemory(uint64_t{c.sectors[i]} * 512, expected.size()), expected);
+        EXPECT_EQ(rig_.tool.dataMemory(std::stoull(sectors[i]) * 512, expected.size()), expected);
     }
 }
 
@@ -78,16 +80,16 @@ const char* const kDone = "Programming succeed";
 INSTANTIATE_TEST_SUITE_P(
     Areas, MemoryOnly,
     ::testing::Values(
-        MemoryCase{"KindOne", 1, 40, 0, {3000, 700}, {5124, 5132}, kDone, {"_FFO"}, true},
-        MemoryCase{"OtherKind", 2, 3000, 5, {100}, {3004}, kDone, {"_FFO"}, false},
-        MemoryCase{"EmptyList", 1, 40, 2, {}, {}, kDone, {"_FFO"}, true},
-        MemoryCase{"RowsWithoutNames", 2, 2000, 0, {1, 1}, {}, kDone, {"_FFO"}, false},
-        MemoryCase{"FailingSecondFile", 2, 3000, 0, {100, 0}, {3004},
-                   "Extra File 2 Not Programmed Correctly", {"_Failed_Custom_Mem_2"}, false},
+        MemoryCase{"KindOne", 1, 40, 0, "3000 700", "5124 5132", kDone, "_FFO", true},
+        MemoryCase{"OtherKind", 2, 3000, 5, "100", "3004", kDone, "_FFO", false},
+        MemoryCase{"EmptyList", 1, 40, 2, "", "", kDone, "_FFO", true},
+        MemoryCase{"RowsWithoutNames", 2, 2000, 0, "1 1", "", kDone, "_FFO", false},
+        MemoryCase{"FailingSecondFile", 2, 3000, 0, "100 0", "3004",
+                   "Extra File 2 Not Programmed Correctly", "_Failed_Custom_Mem_2", false},
         // 2^24 blocks: the area's first sector would overflow, and lies past any address.
-        MemoryCase{"AreaBeyondTheTool", 1, 1u << 24, 0, {100}, {3004},
-                   "Extra File 0 Not Programmed Correctly", {"_Failed_Custom_Mem_0"}, false},
-        MemoryCase{"NoArea", 0, 0, 0, {100}, {3004}, "Programming memory files", {}, false}),
+        MemoryCase{"AreaBeyondTheTool", 1, 1u << 24, 0, "100", "3004",
+                   "Extra File 0 Not Programmed Correctly", "_Failed_Custom_Mem_0", false},
+        MemoryCase{"NoArea", 0, 0, 0, "100", "3004", "Programming memory files", "", false}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // Backups: from the first file the server lacks to the last; what the FTP server received
@@ -99,8 +101,8 @@ enum class Backup {
     hiAtSecondBlock,  // the second one
     countBelowZero,   // a count below 0 handed to the upload
     nothingLeft,      // every file already on the server
-    registrationDroppedOnce,
-    registrationRefused,
+    dropOne,          // the first registration is dropped
+    refuseAll,        // every registration is refused
     readFails,
 };
 
@@ -108,10 +110,10 @@ struct BackupCase {
     const char* name;
     int kind, files, onServer;
     Backup fault;
-    bool offered;                         // the upload button after Find Device
-    std::vector<std::string> registered;  // file numbers sent for registration
-    const char* message;                  // null: the upload ends without a word
-    int retries = 0;                      // "Uploading again." texts
+    bool offered;            // the upload button after Find Device
+    const char* registered;  // file numbers sent for registration
+    const char* message;     // null: the upload ends without a word
+    int retries = 0;         // "Uploading again." texts
 };
 
 class BackupUpload : public UpdateBench, public ::testing::WithParamInterface<BackupCase> {
@@ -145,8 +147,8 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     ASSERT_EQ(ui_.shown(Control::UploadReadFiles), c.offered);
     if (!c.offered) return;
     Misbehaviour server;
-    server.dropFirstRegistration = c.fault == Backup::registrationDroppedOnce;
-    if (c.fault == Backup::registrationRefused) server.refusedWords = {"uploadUserFile|"};
+    server.dropFirstRegistration = c.fault == Backup::dropOne;
+    if (c.fault == Backup::refuseAll) server.refusedWords = {"uploadUserFile|"};
     rig_.server.setMisbehaviour(server);
     if (c.fault == Backup::hiAtUpload) rig_.tool.answerHi(17, 1);
     if (c.fault == Backup::hiAtSecondBlock) rig_.tool.answerHi(17, 1, 1);
@@ -162,7 +164,7 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
         EXPECT_EQ(r["args"][0], std::to_string(user));
         registered.push_back(r["args"][5]);
     }
-    EXPECT_EQ(registered, c.registered);
+    EXPECT_EQ(registered, words(c.registered));
     EXPECT_EQ(countMessage("File upload failed. Uploading again."), c.retries);
     if (c.message == nullptr) {
         EXPECT_EQ(ui_.boxes().size(), boxes + 1);  // the question only
@@ -177,7 +179,7 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     }
     EXPECT_FALSE(ui_.shown(Control::UploadReadFiles));
     EXPECT_EQ(delegate_->gnGlobalFileCount(), c.files);
-    for (const auto& number : c.registered) {
+    for (const auto& number : registered) {
         EXPECT_EQ(countMessage("Downloading File " + number + "/" + std::to_string(c.files) +
                                " from Tool..."),
                   1);
@@ -196,21 +198,19 @@ using enum Backup;
 INSTANTIATE_TEST_SUITE_P(
     Layouts, BackupUpload,
     ::testing::Values(
-        BackupCase{"SingleFileOfKindOne", 1, 1, 0, none, true, {"1"}, kUploaded},
-        BackupCase{"DirectoryFromFirstMissing", 2, 3, 1, none, true, {"2", "3"}, kUploaded},
-        BackupCase{"File130InSecondBlock", 2, 131, 130, none, true, {"131"}, kUploaded},
-        BackupCase{"ServerCountBelowZero", 2, 3, -3, none, false, {}, nullptr},
-        BackupCase{"ServerCountAboveTheTools", 2, 3, 4, none, false, {}, nullptr},
-        BackupCase{"HiToTheHeader", 2, 3, 1, hiAtFind, false, {}, nullptr},
-        BackupCase{"HiToTheDirectory", 2, 3, 1, hiAtUpload, true, {}, nullptr},
-        BackupCase{"HiToItsSecondBlock", 2, 131, 130, hiAtSecondBlock, true, {}, nullptr},
-        BackupCase{"CountBelowZeroReadsNothing", 2, 3, 1, countBelowZero, true, {}, kFailed},
-        BackupCase{"NothingLeftToUpload", 2, 2, 1, nothingLeft, true, {}, kFailed},
-        BackupCase{"RegistrationRetriedOnce", 1, 1, 0, registrationDroppedOnce, true, {"1", "1"},
-                   kUploaded, 1},
-        BackupCase{"RegistrationRefusedTwice", 1, 1, 0, registrationRefused, true, {"1", "1"},
-                   kFailed, 2},
-        BackupCase{"FailedReadUploadsNothing", 1, 1, 0, readFails, true, {}, kFailed}),
+        BackupCase{"SingleFileOfKindOne", 1, 1, 0, none, true, "1", kUploaded},
+        BackupCase{"DirectoryFromFirstMissing", 2, 3, 1, none, true, "2 3", kUploaded},
+        BackupCase{"File130InSecondBlock", 2, 131, 130, none, true, "131", kUploaded},
+        BackupCase{"ServerCountBelowZero", 2, 3, -3, none, false, "", nullptr},
+        BackupCase{"ServerCountAboveTheTools", 2, 3, 4, none, false, "", nullptr},
+        BackupCase{"HiToTheHeader", 2, 3, 1, hiAtFind, false, "", nullptr},
+        BackupCase{"HiToTheDirectory", 2, 3, 1, hiAtUpload, true, "", nullptr},
+        BackupCase{"HiToItsSecondBlock", 2, 131, 130, hiAtSecondBlock, true, "", nullptr},
+        BackupCase{"CountBelowZeroReadsNothing", 2, 3, 1, countBelowZero, true, "", kFailed},
+        BackupCase{"NothingLeftToUpload", 2, 2, 1, nothingLeft, true, "", kFailed},
+        BackupCase{"RegistrationRetriedOnce", 1, 1, 0, dropOne, true, "1 1", kUploaded, 1},
+        BackupCase{"RegistrationRefusedTwice", 1, 1, 0, refuseAll, true, "1 1", kFailed, 2},
+        BackupCase{"FailedReadUploadsNothing", 1, 1, 0, readFails, true, "", kFailed}),
     [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
