@@ -20,11 +20,14 @@ bool terminated(const ByteString* s) {
     return s == nullptr || s->data[s->length] == 0;
 }
 
-bool sectionHolds(const PackageSection* s, bool image) {
+// Adds what the section's data holds in memory to `held`.
+bool sectionHolds(const PackageSection* s, bool image, int64_t& held) {
     if (s == nullptr) return !image;
     if (!image || s->name == nullptr || !terminated(s->name)) return false;
     if (s->external == 1) return s->data == nullptr && s->externalName != nullptr;
-    return s->data != nullptr && s->externalName == nullptr && terminated(s->data);
+    if (s->data == nullptr) return false;
+    held += s->data->capacity;
+    return s->externalName == nullptr && terminated(s->data);
 }
 
 // What a successful load leaves in the record, whatever the input.
@@ -32,11 +35,14 @@ bool packageHolds(const FirmwarePackage* p, bool image) {
     if (p->nameList == nullptr || p->nameList->length < 1 || p->nameList->data[0] != ';') {
         return false;
     }
+    int64_t held = 0;
     for (const PackageBoot* b : p->boot) {
-        if (b != nullptr && (b->name == nullptr || !sectionHolds(b->section, image))) return false;
+        if (b != nullptr && (b->name == nullptr || !sectionHolds(b->section, image, held))) {
+            return false;
+        }
     }
     if (p->firmware != nullptr &&
-        (p->firmware->name == nullptr || !sectionHolds(p->firmware->section, image))) {
+        (p->firmware->name == nullptr || !sectionHolds(p->firmware->section, image, held))) {
         return false;
     }
     bool ended = false;
@@ -46,10 +52,10 @@ bool packageHolds(const FirmwarePackage* p, bool image) {
             continue;
         }
         if (ended || f->name == nullptr || f->target == nullptr) return false;
-        if (f->section != nullptr && !sectionHolds(f->section, image)) return false;
+        if (f->section != nullptr && !sectionHolds(f->section, image, held)) return false;
     }
     if (image && (p->fsn == nullptr || p->fln == nullptr || p->des == nullptr)) return false;
-    return true;
+    return held <= kPackageDataLimit;
 }
 
 bool load(int32_t kind, const ByteString* bytes, int scrambled, int& result) {
@@ -94,7 +100,7 @@ bool fuzzInflate(const uint8_t* data, size_t size) {
         ByteStringPtr out(PackageSection_inflate(block.get()));
         ok = out != nullptr && terminated(out.get()) &&
              (block->length >= kInflatePrefixLength || out->length == 0) &&
-             static_cast<uint64_t>(out->length) <= kInflateMaxLength;
+             out->capacity <= kPackageDataLimit;
     }
     return ok && ByteString_liveCount() == live;
 }
