@@ -1,5 +1,6 @@
 #include "fuzz_entries.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "core/byte_string.h"
@@ -111,12 +112,24 @@ bool fuzzRechecksum(const uint8_t* data, size_t size) {
     {
         ByteStringPtr input = bytesOf(data, size);
         ByteStringPtr out(RechecksumTo256(input.get()));
-        if (out != nullptr) {
-            // Every 2048 + 2 input bytes become 8 x (256 + 2); the data count is kept.
-            int64_t n = input->length;
-            int64_t m = n < 3 ? 0 : n - 2 * ((n + 2049) / 2050);
-            int64_t expected = m + 2 * ((m + 255) / 256);
-            ok = out->length == expected && terminated(out.get());
+        // Every data byte of the whole 2048 + 2 blocks and of a partial last block is kept, in
+        // 256 + 2 blocks; only a whole block whose sum differs makes the result null.
+        const int64_t n = input->length;
+        const int64_t whole = n / 2050;
+        const int64_t m = n <= 3 ? 0 : 2048 * whole + std::max<int64_t>(n % 2050 - 2, 0);
+        bool sumsMatch = true;
+        for (int64_t b = 0; n > 3 && b < whole; ++b) {
+            const uint8_t* block = input->data + b * 2050;
+            uint32_t sum = 0;
+            for (int i = 0; i < 2048; ++i) sum += block[i];
+            sumsMatch =
+                sumsMatch && block[2048] == (sum & 0xFF) && block[2049] == ((sum >> 8) & 0xFF);
+        }
+        if (!sumsMatch) {
+            ok = out == nullptr;
+        } else {
+            ok =
+                out != nullptr && out->length == m + 2 * ((m + 255) / 256) && terminated(out.get());
         }
     }
     return ok && ByteString_liveCount() == live;
