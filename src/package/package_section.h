@@ -8,7 +8,7 @@
 struct ByteString;
 
 // What is left of kPackageDataLimit while one image loads. Every section reserves the bytes
-// its data will hold (a compressed one its announced length) before anything is allocated.
+// its data will hold (a compressed one its announced length) before it is inflated.
 struct SectionBudget {
     int64_t remaining = kPackageDataLimit;
     bool exceeded = false;
