@@ -119,6 +119,14 @@ TEST_F(UpdateBench, PackageProblemsAreTold) {
     programRelease();
     EXPECT_EQ(ui.boxes().back().title, "Error");
     EXPECT_EQ(ui.boxes().back().message, "Your updater is out of date");
+    packwriter::Image large = makeRelease("1.23", "1.23", &releaseIdentity);
+    std::get<packwriter::Firmware>(large.records[2]).section.stored =
+        packwriter::bytesOf("000000040000000");  // 40 MB once inflated
+    std::get<packwriter::Firmware>(large.records[2]).section.compressed = true;
+    rig.addFile("ktxFirmwares/900.gfr", packwriter::writeImage(large));
+    programRelease();
+    EXPECT_EQ(ui.boxes().back().message,
+              "The firmware package is too large (over 32 MiB of data)\nPlease contact us");
     EXPECT_TRUE(rig.reportTags().empty());
     EXPECT_TRUE(rig.tool.records().empty());
 }
