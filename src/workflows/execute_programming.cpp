@@ -33,6 +33,7 @@ void AppDelegate::executeProgramming() {
 
     ProgrammingRun run;
     run.firmwareId = static_cast<uint32_t>(getFirmwareId());
+    run.firmwareName = getFirmwareName();
     say("Downloading Newest Firmware");
     {
         ByteStringPtr bytes(ServerRequest_downloadFirmware(&session_, run.firmwareId));
