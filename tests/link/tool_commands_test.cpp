@@ -182,4 +182,59 @@ TEST_F(ToolCommandsTest, EraseSendsThePackedRangeAndClearsThoseUnits) {
     EXPECT_EQ(Tool_eraseBlocks(link, 1, 1), 1);
 }
 
+// A busy tool answers one command after its exchange gave up, then the next ones in order.
+struct LateCase {
+    const char* name;
+    int command;
+    int after;  // answers given on time first
+};
+
+class LateAnswerTest : public ToolCommandsTest, public ::testing::WithParamInterface<LateCase> {};
+
+TEST_P(LateAnswerTest, IsNeverReadAsALaterReply) {
+    const LateCase& c = GetParam();
+    ToolState state = ToolState_default();
+    state.identity = IdentityBlock_build({218, "KTX", {2, 18, 4}, 0x0102, 9});
+    state.firmwareId = 0x0A0B;
+    state.optionCode = 1;
+    state.configuration = ConfigurationBlock_build(0xBEEF, 0xC0FFEE42u);
+    startTool(state);
+    ToolLink* link = connect();
+    shortTimeouts();  // T 500: half a second
+    tool_.answerLate(c.command, std::chrono::milliseconds(700), 1, c.after);
+
+    // Every read either fails or reads the tool's own values; the last round reads them all.
+    for (int round = 0; round < 3; ++round) {
+        FirmwarePackagePtr info(FirmwarePackage_new());
+        info->bootVersionNumber = 123;
+        const int boot = Tool_readBootloaderVersion(link, info.get());
+        const int identity = Tool_readIdentity(link, info.get());
+        const int configuration = Tool_readConfiguration(link, info.get());
+        if (round == 2) {
+            EXPECT_EQ(boot + identity + configuration, 3);
+        }
+        EXPECT_EQ(text(info->bootVersion), boot ? "1.23" : "(null)");
+        EXPECT_EQ(info->bootVersionNumber, 123);
+        if (identity) {
+            EXPECT_EQ(text(info->firmwareVersion), "2.18.04");
+            EXPECT_EQ(info->variantCode, 9);
+        }
+        // Steps after the identity block may fail, leaving their field as it was.
+        EXPECT_TRUE(info->firmwareId == 0x0A0B || (round < 2 && info->firmwareId == 0));
+        EXPECT_TRUE(info->optionCode == 1 || (round < 2 && info->optionCode == 0));
+        EXPECT_EQ(info->hardwareId, configuration ? 0xBEEF : 0);
+        EXPECT_EQ(info->serialNumber, configuration ? 0xC0FFEE42u : 0u);
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Commands, LateAnswerTest, ::testing::Values(
+    LateCase{"BootloaderVersion", 2, 0},
+    LateCase{"IdentityBlock", 3, 0},
+    LateCase{"ConfigurationBlock", 3, 1},
+    // The option code's reply has no length to check: only the bytes after it tell.
+    LateCase{"FirmwareId", 11, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
+
 }  // namespace
