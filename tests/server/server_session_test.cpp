@@ -70,6 +70,7 @@ struct ConfigCase {
     ServerEnvironment environment;
     std::optional<std::string> host;  // nothing: rejected
     std::string uploadHost;
+    std::string uploadUser = "";  // empty: the build's account
 };
 
 class ServerConfigResolve : public ::testing::TestWithParam<ConfigCase> {};
@@ -85,6 +86,11 @@ TEST_P(ServerConfigResolve, OptionThenEnvironmentThenBuild) {
     }
     EXPECT_EQ(config->host, *c.host);
     EXPECT_EQ(config->uploadHost, c.uploadHost);
+    if (c.uploadUser.empty()) {
+        EXPECT_FALSE(config->uploadUser.empty());
+    } else {
+        EXPECT_EQ(config->uploadUser, c.uploadUser);
+    }
 }
 
 // clang-format off
@@ -93,6 +99,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServerConfigResolve, ::testing::Values(
     ConfigCase{"option_wins", "a.test", {.server = "b.test"}, "a.test/", "a.test/"},
     ConfigCase{"environment", "", {.server = "b.test:81/"}, "b.test:81/", "b.test/"},
     ConfigCase{"ftp_port", "", {.server = "b.test", .ftpPort = "2121"}, "b.test/", "b.test:2121/"},
+    ConfigCase{"ftp_account", "a.test", {.ftpUser = "u", .ftpPassword = "p"}, "a.test/", "a.test/", "u"},
     ConfigCase{"ipv6", "[::1]:80", {}, "[::1]:80/", "[::1]/"},
     ConfigCase{"port_zero", "a.test:0", {}, std::nullopt, ""},
     ConfigCase{"scheme", "http://a.test", {}, std::nullopt, ""},
@@ -100,16 +107,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServerConfigResolve, ::testing::Values(
     ConfigCase{"bad_ftp_port", "a.test", {.ftpPort = "ftp"}, std::nullopt, ""}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
-
-TEST(ServerConfig, AccountFromEnvironmentElseBuild) {
-    auto built = ServerConfig_resolve("", {}, nullptr);
-    ASSERT_TRUE(built);
-    EXPECT_TRUE(built->host.ends_with("/"));
-    EXPECT_FALSE(built->uploadUser.empty());
-    auto overridden = ServerConfig_resolve("", {.ftpUser = "u", .ftpPassword = "p"}, nullptr);
-    EXPECT_EQ(overridden->uploadUser, "u");
-    EXPECT_EQ(overridden->uploadPassword, "p");
-}
 
 class FtpUpload : public BenchTest, public ::testing::WithParamInterface<int32_t> {
   protected:
@@ -156,20 +153,3 @@ TEST_P(FtpUpload, ArrivesWholeWithItsProgress) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FtpUpload, ::testing::Values(0, 9999, 10000, 150000));
-
-TEST_F(FtpUpload, RegistrationChecksTheStoredFile) {
-    std::string bytes = patternBytes(2000, 3);
-    ByteStringPtr data = makeByteString(bytes);
-    uint32_t crc = checksumCrc32(data.get());
-    EXPECT_EQ(uploadAndRegister(bytes, crc + 1), 0);
-
-    Misbehaviour m;
-    m.dropFirstRegistration = true;
-    misbehave(m);
-    EXPECT_EQ(uploadAndRegister(bytes, crc), 0);
-    EXPECT_EQ(uploadAndRegister(bytes, crc), 1);
-    auto last = lastRequest();
-    EXPECT_EQ(last["script"], kQueryScript);
-    EXPECT_EQ(last["request"],
-              "uploadUserFile|77|SA0002|BACKUP|513|" + std::to_string(crc) + "|3|5");
-}

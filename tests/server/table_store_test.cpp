@@ -90,3 +90,29 @@ TEST_F(BenchTest, AbsurdRowCountIsBounded) {
     EXPECT_EQ(rows->size(), 65536u);
     EXPECT_EQ(rows->front(), "a.bin");
 }
+
+struct StatusCase {
+    const char* name;
+    std::string reply;
+    int result;
+};
+
+class StatusReply : public BenchTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(StatusReply, CountsOnlyAClosedSuccess) {
+    Misbehaviour m;
+    m.replies["uploadUserFile|"] = GetParam().reply;
+    misbehave(m);
+    ServerSession_setPath(session(), kQueryScript);
+    ByteStringPtr request = makeByteString("uploadUserFile|77");
+    EXPECT_EQ(ServerTable_request(session(), nullptr, request.get(), nullptr), GetParam().result);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Replies, StatusReply, ::testing::Values(
+    StatusCase{"Closed", "|||SUCCESS|||", 1}, StatusCase{"Unclosed", "|||SUCCESS", 0},
+    StatusCase{"Failure", "|||FAILURE|||", 0}, StatusCase{"PipeReply", "|SUCCESS|", 0},
+    // The fourth "|" starts no separator: the field is "|SUCCESS".
+    StatusCase{"FourPipes", "||||SUCCESS|||", 0}, StatusCase{"Empty", "", 0}),
+    [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
