@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "link/tool_commands.h"
 #include "link_fixture.h"
@@ -129,14 +128,6 @@ TEST_F(ToolLinkTest, ReopeningNeverLeaksADescriptor) {
     ToolLink_markNotOpen(link);
     link_.reset();
     EXPECT_EQ(openDescriptorCount(), before - 1);
-}
-
-TEST_F(ToolLinkTest, ExplicitPortComesFromTheOptionThenTheEnvironment) {
-    ::setenv("ZARVIK_PORT", "/dev/from-env", 1);
-    EXPECT_EQ(LinkSettings_explicitPort("/dev/from-option"), "/dev/from-option");
-    EXPECT_EQ(LinkSettings_explicitPort(""), "/dev/from-env");
-    ::unsetenv("ZARVIK_PORT");
-    EXPECT_EQ(LinkSettings_explicitPort(""), "");
 }
 
 }  // namespace
