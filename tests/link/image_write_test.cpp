@@ -2,7 +2,6 @@
 
 #include "link/tool_commands.h"
 #include "link_fixture.h"
-#include "package/firmware_package.h"
 #include "toolsim/raw_record.h"
 
 namespace {
@@ -17,19 +16,6 @@ uint16_t sum16(const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
     uint32_t s = 0;
     for (size_t i = from; i < std::min(to, b.size()); ++i) s += b[i];
     return static_cast<uint16_t>(s);
-}
-
-// Chunks of `block` data bytes, each followed by its 16-bit sum.
-Bytes withChecksums(const Bytes& data, size_t block) {
-    Bytes out;
-    for (size_t at = 0; at < data.size(); at += block) {
-        uint16_t s = sum16(data, at, at + block);
-        out.insert(out.end(), data.begin() + static_cast<ptrdiff_t>(at),
-                   data.begin() + static_cast<ptrdiff_t>(std::min(at + block, data.size())));
-        out.push_back(static_cast<uint8_t>(s));
-        out.push_back(static_cast<uint8_t>(s >> 8));
-    }
-    return out;
 }
 
 uint32_t address24(const Bytes& frame) {
@@ -88,32 +74,6 @@ TEST_F(ImageWriteTest, SectorImagesGoToConsecutiveSectors) {
     EXPECT_EQ(tool_.dataMemory(1028 * 512, 1500), image);
 }
 
-TEST_F(ImageWriteTest, StoredChecksumsTravelAsTheFrameSeed) {
-    const Bytes data = pattern(2 * 256 + 100);
-    ASSERT_EQ(write(withChecksums(data, 256), 256, 0, 40, 0, 1, 1), 1);
-    ASSERT_EQ(frameCount(), 3u);
-    // Two 256-byte blocks share a sector number: 40, 40, 41. The checksum is command +
-    // seed + address bytes, the seed being the chunk's stored sum.
-    EXPECT_EQ(address24(frame(1)), 40u);
-    const Bytes last = frame(2);
-    EXPECT_EQ(address24(last), 41u);
-    const uint32_t expected = (16 + sum16(data, 512) + 41) & 0xFFFF;
-    EXPECT_EQ(last[last.size() - 2] | (last[last.size() - 1] << 8), static_cast<int>(expected));
-    EXPECT_EQ(tool_.dataMemory(40 * 512, data.size()), data);
-
-    // 2048-byte blocks: the word count stops at 255 and the tool still takes the block.
-    const Bytes big = pattern(2048 + 700);
-    ASSERT_EQ(write(withChecksums(big, 2048), 2048, 0, 1028, 0, 1, 1, 16), 1);
-    EXPECT_EQ(frame(3)[1], 255);
-    EXPECT_EQ(tool_.dataMemory(1028 * 512, big.size()), big);
-
-    // A chunk whose stored checksum does not match its data is refused.
-    Bytes bad = withChecksums(pattern(3 * 256), 256);
-    bad[258 + 10] ^= 0x01;
-    EXPECT_EQ(write(bad, 256, 0, 0, 0, 1, 1), 0);
-    EXPECT_EQ(tool_.refusedFrames(), 1);
-}
-
 TEST_F(ImageWriteTest, FirstBlockFlagSendsAOneInPlaceOfTheFirstChunk) {
     const Bytes image = pattern(3 * 384);
     ASSERT_EQ(write(image, 384, 0, 1, 1, 0, 0), 1);
@@ -122,29 +82,6 @@ TEST_F(ImageWriteTest, FirstBlockFlagSendsAOneInPlaceOfTheFirstChunk) {
     EXPECT_EQ(tool_.dataMemory(65536, 384), first);
     EXPECT_EQ(tool_.dataMemory(65536 + 384, 768), Bytes(image.begin() + 384, image.end()));
     EXPECT_EQ(progress_, (std::vector<int>{33, 66, 100}));
-}
-
-TEST_F(ImageWriteTest, RawImagesPassTheirRecordsThroughUnchanged) {
-    IdentityValues v;
-    v.firmwareVersion = 301;
-    v.detail = {3, 1, 2};
-    std::array<uint8_t, 30> identity = IdentityBlock_build(v);
-    Bytes program(identity.begin(), identity.end());
-    const Bytes rest = pattern(970);
-    program.insert(program.end(), rest.begin(), rest.end());
-    const Bytes image = RawImage_build(RawTarget::Firmware, program, 384);
-
-    ASSERT_EQ(write(image, 384, 1, 0, 0, 0, 0), 1);
-    ASSERT_EQ(frameCount(), 4u);
-    EXPECT_EQ(hexText(frame(0)), "3B 00 17 00 00 00 17 00");
-    for (size_t k = 0; k < 3; ++k) {
-        Bytes expected{0x3A, 96};
-        expected.insert(expected.end(), image.begin() + static_cast<ptrdiff_t>(k * 390),
-                        image.begin() + static_cast<ptrdiff_t>((k + 1) * 390));
-        EXPECT_EQ(frame(k + 1), expected) << "record " << k;
-    }
-    const Bytes stored = tool_.program(RawTarget::Firmware);
-    EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 1000), program);
 }
 
 struct FailureCase {
