@@ -14,5 +14,6 @@ work=$(mktemp -d)
 trap 'stop_gui_bench; rm -rf "$work"' EXIT
 start_gui_bench
 echo "== zarvik-updater --server $ZARVIK_SERVER --port $ZARVIK_PORT"
-echo "   (press Find Device; the request diagnostic goes to $work/updater.log)"
+echo "   (press Find Device, then Program: the demo tool goes from 2.18.04 to 3.01.02;"
+echo "    the request diagnostic goes to $work/updater.log)"
 "$build/src/app/zarvik-updater" "$@" >"$work/updater.log"

@@ -1,28 +1,19 @@
 # Sourced by the window's scripts: starts the virtual tool and the bench server in $work
-# (which the caller creates and removes) and loads the server settings. Needs $build.
+# (which the caller creates and removes) on the demo catalogue of ./run demo, and loads the
+# server settings. Needs $build.
 
 start_gui_bench() {
-  local root
-  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-  mkdir -p "$work/catalogue/ktxFirmwares"
-  "$build/bench/zarvik-pack" "$root/bench/packwriter/sample.json" --out "$work/catalogue/ktxFirmwares" >/dev/null
-  cp "$work/catalogue/ktxFirmwares/4242.gfi" "$work/catalogue/ktxFirmwares/4100.gfi"
-  # The virtual tool's default identity: KTX firmware 2.18.04, serial 100001, hardware 0x1234.
-  cat >"$work/records.json" <<'JSON'
-{ "tools": [ { "serialNumber": 100001, "hardwareId": 4660, "name": "KTX2 Demo",
-               "vehicle1": "Chevrolet", "vehicle2": "Silverado", "userNumber": 77,
-               "manualCode1": "EN", "manualCode2": "GM",
-               "firmwareList": "3.21.05:4242:CURRENT:Sample release for the bench, with faster start-up and the 2024 trucks.#3.22.00:4100:BETA:Beta with the new gauge pages.#",
-               "userFiles": [] } ],
-  "firmware": [ { "deviceFamily": "KTX", "firmwareVersion": "2.18.04", "variantCode": 0,
-                  "firmwareId": 4242 } ] }
-JSON
-  "$build/bench/zarvik-toolsim" --link "$work/ktx2" >"$work/toolsim.log" 2>&1 &
+  # Releases the virtual tool accepts: the demo tool runs 2.18.04 and is offered 3.01.02.
+  "$build/bench/zarvik-catalogue" "$work" >/dev/null
+  mkdir -p "$work/uploads"
+  "$build/bench/zarvik-toolsim" --state "$work/demo-tool.json" --link "$work/ktx2" \
+    --reboot-delay 1000 >"$work/toolsim.log" 2>&1 &
   toolsim_pid=$!
   "$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
-    --log "$work/requests.log" --env-file "$work/env" >"$work/serversim.log" 2>&1 &
+    --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/env" \
+    >"$work/serversim.log" 2>&1 &
   serversim_pid=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     [ -e "$work/ktx2" ] && [ -e "$work/env" ] && break
     sleep 0.1
   done

@@ -1,5 +1,6 @@
 #include "fuzz_entries.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "core/byte_string.h"
@@ -20,11 +21,14 @@ bool terminated(const ByteString* s) {
     return s == nullptr || s->data[s->length] == 0;
 }
 
-bool sectionHolds(const PackageSection* s, bool image) {
+// Adds what the section's data holds in memory to `held`.
+bool sectionHolds(const PackageSection* s, bool image, int64_t& held) {
     if (s == nullptr) return !image;
     if (!image || s->name == nullptr || !terminated(s->name)) return false;
     if (s->external == 1) return s->data == nullptr && s->externalName != nullptr;
-    return s->data != nullptr && s->externalName == nullptr && terminated(s->data);
+    if (s->data == nullptr) return false;
+    held += s->data->capacity;
+    return s->externalName == nullptr && terminated(s->data);
 }
 
 // What a successful load leaves in the record, whatever the input.
@@ -32,11 +36,14 @@ bool packageHolds(const FirmwarePackage* p, bool image) {
     if (p->nameList == nullptr || p->nameList->length < 1 || p->nameList->data[0] != ';') {
         return false;
     }
+    int64_t held = 0;
     for (const PackageBoot* b : p->boot) {
-        if (b != nullptr && (b->name == nullptr || !sectionHolds(b->section, image))) return false;
+        if (b != nullptr && (b->name == nullptr || !sectionHolds(b->section, image, held))) {
+            return false;
+        }
     }
     if (p->firmware != nullptr &&
-        (p->firmware->name == nullptr || !sectionHolds(p->firmware->section, image))) {
+        (p->firmware->name == nullptr || !sectionHolds(p->firmware->section, image, held))) {
         return false;
     }
     bool ended = false;
@@ -46,10 +53,10 @@ bool packageHolds(const FirmwarePackage* p, bool image) {
             continue;
         }
         if (ended || f->name == nullptr || f->target == nullptr) return false;
-        if (f->section != nullptr && !sectionHolds(f->section, image)) return false;
+        if (f->section != nullptr && !sectionHolds(f->section, image, held)) return false;
     }
     if (image && (p->fsn == nullptr || p->fln == nullptr || p->des == nullptr)) return false;
-    return true;
+    return held <= kPackageDataLimit;
 }
 
 bool load(int32_t kind, const ByteString* bytes, int scrambled, int& result) {
@@ -94,7 +101,7 @@ bool fuzzInflate(const uint8_t* data, size_t size) {
         ByteStringPtr out(PackageSection_inflate(block.get()));
         ok = out != nullptr && terminated(out.get()) &&
              (block->length >= kInflatePrefixLength || out->length == 0) &&
-             static_cast<uint64_t>(out->length) <= kInflateMaxLength;
+             out->capacity <= kPackageDataLimit;
     }
     return ok && ByteString_liveCount() == live;
 }
@@ -105,12 +112,24 @@ bool fuzzRechecksum(const uint8_t* data, size_t size) {
     {
         ByteStringPtr input = bytesOf(data, size);
         ByteStringPtr out(RechecksumTo256(input.get()));
-        if (out != nullptr) {
-            // Every 2048 + 2 input bytes become 8 x (256 + 2); the data count is kept.
-            int64_t n = input->length;
-            int64_t m = n < 3 ? 0 : n - 2 * ((n + 2049) / 2050);
-            int64_t expected = m + 2 * ((m + 255) / 256);
-            ok = out->length == expected && terminated(out.get());
+        // Every data byte of the whole 2048 + 2 blocks and of a partial last block is kept, in
+        // 256 + 2 blocks; only a whole block whose sum differs makes the result null.
+        const int64_t n = input->length;
+        const int64_t whole = n / 2050;
+        const int64_t m = n <= 3 ? 0 : 2048 * whole + std::max<int64_t>(n % 2050 - 2, 0);
+        bool sumsMatch = true;
+        for (int64_t b = 0; n > 3 && b < whole; ++b) {
+            const uint8_t* block = input->data + b * 2050;
+            uint32_t sum = 0;
+            for (int i = 0; i < 2048; ++i) sum += block[i];
+            sumsMatch =
+                sumsMatch && block[2048] == (sum & 0xFF) && block[2049] == ((sum >> 8) & 0xFF);
+        }
+        if (!sumsMatch) {
+            ok = out == nullptr;
+        } else {
+            ok =
+                out != nullptr && out->length == m + 2 * ((m + 255) / 256) && terminated(out.get());
         }
     }
     return ok && ByteString_liveCount() == live;

@@ -67,6 +67,12 @@ int main(int argc, char** argv) {
     odd.records.insert(odd.records.begin(), RawBytes{{0x00, 'Z', 0xFF}});
     odd.records.push_back(FileGroup{0, 0, 0, {}, "", uint8_t{3}});  // claims 3 entries
     write(dir / "image" / "odd", writePlainImage(odd));
+    Image large = fullImage(8);  // sections that announce more than a package may hold
+    Section bomb = packed("bomb", "");
+    bomb.stored = bytesOf("000000268435456");
+    large.records.push_back(FileGroup{2, 0, 0, {}, "", {}});
+    std::get<FileGroup>(large.records.back()).entries.assign(6, FileEntry{"B", "", 1, 0, 0, bomb});
+    write(dir / "image" / "large", writePlainImage(large));
     Bytes cut = writePlainImage(fullImage(8));
     cut.resize(cut.size() / 2);
     write(dir / "image" / "truncated", cut);
@@ -88,6 +94,7 @@ int main(int argc, char** argv) {
     std::fill(absurd.begin(), absurd.begin() + 15, '9');
     write(dir / "inflate" / "absurd", absurd);
     write(dir / "inflate" / "tiny", bytesOf("00000"));
+    write(dir / "inflate" / "large-junk", bytesOf("000000016777216junk"));
 
     Bytes blocks;
     for (int b = 0; b < 2; ++b) {
@@ -106,5 +113,12 @@ int main(int argc, char** argv) {
     Bytes bad = blocks;
     bad[5] ^= 1;
     write(dir / "rechecksum" / "mismatch", bad);
+    Bytes badTail = withTail;  // a partial block's sum is not compared
+    badTail.back() ^= 1;
+    write(dir / "rechecksum" / "partial-tail-bad-sum", badTail);
+    Bytes stray = blocks;
+    stray.push_back(0x42);
+    write(dir / "rechecksum" / "stray-byte", stray);
+    write(dir / "rechecksum" / "tiny", {0x01, 0x01, 0x00});
     return 0;
 }

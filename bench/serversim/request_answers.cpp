@@ -81,6 +81,8 @@ RequestAnswers::RequestAnswers(ToolRecords records, std::filesystem::path catalo
 
 BenchReply RequestAnswers::answer(const std::string& script, const DecodedRequest& request,
                                   Misbehaviour& misbehaviour) {
+    auto canned = misbehaviour.replies.find(request.word);
+    if (canned != misbehaviour.replies.end()) return {canned->second};
     auto known = words().find(request.word);
     if (known == words().end()) return {kRefused};
     const WordInfo& info = known->second;

@@ -14,6 +14,8 @@ int main(int argc, char** argv) {
     int rebootDelay = static_cast<int>(options.rebootDelay.count());
     std::vector<int> silent;
     std::vector<int> hi;
+    std::vector<int> late;
+    int lateMs = 5600;
     int refuseBlock = -1;
     bool lateRefusal = false;
     int split = 0;
@@ -28,6 +30,8 @@ int main(int argc, char** argv) {
     app.add_option("--reboot-delay", rebootDelay, "Milliseconds off the bus after a reboot");
     app.add_option("--silent", silent, "Never answer this command");
     app.add_option("--hi", hi, "Answer \"HI\" to this command");
+    app.add_option("--late", late, "Answer this command late once, then the next ones in order");
+    app.add_option("--late-ms", lateMs, "How late, in milliseconds (default 5600)");
     app.add_option("--refuse-block", refuseBlock, "Refuse the Nth written block (0: the first)");
     app.add_flag("--late-refusal", lateRefusal, "Refuse with a late \"E\" after \"O\"");
     app.add_option("--split", split, "Send replies in pieces of this many bytes");
@@ -54,6 +58,7 @@ int main(int argc, char** argv) {
     }
     for (int c : silent) tool.silenceCommand(c);
     for (int c : hi) tool.answerHi(c);
+    for (int c : late) tool.answerLate(c, std::chrono::milliseconds(lateMs));
     if (refuseBlock >= 0) {
         tool.refuseBlock(refuseBlock, lateRefusal ? RefusalStyle::Late : RefusalStyle::Immediate);
     }

@@ -132,6 +132,12 @@ void VirtualTool::waitForWake(int milliseconds) {
     }
 }
 
+void VirtualTool::pauseUnlessStopped(std::chrono::milliseconds pause) {
+    // The wake byte is left in the pipe, so the serving loop still sees a stop.
+    pollfd p{wakeRead_, POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(pause.count()));
+}
+
 bool VirtualTool::bringOnline(std::string* error) {
     std::string why;
     if (!terminal_.open(linkPath_, &why)) {
@@ -328,6 +334,11 @@ VirtualTool::Outcome VirtualTool::handle(const IncomingFrame& frame,
             return gone;
         }
         if (!frame.raw && takeFault(faults_.hi, frame.command)) return {{'H', 'I'}};
+        if (!frame.raw && takeFault(faults_.late, frame.command)) {
+            Outcome answer = handleCommand(frame);
+            answer.delay = faults_.lateDelay;
+            return answer;
+        }
         if (block && faults_.refuseAt == index) {
             faults_.refuseAt.reset();
             return refusal(faults_.refusalStyle);
@@ -464,6 +475,9 @@ VirtualTool::Outcome VirtualTool::handleRecord(const IncomingFrame& f) {
 }
 
 void VirtualTool::sendReply(const Outcome& outcome) {
+    // Busy: what the host sends meanwhile waits on the line.
+    if (outcome.delay.count() > 0) pauseUnlessStopped(outcome.delay);
+    if (stopping_) return;
     const std::vector<uint8_t>& reply = outcome.reply;
     const size_t piece = outcome.pieceSize > 0 ? static_cast<size_t>(outcome.pieceSize)
                                                : std::max<size_t>(reply.size(), 1);
@@ -526,6 +540,12 @@ void VirtualTool::silenceCommand(int command, int times, int after) {
 void VirtualTool::answerHi(int command, int times, int after) {
     std::lock_guard lock(mutex_);
     faults_.hi[command] = CommandFault{after, times};
+}
+
+void VirtualTool::answerLate(int command, std::chrono::milliseconds delay, int times, int after) {
+    std::lock_guard lock(mutex_);
+    faults_.late[command] = CommandFault{after, times};
+    faults_.lateDelay = delay;
 }
 
 void VirtualTool::refuseBlock(int index, RefusalStyle style) {

@@ -72,6 +72,9 @@ class VirtualTool {
     // always), after answering it normally `after` times.
     void silenceCommand(int command, int times = -1, int after = 0);
     void answerHi(int command, int times = -1, int after = 0);
+    // A busy tool: the answer to `command` comes `delay` late, and the commands that arrive
+    // meanwhile are answered after it, in order.
+    void answerLate(int command, std::chrono::milliseconds delay, int times = 1, int after = 0);
     void refuseBlock(int index, RefusalStyle style = RefusalStyle::Immediate);
     void splitReplies(int pieceSize);  // 0: whole replies
     void vanishAtBlock(int index);     // leaves the bus for good, unanswered
@@ -102,6 +105,8 @@ class VirtualTool {
     struct Faults {
         std::map<int, CommandFault> silent;
         std::map<int, CommandFault> hi;
+        std::map<int, CommandFault> late;
+        std::chrono::milliseconds lateDelay{0};
         std::optional<int64_t> refuseAt;
         RefusalStyle refusalStyle = RefusalStyle::Immediate;
         int pieceSize = 0;
@@ -114,7 +119,8 @@ class VirtualTool {
 
     struct Outcome {
         std::vector<uint8_t> reply;
-        bool late = false;  // a late "E" follows the reply
+        bool late = false;                   // a late "E" follows the reply
+        std::chrono::milliseconds delay{0};  // before the reply goes out
         int pieceSize = 0;
         After after = After::Nothing;
     };
@@ -124,6 +130,7 @@ class VirtualTool {
     bool bringOnline(std::string* error);
     void goOffline(bool forGood);
     void waitForWake(int milliseconds);
+    void pauseUnlessStopped(std::chrono::milliseconds pause);
     void consumeInput();
     Outcome handle(const IncomingFrame& frame, std::span<const uint8_t> bytes);
     Outcome handleCommand(const IncomingFrame& frame);

@@ -68,15 +68,17 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     txtName->setFont(big);
 
     txtFirmLabel = new QLabel("Firmware :", this);
-    opt1 = new QLineEdit(this);
+    // One parent for the choice controls, so that a running workflow can lock them at once.
+    choiceBox = new QWidget(this);
+    opt1 = new QLineEdit(choiceBox);
     opt1->setReadOnly(true);
     opt1->setFrame(false);
     opt2 = new QButtonGroup(this);
-    opt2_1 = new QRadioButton(this);
-    opt2_2 = new QRadioButton(this);
+    opt2_1 = new QRadioButton(choiceBox);
+    opt2_2 = new QRadioButton(choiceBox);
     opt2->addButton(opt2_1, 0);
     opt2->addButton(opt2_2, 1);
-    opt4 = new QComboBox(this);
+    opt4 = new QComboBox(choiceBox);
     opt4->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     opt4->setMinimumWidth(220);
 
@@ -101,13 +103,16 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
     tool->addWidget(txtFirm);
     tool->addWidget(txtStatus);
 
+    auto* choices = new QHBoxLayout(choiceBox);
+    choices->setContentsMargins(0, 0, 0, 0);
+    choices->addWidget(opt1, 1);
+    choices->addWidget(opt2_1);
+    choices->addWidget(opt2_2);
+    choices->addWidget(opt4);
+    choices->addStretch(0);
     auto* choice = new QHBoxLayout;
     choice->addWidget(txtFirmLabel);
-    choice->addWidget(opt1, 1);
-    choice->addWidget(opt2_1);
-    choice->addWidget(opt2_2);
-    choice->addWidget(opt4);
-    choice->addStretch(0);
+    choice->addWidget(choiceBox, 1);
 
     auto* rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
@@ -190,6 +195,8 @@ QWidget* MainWindow::control(Control which) const {
             return btnClose;
         case Control::FirmLabel:
             return txtFirmLabel;
+        case Control::Choices:
+            return choiceBox;
     }
     return nullptr;
 }

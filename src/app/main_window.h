@@ -22,7 +22,7 @@ class MainWindow : public QWidget {
     explicit MainWindow(QWidget* parent = nullptr);
 
     QLabel* line(Line which) const;
-    // The widget behind a control of the port (buttons and the firmware label).
+    // The widget behind a control of the port (buttons, the firmware label, the choice).
     QWidget* control(Control which) const;
 
     void setLineColour(Line which, Colour colour);
@@ -52,6 +52,7 @@ class MainWindow : public QWidget {
     QLabel* txtFirm;
     QLabel* txtStatus;
     QLabel* txtFirmLabel;
+    QWidget* choiceBox;  // holds opt1, opt2_1, opt2_2 and opt4
     QProgressBar* bar;
     QLineEdit* opt1;
     QButtonGroup* opt2;

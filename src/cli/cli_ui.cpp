@@ -93,11 +93,13 @@ void CliUi::setProgress(int value) {
     }
     if (!isatty(fileno(settings_.err))) return;
     constexpr int kWidth = 40;
+    // Back to the line's start and clear it: a shorter bar leaves nothing of a longer one.
+    std::fputs("\r\033[K", settings_.err);
     if (value < 0) {
-        std::fprintf(settings_.err, "\r[%s] working...", std::string(kWidth, '~').c_str());
+        std::fprintf(settings_.err, "[%s] working...", std::string(kWidth, '~').c_str());
     } else {
         int filled = value > 100 ? kWidth : value * kWidth / 100;
-        std::fprintf(settings_.err, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+        std::fprintf(settings_.err, "[%s%s] %3d%%", std::string(filled, '#').c_str(),
                      std::string(kWidth - filled, '.').c_str(), value);
     }
     std::fflush(settings_.err);
@@ -159,16 +161,8 @@ void CliUi::showFirmwareChoices(const FirmwareChoices& choices) {
     if (!settings_.json) return;
     json entries = json::array();
     for (size_t i = 0; i < choices.opt3.size(); ++i) {
-        std::string name;
-        if (choices.shown == ChoiceControl::Opt1) {
-            name = choices.opt1;
-        } else if (choices.shown == ChoiceControl::Opt2 && i < 2) {
-            name = choices.opt2Titles[i];
-        } else if (i < choices.opt4Items.size()) {
-            name = choices.opt4Items[i];
-        }
         entries.push_back({{"id", choices.opt3[i]},
-                           {"name", name},
+                           {"name", choiceName(choices, i)},
                            {"description", i < choices.opt5.size() ? choices.opt5[i] : ""}});
     }
     const char* control = choices.shown == ChoiceControl::Opt1   ? "opt1"

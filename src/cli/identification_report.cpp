@@ -26,24 +26,11 @@ void printIdentification(UpdaterSetup& setup, bool complete) {
     bool uploads = ui.shown(Control::UploadReadFiles);
     bool manual = ui.enabled(Control::Manual);
 
-    std::vector<std::string> names;
-    for (size_t i = 0; i < choices.opt3.size(); ++i) {
-        if (choices.shown == ChoiceControl::Opt1) {
-            names.push_back(choices.opt1);
-        } else if (choices.shown == ChoiceControl::Opt2 && i < 2) {
-            names.push_back(choices.opt2Titles[i]);
-        } else if (i < choices.opt4Items.size()) {
-            names.push_back(choices.opt4Items[i]);
-        } else {
-            names.emplace_back();
-        }
-    }
-
     if (ui.settings().json) {
         nlohmann::json firmware = nlohmann::json::array();
         for (size_t i = 0; i < choices.opt3.size(); ++i) {
             firmware.push_back({{"id", leadingInteger(choices.opt3[i])},
-                                {"name", names[i]},
+                                {"name", choiceName(choices, i)},
                                 {"description", i < choices.opt5.size() ? choices.opt5[i] : ""}});
         }
         nlohmann::json out = {{"event", "identification"},
@@ -58,6 +45,7 @@ void printIdentification(UpdaterSetup& setup, bool complete) {
                               {"manual", manual}};
         if (manual && complete) out["manualAddress"] = delegate.manualAddress();
         std::printf("%s\n", out.dump().c_str());
+        std::fflush(stdout);
         return;
     }
     if (!complete) return;
@@ -66,10 +54,13 @@ void printIdentification(UpdaterSetup& setup, bool complete) {
     std::printf("Firmware it may receive:\n");
     if (choices.opt3.empty()) std::printf("  (none)\n");
     for (size_t i = 0; i < choices.opt3.size(); ++i) {
-        std::printf("  %zu. id %s  %s  %s\n", i + 1, choices.opt3[i].c_str(), names[i].c_str(),
+        std::printf("  %zu. id %s  %s  %s\n", i + 1, choices.opt3[i].c_str(),
+                    choiceName(choices, i).c_str(),
                     i < choices.opt5.size() ? choices.opt5[i].c_str() : "");
     }
     std::printf("Memory programming: %s\nBackup upload: %s\nManual: %s\n",
                 memories ? "offered" : "not offered", uploads ? "offered" : "not offered",
                 manual ? "offered" : "not offered");
+    // The run's own lines go to standard error: a log of both keeps them in order.
+    std::fflush(stdout);
 }

@@ -12,6 +12,7 @@ struct Timing {
     us preWritePause{2000};       // before every frame is written
     us writeRetryPause{1000};     // before a failed write is tried again
     ms exchangeUnit{10};          // an exchange of time-out T waits at least T units
+    ms lineQuiet{100};            // after a given-up reply: this much silence clears the line
     ms imageSettle{200};          // after the last block of an image, before the final check
     ms rebootWait{3000};          // after a reboot, before looking for the tool again
     ms reconnectWait{1000};       // between further looks for a rebooted tool

@@ -17,6 +17,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr int32_t kMostShortReply = 2;  // one data byte and the final "O"
+
 bool deviceGone(int error) {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
 }
@@ -78,20 +80,23 @@ ReadOutcome readAvailable(ToolLink* link, int32_t& received) {
     return deviceGone(errno) ? ReadOutcome::Gone : ReadOutcome::Nothing;
 }
 
-}  // namespace
+// Reads and drops whatever arrives until the line has been quiet for `quiet`. False when the
+// device has gone or the line does not fall quiet before the deadline.
+bool drainUntilQuiet(ToolLink* link, Clock::duration quiet, Clock::time_point deadline) {
+    for (;;) {
+        const auto quietUntil = Clock::now() + quiet;
+        if (quietUntil > deadline) return false;
+        const short revents = waitFor(link->descriptor, POLLIN, quietUntil);
+        if (revents == 0) return true;
+        ssize_t n = ::read(link->descriptor, link->receiveBuffer, kReceiveBufferSize);
+        if (n > 0) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+        return false;
+    }
+}
 
-int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint32_t address,
-                      int32_t length, const ByteString* payload, uint8_t raw, int32_t timeout,
-                      int32_t seed) {
-    if (link == nullptr || !link->open || link->descriptor < 0) return 0;
-    const Timing& timing = link->settings.timing;
-    const auto wait = timing.exchangeUnit * (timeout > 0 ? timeout : 0);
-
-    ByteStringPtr frame(ToolFrame_build(command, address, length, payload, raw, seed));
-    std::this_thread::sleep_for(timing.preWritePause);
-    if (!writeAll(link, frame.get(), Clock::now() + wait)) return 0;
-    if (reply == nullptr) return 1;
-
+int receiveReply(ToolLink* link, ByteString* reply, int32_t length, Clock::duration wait,
+                 bool suspect) {
     const int32_t expected = length > 0 ? length + 1 : 1;
     const auto deadline = Clock::now() + wait;
     int32_t received = 0;
@@ -100,10 +105,21 @@ int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint3
         const ReadOutcome outcome = readAvailable(link, received);
         // A device that has left the bus never completes the reply: stop waiting for it.
         if (outcome == ReadOutcome::Gone || (outcome == ReadOutcome::Nothing && hungUp)) return 0;
+        // The tool sends exactly the data asked for, and at most one byte to a command without
+        // length: anything more belongs to another reply. Without length the line may still
+        // carry the stale bytes of a send-only command or a late refusal, which the callers
+        // read, so the short limit holds only after a reply was given up.
+        if (length > 0 ? received > expected : suspect && received > kMostShortReply) return 0;
         const uint8_t* buffer = link->receiveBuffer;
-        if (received == 2 && buffer[0] == 'H' && buffer[1] == 'I') return 1;
-        if (received >= expected && buffer[received - 1] == tool::kReplyEnd) {
-            ByteString_appendBytes(reply, buffer, received);
+        const bool hi = received == 2 && buffer[0] == 'H' && buffer[1] == 'I';
+        const bool complete = received >= expected && buffer[received - 1] == tool::kReplyEnd;
+        if (hi || complete) {
+            // After a given-up reply, one that is followed by more bytes may be the late one.
+            if (suspect && waitFor(link->descriptor, POLLIN,
+                                   Clock::now() + link->settings.timing.lineQuiet) != 0) {
+                return 0;
+            }
+            if (complete) ByteString_appendBytes(reply, buffer, received);
             return 1;
         }
         if (Clock::now() >= deadline) return 0;
@@ -115,4 +131,29 @@ int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint3
         hungUp =
             (waitFor(link->descriptor, POLLIN, deadline) & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     }
+}
+
+}  // namespace
+
+int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint32_t address,
+                      int32_t length, const ByteString* payload, uint8_t raw, int32_t timeout,
+                      int32_t seed) {
+    if (link == nullptr || !link->open || link->descriptor < 0) return 0;
+    const Timing& timing = link->settings.timing;
+    const auto wait = timing.exchangeUnit * (timeout > 0 ? timeout : 0);
+
+    // The late bytes of a reply given up before must not start this one.
+    const bool suspect = link->unsettled != 0;
+    if (suspect && !drainUntilQuiet(link, timing.lineQuiet, Clock::now() + wait)) return 0;
+
+    ByteStringPtr frame(ToolFrame_build(command, address, length, payload, raw, seed));
+    std::this_thread::sleep_for(timing.preWritePause);
+    if (!writeAll(link, frame.get(), Clock::now() + wait)) {
+        link->unsettled = 1;
+        return 0;
+    }
+    if (reply == nullptr) return 1;
+    const int result = receiveReply(link, reply, length, wait, suspect);
+    link->unsettled = result ? 0 : 1;
+    return result;
 }

@@ -12,8 +12,10 @@ int SerialLine_configure(int descriptor, uint32_t bitsPerSecond) {
     line.c_iflag = IGNBRK;  // no CR/LF translation, no flow control, no parity marks
     line.c_oflag = 0;
     line.c_lflag = 0;  // no echo, no canonical input, no signals
-    line.c_cflag &= ~(CBAUD | CBAUDEX | CSIZE | PARENB | CSTOPB | CRTSCTS);
-    line.c_cflag |= BOTHER | CS8 | CREAD | CLOCAL;
+    // The input speed has bits of its own: left as they were, the line would receive at the
+    // rate a previous program set. BOTHER there makes the driver take c_ispeed.
+    line.c_cflag &= ~(CBAUD | CBAUDEX | CIBAUD | CSIZE | PARENB | CSTOPB | CRTSCTS);
+    line.c_cflag |= BOTHER | (BOTHER << IBSHIFT) | CS8 | CREAD | CLOCAL;
     line.c_ispeed = bitsPerSecond;
     line.c_ospeed = bitsPerSecond;
     line.c_cc[VMIN] = 1;

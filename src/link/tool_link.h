@@ -33,6 +33,9 @@ struct ToolLink {
     LinkSettings settings;
     int32_t openErrno;       // errno of the step of ToolLink_open that failed, else 0
     uint8_t* receiveBuffer;  // kReceiveBufferSize bytes, refilled by every exchange
+    // An exchange gave up on its reply, whose bytes may still come: the next exchange first
+    // waits for a quiet line and trusts its own reply only once the line stays quiet.
+    uint8_t unsettled;
 };
 
 ToolLink* ToolLink_create();

@@ -98,9 +98,16 @@ int32_t FirmwarePackage_hasFile(const FirmwarePackage* package, const ByteString
 // Replaces `*field` by `value` (owned), releasing the previous string.
 void FirmwarePackage_setText(ByteString** field, ByteString* value);
 
-// 1 on success, 0 on failure. `bytes` stay the caller's.
+// The section data one package image may hold, inflated. The tool's memory map tops out near
+// 8 MiB, so a package asking for four times that is broken or hostile, and loading it must not
+// take the computer's memory with it. An image file larger than this is refused unread.
+inline constexpr int64_t kPackageDataLimit = int64_t{32} << 20;
+
+enum class PackageLoadFailure { none, unreadable, tooLarge };
+
+// 1 on success, 0 on failure; `failure`, when given, tells why. `bytes` stay the caller's.
 int FirmwarePackage_load(int32_t kind, FirmwarePackage* package, const ByteString* bytes,
-                         int scrambled);
+                         int scrambled, PackageLoadFailure* failure = nullptr);
 ByteString* FirmwarePackage_descramble(const ByteString* bytes);
 
 struct FirmwarePackageDeleter {

@@ -13,8 +13,12 @@ namespace {
 
 class ImageReader {
   public:
-    ImageReader(FirmwarePackage* package, const ByteString* bytes)
-        : package_(package), bytes_(bytes), in_(bytes, 0), nameList_(ByteString_fromText(";")) {}
+    ImageReader(FirmwarePackage* package, const ByteString* bytes, SectionBudget* budget)
+        : package_(package),
+          bytes_(bytes),
+          budget_(budget),
+          in_(bytes, 0),
+          nameList_(ByteString_fromText(";")) {}
 
     int run() {
         if (!readHeader()) return 0;
@@ -67,7 +71,7 @@ class ImageReader {
 
     PackageSection* readSection() {
         int32_t cursor = in_.position();
-        PackageSection* section = PackageSection_read(bytes_, &cursor, version_);
+        PackageSection* section = PackageSection_read(bytes_, &cursor, version_, budget_);
         if (section != nullptr) in_ = ImageCursor(bytes_, cursor);
         return section;
     }
@@ -192,6 +196,7 @@ class ImageReader {
 
     FirmwarePackage* package_;
     const ByteString* bytes_;
+    SectionBudget* budget_;
     ImageCursor in_;
     ByteStringPtr nameList_;
     int32_t version_ = 1;
@@ -199,6 +204,6 @@ class ImageReader {
 
 }  // namespace
 
-int PackageImage_read(FirmwarePackage* package, const ByteString* bytes) {
-    return ImageReader(package, bytes).run();
+int PackageImage_read(FirmwarePackage* package, const ByteString* bytes, SectionBudget* budget) {
+    return ImageReader(package, bytes, budget).run();
 }

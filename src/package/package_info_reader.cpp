@@ -16,9 +16,10 @@ namespace {
 
 constexpr int32_t kNewestFormat = 8;
 
-// Leading sign and digits, as atoi reads them; saturates instead of overflowing.
+// Leading white space, sign and digits, as atoi reads them; saturates instead of overflowing.
 int32_t decimal(std::string_view text) {
     size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
     int64_t value = 0;
@@ -27,14 +28,6 @@ int32_t decimal(std::string_view text) {
         if (value > INT32_MAX) value = INT32_MAX;
     }
     return static_cast<int32_t>(negative ? -value : value);
-}
-
-bool isItemNumber(std::string_view text, int32_t expected) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    return decimal(text) == expected;
 }
 
 ByteString* newText(std::string_view text) {
@@ -89,8 +82,7 @@ class InfoReader {
             if (position_ >= text_.size()) return Outcome::Fail;  // no "END"
             char c = text_[position_++];
             if (c == ':') break;
-            if (c == '\r' || c == '\n') return Outcome::Fail;  // a line without a key
-            key.push_back(c);
+            key.push_back(c);  // line ends too: a line without a ":" joins the next key
         }
         std::string_view value;
         if (!line(value)) return Outcome::Fail;
@@ -121,7 +113,7 @@ class InfoReader {
             std::string_view text;
             if (!line(text)) return Outcome::Fail;
             std::vector<std::string_view> item = fields(text);
-            if (!isItemNumber(item[0], number)) return Outcome::Fail;
+            if (decimal(item[0]) != number) return Outcome::Fail;
             Outcome outcome = Outcome::Fail;
             switch (kind) {
                 case 'B':

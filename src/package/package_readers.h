@@ -4,6 +4,8 @@
 
 struct ByteString;
 struct FirmwarePackage;
+struct SectionBudget;
 
-int PackageImage_read(FirmwarePackage* package, const ByteString* bytes);
+// Section data beyond the budget fails the read with `exceeded` set.
+int PackageImage_read(FirmwarePackage* package, const ByteString* bytes, SectionBudget* budget);
 int PackageInfo_read(FirmwarePackage* package, const ByteString* bytes);

@@ -22,19 +22,19 @@ bool sumMatches(const uint8_t* stored, uint32_t sum) {
 ByteString* RechecksumTo256(const ByteString* input) {
     if (input == nullptr) return nullptr;
     const int32_t n = input->length;
+    if (n <= 3) return ByteString_create(0);
+    // Every data byte of the whole blocks is carried. A final partial block ends in its two
+    // checksum bytes, so one or two bytes after the last whole block hold no data.
     const int32_t tail = n % kStoredBlock;
-    // Every block, the last partial one included, carries its checksum, so a partial block
-    // holds at least one data byte and its two checksum bytes.
-    if (n < 3) return ByteString_create(0);
-    if (tail == 1 || tail == 2) return nullptr;
+    const int32_t wholeBlocks = n / kStoredBlock;
 
     ByteStringPtr out(ByteString_create(n));
     uint32_t chunkSum = 0;
     int32_t inChunk = 0;
-    for (int32_t blockStart = 0; blockStart < n; blockStart += kStoredBlock) {
-        int32_t dataLength =
-            n - blockStart >= kStoredBlock ? kRechecksumInBlock : n - blockStart - 2;
-        const uint8_t* data = input->data + blockStart;
+    for (int32_t block = 0; block <= wholeBlocks; ++block) {
+        const bool whole = block < wholeBlocks;
+        const int32_t dataLength = whole ? kRechecksumInBlock : (tail > 2 ? tail - 2 : 0);
+        const uint8_t* data = input->data + block * kStoredBlock;
         uint32_t blockSum = 0;
         for (int32_t i = 0; i < dataLength; ++i) {
             ByteString_appendByte(out.get(), data[i]);
@@ -46,7 +46,8 @@ ByteString* RechecksumTo256(const ByteString* input) {
                 inChunk = 0;
             }
         }
-        if (!sumMatches(data + dataLength, blockSum)) return nullptr;
+        // The sum of a partial final block is not compared.
+        if (whole && !sumMatches(data + dataLength, blockSum)) return nullptr;
     }
     if (inChunk > 0) appendSum(out.get(), chunkSum);
     return out.release();

@@ -110,15 +110,15 @@ FirmwareChoices AppDelegate::choices() {
     return choices_;
 }
 
+std::optional<std::string> AppDelegate::chosenDescription() {
+    std::lock_guard lock(choicesMutex_);
+    auto index = chosenIndex(choices_);
+    if (!index || *index >= static_cast<int>(choices_.opt5.size())) return std::nullopt;
+    return choices_.opt5[*index];
+}
+
 void AppDelegate::updateFirmwareDesc() {
-    std::string description;
-    {
-        std::lock_guard lock(choicesMutex_);
-        auto index = chosenIndex(choices_);
-        if (!index || *index >= static_cast<int>(choices_.opt5.size())) return;
-        description = choices_.opt5[*index];
-    }
-    say(description);
+    if (auto description = chosenDescription()) say(*description);
 }
 
 void AppDelegate::startWorkflow(Workflow workflow) {
@@ -126,8 +126,11 @@ void AppDelegate::startWorkflow(Workflow workflow) {
         std::lock_guard lock(runMutex_);
         ++running_;
     }
+    // A choice changed mid-run would describe a firmware other than the one being written.
+    ui_.disableButton(Control::Choices);
     std::thread([this, workflow] {
         (this->*workflow)();
+        ui_.enableButton(Control::Choices);
         std::lock_guard lock(runMutex_);
         --running_;
         idle_.notify_all();

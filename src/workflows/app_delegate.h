@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "link/link_settings.h"
@@ -77,6 +78,7 @@ class AppDelegate {
     void tell(const std::string& title, const std::string& message);
     void setProgress(int value);
     void say(const std::string& text) { ui_.setText(Line::Msg, text); }
+    std::optional<std::string> chosenDescription();
     void replaceToolRecord(FirmwarePackagePtr record);
     void readBackupState(FirmwarePackage* record);
     std::string serverHost() const;

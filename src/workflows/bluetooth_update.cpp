@@ -96,7 +96,7 @@ void AppDelegate::completeProgramming(ProgrammingRun& run) {
     ui_.enableButton(Control::Program);
     ui_.enableButton(Control::ProgramMemories);
     say(fillText("%@ Firmware Updated Successfully", {kDeviceName}));
-    const std::string name = getFirmwareName();
+    const std::string& name = run.firmwareName;
     ui_.setText(Line::Firm, fillText("Firmware : V%@", {name}));
     tell("Operation Completed",
          fillText("%@ firmware update to version %@ was successful.\nIt is now safe to "

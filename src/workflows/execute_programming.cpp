@@ -1,6 +1,7 @@
 // The firmware update run: the same-tool check, the package, the bootloaders with their
 // run-mode state machine and the firmware; the memories, the extra files, the Bluetooth
 // module and the completion follow in their own files.
+#include <string>
 #include <thread>
 
 #include "core/byte_string.h"
@@ -32,6 +33,7 @@ void AppDelegate::executeProgramming() {
 
     ProgrammingRun run;
     run.firmwareId = static_cast<uint32_t>(getFirmwareId());
+    run.firmwareName = getFirmwareName();
     say("Downloading Newest Firmware");
     {
         ByteStringPtr bytes(ServerRequest_downloadFirmware(&session_, run.firmwareId));
@@ -41,8 +43,15 @@ void AppDelegate::executeProgramming() {
             return;
         }
         run.package.reset(FirmwarePackage_new());
-        if (!FirmwarePackage_load(PACKAGE_IMAGE, run.package.get(), bytes.get(), 1)) {
-            tell("Error", "Your updater is out of date");
+        PackageLoadFailure failure = PackageLoadFailure::none;
+        if (!FirmwarePackage_load(PACKAGE_IMAGE, run.package.get(), bytes.get(), 1, &failure)) {
+            if (failure == PackageLoadFailure::tooLarge) {
+                tell("Error", "The firmware package is too large (over " +
+                                  std::to_string(kPackageDataLimit >> 20) +
+                                  " MiB of data)\nPlease contact us");
+            } else {
+                tell("Error", "Your updater is out of date");
+            }
             return;
         }
     }

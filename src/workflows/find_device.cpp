@@ -116,6 +116,8 @@ void AppDelegate::findDevice() {
         ToolLink_close(link);
         return;
     }
+    // The hint of an earlier failed open no longer applies.
+    ui_.setText(Line::Status, "");
     say("Connected to device");
     FirmwarePackagePtr record(FirmwarePackage_new());
 
@@ -129,6 +131,7 @@ void AppDelegate::findDevice() {
 
     bool identified = false;
     bool known = false;
+    bool manual = false;
     do {
         say("Gathering tool info. Step 1");
         record->linkCode = link->serialState + 1;
@@ -162,9 +165,8 @@ void AppDelegate::findDevice() {
                                         std::to_string(record->firmwareBuild));
         }
         if (hasName(record.get(), "CPAK")) readBackupState(record.get());
-        if (hasName(record.get(), "MANUAL")) ui_.enableButton(Control::Manual);
+        manual = hasName(record.get(), "MANUAL");
         parseFirmwareIds(ByteString_str(record->firmwareList));
-        ui_.enableButton(Control::Program);
         say("");
     } while (false);
 
@@ -177,7 +179,7 @@ void AppDelegate::findDevice() {
         return;
     }
     ToolLink_close(link);
-    ui_.enableButton(Control::Find);
+    replaceToolRecord(std::move(record));
     if (identified) {
         updateFirmwareDesc();
     } else {
@@ -185,5 +187,8 @@ void AppDelegate::findDevice() {
         say(fillText("%@ firmware can't be identified", {kDeviceName}));
         ui_.setColour(Line::Msg, Colour::Red);
     }
-    replaceToolRecord(std::move(record));
+    // Enabled last: a click acts on the record and the link of this run, which is over.
+    ui_.enableButton(Control::Find);
+    if (manual) ui_.enableButton(Control::Manual);
+    if (known) ui_.enableButton(Control::Program);
 }

@@ -32,11 +32,16 @@ struct Entry {
 
 }  // namespace
 
-void FirmwareChoices::opt4AddItem(const std::string& title) {
+size_t FirmwareChoices::opt4AddItem(const std::string& title) {
     auto it = std::find(opt4Items.begin(), opt4Items.end(), title);
-    if (it != opt4Items.end()) opt4Items.erase(it);
-    opt4Items.push_back(title);
+    size_t index = static_cast<size_t>(it - opt4Items.begin());
+    if (it != opt4Items.end()) {
+        *it = title;
+    } else {
+        opt4Items.push_back(title);
+    }
     if (opt4Selected < 0 || opt4Selected >= static_cast<int>(opt4Items.size())) opt4Selected = 0;
+    return index;
 }
 
 void FirmwareChoices::opt4RemoveAll() {
@@ -60,7 +65,7 @@ void parseFirmwareIds(FirmwareChoices& c, const std::string& listText) {
     c.shown = ChoiceControl::None;
     c.opt3.clear();
     c.opt5.clear();
-    if (entries >= 1) c.labelShown = true;
+    c.labelShown = entries >= 1;
 
     auto append = [&](const Entry& e) {
         c.opt3.push_back(e.id);
@@ -82,13 +87,22 @@ void parseFirmwareIds(FirmwareChoices& c, const std::string& listText) {
             c.opt3.clear();
             c.opt5.clear();
             c.opt4RemoveAll();
+            bool collided = false;
             for (const Entry& e : list) {
-                append(e);
-                c.opt4AddItem(e.name(withId));
+                size_t at = c.opt4AddItem(e.name(withId));
+                if (at < c.opt3.size()) {
+                    // The pop-up holds one item per title: the later entry takes the
+                    // earlier one's place in every list, so a position means one entry.
+                    c.opt3[at] = e.id;
+                    c.opt5[at] = e.description;
+                    collided = true;
+                } else {
+                    append(e);
+                }
             }
-            // Entries with the same visible name collapse in the pop-up; the id makes
-            // every name unique.
-            if (c.opt4Items.size() == c.opt3.size()) break;
+            // The id tells apart entries of one visible name, unless the server sent the
+            // same id twice.
+            if (!collided) break;
         }
         c.shown = ChoiceControl::Opt4;
     }
@@ -123,6 +137,12 @@ std::string getFirmwareName(const FirmwareChoices& c) {
         return c.opt4Items[c.opt4Selected];
     }
     return "";
+}
+
+std::string choiceName(const FirmwareChoices& c, size_t index) {
+    if (c.shown == ChoiceControl::Opt1) return c.opt1;
+    if (c.shown == ChoiceControl::Opt2) return index < 2 ? c.opt2Titles[index] : "";
+    return index < c.opt4Items.size() ? c.opt4Items[index] : "";
 }
 
 int leadingInteger(const std::string& text) {

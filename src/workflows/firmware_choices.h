@@ -3,6 +3,7 @@
 // Both front ends draw this model; the catalogue rules live here once.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,8 +22,9 @@ struct FirmwareChoices {
     std::vector<std::string> opt3;  // firmware ids, aligned with what is shown
     std::vector<std::string> opt5;  // descriptions, aligned with what is shown
 
-    // One item per distinct title: a title already present moves to the end.
-    void opt4AddItem(const std::string& title);
+    // One item per distinct title: a title already present is replaced where it stands.
+    // Returns the item's index.
+    size_t opt4AddItem(const std::string& title);
     void opt4RemoveAll();
 };
 
@@ -31,6 +33,8 @@ void parseFirmwareIds(FirmwareChoices& choices, const std::string& listText);
 
 int getFirmwareId(const FirmwareChoices& choices);
 std::string getFirmwareName(const FirmwareChoices& choices);
+// The visible name of entry `index` of opt3, in whichever control shows it.
+std::string choiceName(const FirmwareChoices& choices, size_t index);
 
 // Index into opt5/opt3 of the current choice; none when nothing can be chosen.
 std::optional<int> chosenIndex(const FirmwareChoices& choices);

@@ -68,7 +68,8 @@ void AppDelegate::programDevice() {
     bool toolDescribed = tool != nullptr && tool->firmware != nullptr && tool->fsn != nullptr &&
                          tool->fln != nullptr && info->fsn != nullptr && info->fln != nullptr;
     std::string message;
-    if (ui_.messageText() == "MotionDest") {
+    // The chosen entry decides, whatever the message line shows after an earlier run.
+    if (chosenDescription() == "MotionDest") {
         message = fillText(kMotionDest, {kDeviceName, kDeviceName});
     } else if (firmwareUnknown_ || !toolDescribed) {
         message = fillText(kUpdateTo, {kDeviceName, infoName, infoBuild, kDeviceName});

@@ -3,12 +3,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "package/firmware_package.h"
 #include "workflows/extra_area.h"
 
 struct ProgrammingRun {
     uint32_t firmwareId = 0;     // the chosen firmware
+    std::string firmwareName;    // its visible name, as chosen when the run started
     FirmwarePackagePtr package;  // downloaded package; freed with the run on every exit
     int32_t blockSize = 192;     // image bytes per frame for bootloaders and firmware
     int runMode = 0;             // last answer of the run mode query

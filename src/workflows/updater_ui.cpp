@@ -44,6 +44,8 @@ const char* controlName(Control control) {
             return "btnClose";
         case Control::FirmLabel:
             return "txtFirmLabel";
+        case Control::Choices:
+            return "firmwareChoice";
     }
     return "?";
 }

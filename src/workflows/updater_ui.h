@@ -17,6 +17,7 @@ enum class Control {
     Manual,
     Close,
     FirmLabel,
+    Choices,  // opt1, opt2 and opt4 together
 };
 
 // Answers of a message box: its first and second button.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -59,27 +60,25 @@ TEST(QtUi, AWorkflowThreadWaitsForEachChangeInOrder) {
     auto work = std::async(std::launch::async, [&] {
         ui.setText(Line::Msg, "Gathering tool info. Step 1");
         std::string first = ui.messageText();
-        ui.setText(Line::Name, "Name : KTX2");
+        // Server text is shown as it is, never read as markup.
+        ui.setText(Line::Name, "Name : <b>KTX2</b> & co");
+        ui.setText(Line::Status, "Status");
         ui.setColour(Line::Msg, Colour::Green);
         ui.disableButton(Control::Program);
+        ui.disableButton(Control::Choices);
         ui.hideControl(Control::UploadReadFiles);
         ui.setText(Line::Msg, "Done");
         return first + "|" + ui.messageText();
     });
     ASSERT_TRUE(serveUntil(work));
     EXPECT_EQ(work.get(), "Gathering tool info. Step 1|Done");
-    EXPECT_EQ(window.txtName->text(), "Name : KTX2");
+    EXPECT_EQ(window.txtName->text(), "Name : <b>KTX2</b> & co");
+    EXPECT_EQ(window.txtName->textFormat(), Qt::PlainText);
+    EXPECT_EQ(window.txtStatus->text(), "Status");
     EXPECT_EQ(window.txtMsg->palette().color(QPalette::WindowText), QColor(0x10, 0x80, 0x20));
     EXPECT_FALSE(window.btnProgram->isEnabled());
+    EXPECT_FALSE(window.opt4->isEnabled());
     EXPECT_TRUE(window.btnUploadReadFiles->isHidden());
-}
-
-TEST(QtUi, ServerTextIsShownAsItIsNotAsMarkup) {
-    MainWindow window;
-    QtUi ui(window);
-    ui.setText(Line::Name, "Name : <b>KTX2</b> & co");
-    EXPECT_EQ(window.txtName->textFormat(), Qt::PlainText);
-    EXPECT_EQ(window.txtName->text(), "Name : <b>KTX2</b> & co");
 }
 
 TEST(QtUi, ProgressNeverWaitsAndOnlyTheLatestValueIsDrawn) {

@@ -10,18 +10,6 @@
 #include "core/byte_string.h"
 #include "packwriter/package_writer.h"
 
-std::string benchInfo(const std::string& name, const std::string& description) {
-    packwriter::Info info;
-    info.fsn = "FD";
-    info.fln = "Ford passenger cars";
-    info.des = description;
-    info.boots = {{0x08000000, "1.23"}, {0x08004000, "1.23"}};
-    info.firmwareName = name;
-    info.firmwareBuild = 1;
-    info.extraNames = {"MANUAL"};
-    return packwriter::writeInfo(info);
-}
-
 void WindowTest::SetUp() {
     liveAtStart = ByteString_liveCount();
 }
@@ -35,10 +23,16 @@ void WindowTest::TearDown() {
     EXPECT_EQ(ByteString_liveCount(), liveAtStart);
 }
 
-void WindowTest::startBench(const std::string& firmwareList, bool toolPresent) {
-    rig.addFile("ktxFirmwares/900.gfi", benchInfo(kInstalledVersion, "Installed release"));
-    rig.addFile("ktxFirmwares/901.gfi", benchInfo("2.20.01", "Newest release"));
-    // The package itself: bootloaders the tool already has, and firmware 2.20.01.
+void WindowTest::startBench(const std::string& firmwareList) {
+    packwriter::Info installed;
+    installed.fsn = "FD";
+    installed.fln = "Ford passenger cars";
+    installed.des = "Installed release";
+    installed.firmwareName = "2.18.04";
+    installed.firmwareBuild = 1;
+    installed.extraNames = {"MANUAL"};
+    rig.addFile("ktxFirmwares/900.gfi", packwriter::writeInfo(installed));
+    // Release 901: bootloaders the tool already has, and firmware 2.20.01.
     packwriter::Image release;
     release.fsn = "FD";
     release.fln = "Ford passenger cars";
@@ -52,11 +46,6 @@ void WindowTest::startBench(const std::string& firmwareList, bool toolPresent) {
     state.firmwareId = 900;
     std::string error;
     ASSERT_TRUE(rig.start(state, {{"tools", {tool}}}, &error)) << error;
-    if (!toolPresent) rig.tool.stop();
-    openWindow();
-}
-
-void WindowTest::openWindow() {
     setup = makeWindowSetup(*rig.session, rig.link);
     setup->ui->answerBox = [this](const QtBox& box) {
         if (QThread::currentThread() != QCoreApplication::instance()->thread()) {

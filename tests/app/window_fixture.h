@@ -14,17 +14,14 @@
 #include "app/window_setup.h"
 #include "support/bench_rig.h"
 
-// Installed on the tool: 900, firmware 2.18.04 build 1.
-inline constexpr const char* kInstalledVersion = "2.18.04";
-
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts the bench with a tool record offering `firmwareList`, then opens the window.
-    void startBench(const std::string& firmwareList, bool toolPresent = true);
-    void openWindow();
+    // Starts the bench with a tool running 900 (2.18.04 build 1) and a record offering
+    // `firmwareList` (901 is 2.20.01, with its package), then opens the window.
+    void startBench(const std::string& firmwareList);
     // Keeps the main thread serving the window until no workflow runs.
     bool waitIdle(int seconds = 60);
     // Keeps the main thread serving the window until `done` holds.
@@ -46,6 +43,3 @@ class WindowTest : public ::testing::Test {
     bool boxOffMainThread = false;
     int64_t liveAtStart = 0;
 };
-
-// A package info for firmware `name`, as the bench serves it.
-std::string benchInfo(const std::string& name, const std::string& description);

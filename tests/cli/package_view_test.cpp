@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "bench_paths.h"
 #include "core/byte_string.h"
 #include "packwriter/package_writer.h"
 #include "support/run_program.h"
@@ -111,25 +110,6 @@ TEST_F(Inspect, FailuresExitWithOneAndSayWhy) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
     EXPECT_EQ(inspect({write("9.gfi", bytesOf("VER:9\r\nEND\r\n"))}).status, 1);
-}
-
-// The demo's path: zarvik-pack writes the sample release, inspect shows it.
-TEST_F(Inspect, ShowsWhatZarvikPackWrote) {
-    const std::string manifest = std::string(ZARVIK_SOURCE_DIR) + "/bench/packwriter/sample.json";
-    ProgramRun pack = runProgram(benchBinary("zarvik-pack"), {manifest, "--out", dir_.string()});
-    ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
-    EXPECT_TRUE(fs::exists(dir_ / "4242_vehicles.bin"));
-    ProgramRun image = inspect({"--json", (dir_ / "4242.gfr").string()});
-    ProgramRun info = inspect({"--json", (dir_ / "4242.gfi").string()});
-    ASSERT_EQ(image.status, 0) << image.err;
-    ASSERT_EQ(info.status, 0) << info.err;
-    json ji = json::parse(image.out), jd = json::parse(info.out);
-    EXPECT_EQ(ji["firmware"]["section"]["size"], 196608);
-    EXPECT_EQ(ji["files"][0]["section"]["size"], 6);
-    for (const char* key : {"/fsn", "/fln", "/des", "/firmware/build", "/files/0/name",
-                            "/files/2/name", "/files/2/memoryKind"}) {
-        EXPECT_EQ(ji[json::json_pointer(key)], jd[json::json_pointer(key)]) << key;
-    }
 }
 
 }  // namespace

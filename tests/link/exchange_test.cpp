@@ -38,18 +38,6 @@ TEST_F(ExchangeTest, AppendsTheWholeReplyEvenWhenItArrivesInPieces) {
     EXPECT_EQ(pieces->length, 47);
 }
 
-TEST_F(ExchangeTest, HiSucceedsAndLeavesTheReplyAsItWas) {
-    tool_.answerHi(2, 1);
-    ByteStringPtr reply = makeByteString("keep");
-    EXPECT_EQ(exchange(reply.get(), 2, 0, 5), 1);
-    EXPECT_EQ(ByteString_str(reply.get()), "keep");
-    // The commands built on it do not take "HI" for data.
-    tool_.answerHi(9, 1);
-    EXPECT_EQ(Tool_readRunMode(link_.get()), 3);
-    tool_.answerHi(18, 1);
-    EXPECT_EQ(Tool_readBluetoothVersion(link_.get()), -1);
-}
-
 TEST_F(ExchangeTest, SendOnlyLeavesTheAnswerForTheNextExchange) {
     EXPECT_EQ(exchange(nullptr, 9, tool::kRunModeAddress, 0), 1);
     // The run mode's "1O" is still on the line: nothing is drained before a send.
@@ -57,6 +45,32 @@ TEST_F(ExchangeTest, SendOnlyLeavesTheAnswerForTheNextExchange) {
     ASSERT_EQ(exchange(reply.get(), 13, 0, 0), 1);
     EXPECT_EQ(reply->data[0], '1');
 }
+
+// "HI" succeeds without data, whatever was asked for: the reads of identification and of the
+// backup directory and the commands built on them must not take it for data.
+struct HiCase {
+    uint32_t command, address;
+    int32_t length;
+};
+
+class HiTest : public ExchangeTest, public ::testing::WithParamInterface<HiCase> {};
+
+TEST_P(HiTest, SucceedsAndLeavesTheReplyAsItWas) {
+    const HiCase& c = GetParam();
+    tool_.answerHi(static_cast<int>(c.command));
+    ByteStringPtr reply = makeByteString("keep");
+    EXPECT_EQ(exchange(reply.get(), c.command, c.address, c.length), 1);
+    EXPECT_EQ(ByteString_str(reply.get()), "keep");
+    EXPECT_EQ(Tool_readRunMode(link_.get()), c.command == 9 ? 3 : 1);
+    EXPECT_EQ(Tool_readBluetoothVersion(link_.get()), c.command == 18 ? -1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, HiTest,
+                         ::testing::Values(HiCase{2, 0, 5}, HiCase{9, tool::kRunModeAddress, 0},
+                                           HiCase{18, tool::kBluetoothVersionAddress, 1},
+                                           HiCase{17, tool::kStoredDirectoryBlock, 8},
+                                           HiCase{17, tool::kStoredDirectoryBlock + 1, 512},
+                                           HiCase{11, tool::kStoredFileAddress, 43}));
 
 struct TimeoutCase {
     const char* name;

@@ -1,4 +1,3 @@
-#include "link/frame_exchange.h"
 #include "link/tool_commands.h"
 #include "link/tool_protocol.h"
 #include "link_fixture.h"
@@ -35,10 +34,20 @@ class FileReadTest : public LinkTest {
     std::vector<int> progress_;
 };
 
-TEST_F(FileReadTest, SingleFileOfThousandBytesComesAsTwoWholeBlocks) {
+// The size counts the header block; the file comes back as whole blocks up to it.
+struct SizeCase {
+    size_t content;
+    size_t blocks;
+    std::vector<int> progress;
+};
+
+class FileSizeTest : public FileReadTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(FileSizeTest, SingleFileComesAsTheBlocksItsSizeCovers) {
+    const SizeCase& c = GetParam();
     ToolState state = ToolState_default();
     state.storedFileLayout = StoredFileLayout::Single;
-    state.storedFiles = {storedFile(488, 0x0203)};  // with its header block: 1000 bytes
+    state.storedFiles = {storedFile(c.content, 0x0203)};
     startTool(state);
     connect();
 
@@ -47,17 +56,22 @@ TEST_F(FileReadTest, SingleFileOfThousandBytesComesAsTwoWholeBlocks) {
     EXPECT_EQ(ByteString_str(out.header1.get()), "SA0123456789ABCDE");
     EXPECT_EQ(ByteString_str(out.header2.get()), "Second text here!");
     EXPECT_EQ(out.number, 0x0203);
-    EXPECT_EQ(progress_, (std::vector<int>{51, 102}));
-    ASSERT_EQ(frameCount(), 2u);
+    EXPECT_EQ(progress_, c.progress);
+    ASSERT_EQ(frameCount(), c.blocks);
     EXPECT_EQ(hexText(frame(0)), "3B 01 0B 00 00 6C 00 02 58 58 29 01");
-    EXPECT_EQ(frameAddress(1), tool::kStoredFileAddress + 512);
+    EXPECT_EQ(frameAddress(c.blocks - 1), tool::kStoredFileAddress + 512 * (c.blocks - 1));
 
     Bytes expected = StoredFile_headerBlock(state.storedFiles[0]);
     expected.insert(expected.end(), state.storedFiles[0].content.begin(),
                     state.storedFiles[0].content.end());
-    expected.resize(1024, 0xFF);  // the rest of the last block, as the memory holds it
+    expected.resize(512 * c.blocks, 0xFF);  // the rest of the last block, as the memory holds it
     EXPECT_EQ(bytesOf(out.data.get()), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FileSizeTest,
+                         ::testing::Values(SizeCase{488, 2, {51, 102}},  // 1000 bytes
+                                           SizeCase{512, 2, {50, 100}},  // exactly two blocks
+                                           SizeCase{0, 1, {100}}));      // the header alone
 
 TEST_F(FileReadTest, DirectoryFilesAreReadByBlockNumber) {
     ToolState state = ToolState_default();
@@ -65,23 +79,7 @@ TEST_F(FileReadTest, DirectoryFilesAreReadByBlockNumber) {
     for (uint16_t g = 0; g < 130; ++g) state.storedFiles.push_back(storedFile(g * 10, g));
     startTool(state);
     connect();
-
-    // Two directory blocks: the count at bytes 4-5, entry g at 8 + 4g holding twice the
-    // file's first block number in its upper three bytes.
-    Bytes directory;
-    for (uint32_t block = 0; block < 2; ++block) {
-        ByteStringPtr reply(ByteString_create(0));
-        ASSERT_EQ(ToolLink_exchange(link_.get(), reply.get(), 17,
-                                    tool::kStoredDirectoryBlock + block, 512, nullptr, 0, 500, -1),
-                  1);
-        directory.insert(directory.end(), reply->data, reply->data + 512);
-    }
-    EXPECT_EQ(directory[4] | (directory[5] << 8), 130);
-    const size_t entry = 8 + 4 * 129;
-    const uint32_t start =
-        (directory[entry + 1] | (directory[entry + 2] << 8) | (directory[entry + 3] << 16)) >> 1;
-
-    tool_.clearFrames();
+    const auto start = static_cast<uint32_t>(StoredFile_directoryBlock(state, 129));
     Outputs out = read(static_cast<int32_t>(start), 0);
     ASSERT_EQ(out.result, 1);
     EXPECT_EQ(out.number, 129);

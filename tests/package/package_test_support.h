@@ -1,9 +1,10 @@
-// Shared by the package tests: byte conversions, a leak-checked fixture and a sample release
-// with every kind of record.
+// Shared by the package tests: byte conversions, a leak-checked fixture and a one-line
+// summary of a loaded record.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,100 +23,56 @@ inline ByteStringPtr toByteString(const Bytes& bytes) {
     return s;
 }
 
-inline ByteStringPtr toByteString(const std::string& text) {
-    return makeByteString(text);
-}
-
 inline Bytes toBytes(const ByteString* s) {
     return s == nullptr ? Bytes{} : Bytes(s->data, s->data + s->length);
 }
 
-// Loads into a fresh record; null when the load reports failure.
-inline FirmwarePackagePtr load(int32_t kind, const Bytes& bytes, int scrambled) {
-    ByteStringPtr b = toByteString(bytes);
-    FirmwarePackagePtr p(FirmwarePackage_new());
-    if (FirmwarePackage_load(kind, p.get(), b.get(), scrambled) != 1) return nullptr;
-    return p;
+inline std::string str(const ByteString* s) {
+    return ByteString_str(s);
 }
 
-inline FirmwarePackagePtr loadImage(const packwriter::Image& image) {
-    return load(PACKAGE_IMAGE, packwriter::writeImage(image), 1);
-}
-
-inline FirmwarePackagePtr loadInfo(const std::string& text) {
-    return load(PACKAGE_INFO, packwriter::bytesOf(text), 0);
-}
-
-class LeakChecked : public ::testing::Test {
+template <typename Base>
+class LeakCheckedBase : public Base {
   protected:
     void SetUp() override { live_ = ByteString_liveCount(); }
     void TearDown() override { EXPECT_EQ(ByteString_liveCount(), live_); }
     uint32_t live_ = 0;
 };
-
+using LeakChecked = LeakCheckedBase<::testing::Test>;
 template <typename Param>
-class LeakCheckedWithParam : public ::testing::TestWithParam<Param> {
-  protected:
-    void SetUp() override { live_ = ByteString_liveCount(); }
-    void TearDown() override { EXPECT_EQ(ByteString_liveCount(), live_); }
-    uint32_t live_ = 0;
-};
+using LeakCheckedWithParam = LeakCheckedBase<::testing::TestWithParam<Param>>;
 
-inline packwriter::Section section(const std::string& name, const std::string& data,
-                                   bool compressed = false) {
-    packwriter::Section s{name, packwriter::bytesOf(data)};
-    s.compressed = compressed;
-    return s;
-}
-
-// A release with both bootloaders, a firmware, two file records (one name-only) and extra
-// names; from format 7 on the second memory file lives in an external section.
-inline packwriter::Image sampleImage(int format) {
-    using namespace packwriter;
-    Image image;
-    image.format = format;
-    image.fsn = "GM";
-    image.fln = "General Motors: trucks";
-    image.des = "Spring release";
-    image.records.push_back(
-        Boot{0, 0x08000000, "1.14", section("boot0", std::string(3000, 'b'), true)});
-    image.records.push_back(Boot{1, 0x08004000, "2.07", section("boot1", "second boot")});
-    image.records.push_back(
-        Firmware{"3.21.05", 517, 0xBEEF, 0x7A, section("fw", "firmware bytes \x01\x02", true)});
-    FileGroup group{9, 200, 7, {}, "", {}};
-    group.entries.push_back(FileEntry{"MEM1", "flash", 12, 34, 1, section("m1", "one")});
-    Section second = section("m2", "two", true);
-    if (format >= 7) second.externalName = "m2.bin";
-    group.entries.push_back(FileEntry{"MEM2", "", 56, 78, 0, second});
-    image.records.push_back(group);
-    image.records.push_back(FileGroup{4, 30, 2, {}, "LIST", {}});
-    image.records.push_back(ExtraNames{{"HELP", "LOGO"}});
-    return image;
-}
-
-struct ExpectedFile {
-    const char* name;
-    const char* target;
-    int kind, start, erase, version1, version2, trailer;
-};
-
-// The file records of a loaded package, and nothing after them.
-inline void expectFiles(const FirmwarePackage* p, const std::vector<ExpectedFile>& expected) {
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const ExpectedFile& e = expected[i];
-        SCOPED_TRACE(e.name);
-        const PackageFile* f = p->files[i];
-        ASSERT_NE(f, nullptr);
-        EXPECT_EQ(ByteString_str(f->name), e.name);
-        EXPECT_EQ(ByteString_str(f->target), e.target);
-        EXPECT_EQ(f->memoryKind, e.kind);
-        EXPECT_EQ(f->start, e.start);
-        EXPECT_EQ(f->eraseCount, e.erase);
-        EXPECT_EQ(f->version1, e.version1);
-        EXPECT_EQ(f->version2, e.version2);
-        EXPECT_EQ(f->checksumTrailer, e.trailer);
+// The record in one line: texts, boots (name@hex address), firmware (name/build/value2),
+// files (name/target/kind/start/erase/version1/version2/trailer), each with its section
+// ({name/compressed/external/external name/data}), and the name index.
+inline std::string summary(const FirmwarePackage* p) {
+    std::string s = "fsn=" + str(p->fsn) + " fln=" + str(p->fln) + " des=" + str(p->des);
+    auto numbers = [&s](auto... n) { ((s += "/" + std::to_string(n)), ...); };
+    auto section = [&s](const PackageSection* c) {
+        if (c == nullptr) return;
+        s += "{" + str(c->name) + "/" + std::to_string(c->compressed) + "/" +
+             std::to_string(c->external) + "/" + str(c->externalName) + "/" + str(c->data) + "}";
+    };
+    for (const PackageBoot* b : p->boot) {
+        char address[16];
+        if (b == nullptr) continue;
+        std::snprintf(address, sizeof address, "%X", b->address);
+        s += " boot=" + str(b->name) + "@" + address;
+        section(b->section);
     }
-    EXPECT_EQ(p->files[expected.size()], nullptr);
+    if (p->firmware != nullptr) {
+        s += " fw=" + str(p->firmware->name);
+        numbers(p->firmware->build, p->firmware->value2);
+        section(p->firmware->section);
+    }
+    for (int i = 0; i < kPackageFileSlots && p->files[i] != nullptr; ++i) {
+        const PackageFile* f = p->files[i];
+        s += " " + str(f->name) + "/" + str(f->target);
+        numbers(f->memoryKind, f->start, f->eraseCount, f->version1, f->version2,
+                f->checksumTrailer);
+        section(f->section);
+    }
+    return s + " names=" + str(p->nameList);
 }
 
 }  // namespace packagetest

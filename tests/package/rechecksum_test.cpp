@@ -1,5 +1,6 @@
 #include "package/rechecksum.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,14 +10,12 @@ namespace {
 
 using namespace packagetest;
 
-// Lays `data` out as the server stores extra files: 2048-byte blocks (the last one may be
-// shorter), each followed by the sum of its bytes, low byte first.
-Bytes serverLayout(const Bytes& data) {
+// `data` in blocks of `block` bytes, each followed by the sum of its bytes, low byte first.
+Bytes withSums(const Bytes& data, size_t block) {
     Bytes out;
-    for (size_t at = 0; at < data.size(); at += 2048) {
-        size_t end = std::min(data.size(), at + 2048);
+    for (size_t at = 0; at < data.size(); at += block) {
         uint32_t sum = 0;
-        for (size_t i = at; i < end; ++i) {
+        for (size_t i = at; i < std::min(data.size(), at + block); ++i) {
             out.push_back(data[i]);
             sum += data[i];
         }
@@ -26,83 +25,65 @@ Bytes serverLayout(const Bytes& data) {
     return out;
 }
 
-ByteStringPtr rechecksum(const Bytes& input) {
-    ByteStringPtr in = toByteString(input);
-    ByteStringPtr out(RechecksumTo256(in.get()));
-    EXPECT_EQ(toBytes(in.get()), input);
-    return out;
-}
-
 Bytes pattern(size_t n) {
     Bytes out(n);
-    uint32_t x = 0x12345678;
-    for (uint8_t& b : out) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(i * 131 + (i >> 8));
+    return out;
+}
+
+Bytes changed(Bytes b, size_t at) {
+    b[at] ^= 0x01;
+    return b;
+}
+
+struct RechecksumCase {
+    std::string what;
+    Bytes input;
+    std::optional<Bytes> data;  // the data carried into 256-byte blocks; none for null
+};
+
+class Rechecksum : public LeakCheckedWithParam<RechecksumCase> {};
+
+TEST_P(Rechecksum, CarriesTheDataInto256ByteBlocks) {
+    ByteStringPtr in = toByteString(GetParam().input);
+    ByteStringPtr out(RechecksumTo256(in.get()));
+    EXPECT_EQ(toBytes(in.get()), GetParam().input);
+    if (!GetParam().data) {
+        EXPECT_EQ(out, nullptr);
+        return;
+    }
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(toBytes(out.get()), withSums(*GetParam().data, 256));
+}
+
+std::vector<RechecksumCase> cases() {
+    std::vector<RechecksumCase> out;
+    for (size_t n : {2, 255, 256, 257, 2047, 2048, 2049, 4096, 4097, 10000}) {
+        out.push_back({"size_" + std::to_string(n), withSums(pattern(n), 2048), pattern(n)});
+    }
+    Bytes two = withSums(pattern(4096), 2048);
+    Bytes withPartial = withSums(pattern(4096 + 100), 2048);
+    out.push_back({"two_zero_blocks", Bytes(2 * 2050, 0), Bytes(4096, 0)});
+    for (size_t n : {0, 1, 2, 3})
+        out.push_back({"input_of_" + std::to_string(n), Bytes(n, 7), Bytes{}});
+    // One or two bytes after the last whole block cannot hold data and its sum.
+    for (size_t n : {1, 2}) {
+        Bytes stray = two;
+        stray.insert(stray.end(), n, 0x5A);
+        out.push_back({"stray_bytes_" + std::to_string(n), stray, pattern(4096)});
+    }
+    // The sum of a partial last block is not compared.
+    out.push_back({"partial_block_sum_wrong", changed(withPartial, withPartial.size() - 1),
+                   pattern(4096 + 100)});
+    out.push_back({"partial_block_data_changed", changed(withPartial, 2 * 2050 + 50),
+                   changed(pattern(4096 + 100), 4096 + 50)});
+    for (size_t at : {0, 2047, 2048, 2050, 2050 + 2047, 2 * 2050 - 1}) {
+        out.push_back({"whole_block_byte_" + std::to_string(at), changed(withPartial, at), {}});
     }
     return out;
 }
 
-class Rechecksum : public LeakCheckedWithParam<size_t> {};
-
-// Every data byte arrives, in 256-byte chunks each followed by its own sum.
-TEST_P(Rechecksum, KeepsEveryDataByte) {
-    Bytes data = pattern(GetParam());
-    ByteStringPtr out = rechecksum(serverLayout(data));
-    ASSERT_NE(out, nullptr);
-    Bytes got = toBytes(out.get());
-    Bytes back;
-    size_t at = 0;
-    while (at < got.size()) {
-        size_t n = std::min<size_t>(256, got.size() - at - 2);
-        uint32_t sum = 0;
-        for (size_t i = 0; i < n; ++i) sum += got[at + i];
-        back.insert(back.end(), got.begin() + static_cast<long>(at),
-                    got.begin() + static_cast<long>(at + n));
-        EXPECT_EQ(got[at + n], sum & 0xFF) << "chunk at " << at;
-        EXPECT_EQ(got[at + n + 1], (sum >> 8) & 0xFF) << "chunk at " << at;
-        ASSERT_TRUE(n == 256 || at + n + 2 == got.size()) << "short chunk inside";
-        at += n + 2;
-    }
-    EXPECT_EQ(back, data);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, Rechecksum,
-                         ::testing::Values(1, 2, 255, 256, 257, 2047, 2048, 2049, 2050, 4096, 4097,
-                                           10000));
-
-class RechecksumCases : public LeakChecked {};
-
-TEST_F(RechecksumCases, WorkedValues) {
-    ByteStringPtr zeros = rechecksum(Bytes(2 * 2050, 0));
-    ASSERT_NE(zeros, nullptr);
-    EXPECT_EQ(toBytes(zeros.get()), Bytes(16 * 258, 0));
-    ByteStringPtr high = rechecksum(serverLayout(Bytes(2048, 0xFF)));  // sums low byte first
-    ASSERT_NE(high, nullptr);
-    EXPECT_EQ(high->data[256], 0x00);
-    EXPECT_EQ(high->data[257], 0xFF);
-    for (size_t n : {0, 1, 2}) {  // too short for a block: empty
-        ByteStringPtr out = rechecksum(Bytes(n, 0));
-        ASSERT_NE(out, nullptr) << n;
-        EXPECT_EQ(out->length, 0);
-    }
-}
-
-TEST_F(RechecksumCases, AChangedByteOrAStrayTailGivesNull) {
-    Bytes good = serverLayout(pattern(2 * 2048 + 100));
-    for (size_t at : {0, 2047, 2050, 2050 + 2047, 2 * 2050 + 50}) {
-        Bytes bad = good;
-        bad[at] ^= 0x01;
-        EXPECT_EQ(rechecksum(bad), nullptr) << "byte " << at;
-    }
-    good.back() ^= 0x80;  // the partial block's own checksum
-    EXPECT_EQ(rechecksum(good), nullptr);
-    // One or two bytes after the last whole block cannot hold data and a checksum.
-    for (size_t stray : {1, 2}) {
-        Bytes input = serverLayout(pattern(2048));
-        input.insert(input.end(), stray, 0);
-        EXPECT_EQ(rechecksum(input), nullptr) << stray;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Table, Rechecksum, ::testing::ValuesIn(cases()),
+                         [](const auto& test) { return test.param.what; });
 
 }  // namespace

@@ -7,11 +7,8 @@
 #include <chrono>
 
 #include "bench_fixture.h"
-#include "core/crc32.h"
 #include "package/firmware_package.h"
-#include "server/request_text.h"
 #include "server/server_request.h"
-#include "server/table_store.h"
 #include "server/tool_record_query.h"
 
 namespace {
@@ -70,6 +67,7 @@ struct ConfigCase {
     ServerEnvironment environment;
     std::optional<std::string> host;  // nothing: rejected
     std::string uploadHost;
+    std::string uploadUser = "";  // empty: the build's account
 };
 
 class ServerConfigResolve : public ::testing::TestWithParam<ConfigCase> {};
@@ -85,6 +83,11 @@ TEST_P(ServerConfigResolve, OptionThenEnvironmentThenBuild) {
     }
     EXPECT_EQ(config->host, *c.host);
     EXPECT_EQ(config->uploadHost, c.uploadHost);
+    if (c.uploadUser.empty()) {
+        EXPECT_FALSE(config->uploadUser.empty());
+    } else {
+        EXPECT_EQ(config->uploadUser, c.uploadUser);
+    }
 }
 
 // clang-format off
@@ -93,6 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServerConfigResolve, ::testing::Values(
     ConfigCase{"option_wins", "a.test", {.server = "b.test"}, "a.test/", "a.test/"},
     ConfigCase{"environment", "", {.server = "b.test:81/"}, "b.test:81/", "b.test/"},
     ConfigCase{"ftp_port", "", {.server = "b.test", .ftpPort = "2121"}, "b.test/", "b.test:2121/"},
+    ConfigCase{"ftp_account", "a.test", {.ftpUser = "u", .ftpPassword = "p"}, "a.test/", "a.test/", "u"},
     ConfigCase{"ipv6", "[::1]:80", {}, "[::1]:80/", "[::1]/"},
     ConfigCase{"port_zero", "a.test:0", {}, std::nullopt, ""},
     ConfigCase{"scheme", "http://a.test", {}, std::nullopt, ""},
@@ -101,41 +105,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServerConfigResolve, ::testing::Values(
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 
-TEST(ServerConfig, AccountFromEnvironmentElseBuild) {
-    auto built = ServerConfig_resolve("", {}, nullptr);
-    ASSERT_TRUE(built);
-    EXPECT_TRUE(built->host.ends_with("/"));
-    EXPECT_FALSE(built->uploadUser.empty());
-    auto overridden = ServerConfig_resolve("", {.ftpUser = "u", .ftpPassword = "p"}, nullptr);
-    EXPECT_EQ(overridden->uploadUser, "u");
-    EXPECT_EQ(overridden->uploadPassword, "p");
-}
-
 class FtpUpload : public BenchTest, public ::testing::WithParamInterface<int32_t> {
   protected:
     bool withFtp() const override { return true; }
-
-    // Uploads as the backup workflow does, and registers the file.
-    int uploadAndRegister(const std::string& bytes, uint32_t crc) {
-        ByteStringPtr data = makeByteString(bytes);
-        ServerSession_setPath(session(), "77.pak");
-        ServerSession_upload(session(), data.get());
-        ServerSession_setPath(session(), kQueryScript);
-        RequestText registration("uploadUserFile|");
-        registration.arg(77u).arg("SA0002").arg("BACKUP").arg(513u).arg(crc).arg(3u).arg(5u);
-        int ok = ServerTable_request(session(), nullptr, registration.get(), nullptr);
-        ServerSession_setPath(session(), kUpdaterScript);
-        return ok;
-    }
 };
 
+// Stored under the request path, as the backup workflow names it.
 TEST_P(FtpUpload, ArrivesWholeWithItsProgress) {
     int32_t size = GetParam();
     std::vector<int> percents;
     session()->uploadProgress = [&](int percent) { percents.push_back(percent); };
     std::string bytes = patternBytes(static_cast<size_t>(size), 77);
-    ByteStringPtr data = makeByteString(bytes);
-    EXPECT_EQ(uploadAndRegister(bytes, checksumCrc32(data.get())), 1);
+    ServerSession_setPath(session(), "77.pak");
+    ServerSession_upload(session(), makeByteString(bytes).get());
     EXPECT_EQ(readFile(server_.uploadDir() / "77.pak"), bytes);
 
     if (size < 10000) {
@@ -147,29 +129,6 @@ TEST_P(FtpUpload, ArrivesWholeWithItsProgress) {
         EXPECT_EQ(percents[percents.size() - 2], 100);  // the last bytes
         EXPECT_EQ(percents.back(), 100);                // the call that ends the upload
     }
-    // The server now holds the file.
-    FirmwarePackagePtr record(FirmwarePackage_new());
-    record->userNumber = 77;
-    ServerSession_setPath(session(), kQueryScript);
-    EXPECT_EQ(ServerRequest_userFileCount(session(), record.get()), 3);
-    EXPECT_EQ(ServerRequest_userFileVersion(session(), "SA0002", "BACKUP", 5), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FtpUpload, ::testing::Values(0, 9999, 10000, 150000));
-
-TEST_F(FtpUpload, RegistrationChecksTheStoredFile) {
-    std::string bytes = patternBytes(2000, 3);
-    ByteStringPtr data = makeByteString(bytes);
-    uint32_t crc = checksumCrc32(data.get());
-    EXPECT_EQ(uploadAndRegister(bytes, crc + 1), 0);
-
-    Misbehaviour m;
-    m.dropFirstRegistration = true;
-    misbehave(m);
-    EXPECT_EQ(uploadAndRegister(bytes, crc), 0);
-    EXPECT_EQ(uploadAndRegister(bytes, crc), 1);
-    auto last = lastRequest();
-    EXPECT_EQ(last["script"], kQueryScript);
-    EXPECT_EQ(last["request"],
-              "uploadUserFile|77|SA0002|BACKUP|513|" + std::to_string(crc) + "|3|5");
-}

@@ -63,22 +63,6 @@ INSTANTIATE_TEST_SUITE_P(Replies, FileListTable, ::testing::Values(
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 
-TEST_F(BenchTest, RefusedTableCreatesNothing) {
-    TableStorePtr db(TableStore_open());
-    ServerSession_setPath(session(), kQueryScript);
-    EXPECT_EQ(
-        ServerTable_request(session(), db.get(), makeByteString("fileList|5").get(), "fileList"),
-        0);
-    EXPECT_EQ(readColumn(db.get(), "fileList", "filename"), std::nullopt);
-
-    Misbehaviour m;
-    m.emptyAnswers = true;
-    misbehave(m);
-    ByteStringPtr request = makeByteString("fileList|77");
-    EXPECT_EQ(ServerTable_request(session(), db.get(), request.get(), "fileList"), 0);
-    EXPECT_EQ(ServerTable_request(session(), nullptr, request.get(), nullptr), 0);
-}
-
 TEST_F(BenchTest, AbsurdRowCountIsBounded) {
     TableStorePtr db(TableStore_open());
     ServerSession_setPath(session(), kQueryScript);
@@ -90,3 +74,36 @@ TEST_F(BenchTest, AbsurdRowCountIsBounded) {
     EXPECT_EQ(rows->size(), 65536u);
     EXPECT_EQ(rows->front(), "a.bin");
 }
+
+struct StatusCase {
+    const char* name;
+    std::string reply;
+    int result;
+};
+
+class StatusReply : public BenchTest, public ::testing::WithParamInterface<StatusCase> {};
+
+// With a table name (the file list) and without (the upload registration).
+TEST_P(StatusReply, CountsOnlyAClosedSuccess) {
+    const StatusCase& c = GetParam();
+    Misbehaviour m;
+    m.replies = {{"fileList|", c.reply}, {"uploadUserFile|", c.reply}};
+    misbehave(m);
+    ServerSession_setPath(session(), kQueryScript);
+    TableStorePtr db(TableStore_open());
+    ByteStringPtr list = makeByteString("fileList|77");
+    EXPECT_EQ(ServerTable_request(session(), db.get(), list.get(), "fileList"), c.result);
+    // Nothing to hold, not even a bare success without columns.
+    EXPECT_EQ(readColumn(db.get(), "fileList", "filename"), std::nullopt);
+    ByteStringPtr registration = makeByteString("uploadUserFile|77");
+    EXPECT_EQ(ServerTable_request(session(), nullptr, registration.get(), nullptr), c.result);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Replies, StatusReply, ::testing::Values(
+    StatusCase{"Closed", "|||SUCCESS|||", 1}, StatusCase{"Unclosed", "|||SUCCESS", 0},
+    StatusCase{"Failure", "|||FAILURE|||", 0}, StatusCase{"PipeReply", "|SUCCESS|", 0},
+    // The fourth "|" starts no separator: the field is "|SUCCESS".
+    StatusCase{"FourPipes", "||||SUCCESS|||", 0}, StatusCase{"Empty", "", 0}),
+    [](const auto& p) { return std::string(p.param.name); });
+// clang-format on

@@ -49,6 +49,11 @@ class UpdateBench : public WorkflowTest {
     int framesOf(uint8_t command);
     // The tags of the reports the server received, joined by spaces; "(no tag)" for none.
     std::string tags();
+
+    // The fixture's bench under the names the update tests use.
+    BenchRig& rig = rig_;
+    RecordingUi& ui = ui_;
+    std::unique_ptr<AppDelegate>& delegate = delegate_;
 };
 
 // The words of a table cell: "2 3" gives {"2", "3"}.

@@ -36,8 +36,8 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
     ASSERT_TRUE(identify());
     programRelease();
 
-    ASSERT_TRUE(succeeded()) << ui_.text(Line::Msg);
-    VirtualTool& tool = rig_.tool;
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
+    VirtualTool& tool = rig.tool;
     EXPECT_EQ(tool.program(RawTarget::BootSlot0), rawProgram(catalogue::bootImage(0, "1.24")));
     EXPECT_EQ(tool.program(RawTarget::BootSlot1), rawProgram(catalogue::bootImage(1, "1.24")));
     EXPECT_EQ(tool.program(RawTarget::Firmware),
@@ -57,12 +57,12 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
 
     EXPECT_EQ(tags(), "(no tag)");
     for (Control c : {Control::Find, Control::Program, Control::ProgramMemories}) {
-        EXPECT_TRUE(ui_.enabled(c)) << controlName(c);
+        EXPECT_TRUE(ui.enabled(c)) << controlName(c);
     }
-    EXPECT_EQ(ui_.text(Line::Firm), "Firmware : V3.01.02 (Release)");
-    EXPECT_EQ(delegate_->toolRecord()->bootVersionNumber, 124);
-    EXPECT_EQ(ui_.boxes().back().title, "Operation Completed");
-    EXPECT_EQ(ui_.progress().back(), 100);
+    EXPECT_EQ(ui.text(Line::Firm), "Firmware : V3.01.02 (Release)");
+    EXPECT_EQ(delegate->toolRecord()->bootVersionNumber, 124);
+    EXPECT_EQ(ui.boxes().back().title, "Operation Completed");
+    EXPECT_EQ(ui.progress().back(), 100);
 }
 
 enum class BootFault {
@@ -102,13 +102,13 @@ TEST_P(BootPhase, WritesWhatTheVersionsAsk) {
     addRelease(kReleaseId, release);
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
-    rig_.tool.stayAwayAfterReboot(c.fault == BootFault::away);
-    if (c.fault == BootFault::refusedTransfer) rig_.tool.silenceCommand(23, 4);
-    if (c.fault == BootFault::runModeUnknown) rig_.tool.silenceCommand(9, 1, 1);
+    rig.tool.stayAwayAfterReboot(c.fault == BootFault::away);
+    if (c.fault == BootFault::refusedTransfer) rig.tool.silenceCommand(23, 4);
+    if (c.fault == BootFault::runModeUnknown) rig.tool.silenceCommand(9, 1, 1);
     programRelease();
 
     std::string writing;
-    for (const auto& call : ui_.calls()) {
+    for (const auto& call : ui.calls()) {
         if (call.starts_with("txtMsg=Writing Bootloader ") && !call.ends_with("Failed")) {
             writing += call.back();
         }
@@ -124,22 +124,22 @@ TEST_P(BootPhase, WritesWhatTheVersionsAsk) {
         if (c.sources[slot] == 'P') {
             expected = rawProgram(catalogue::bootImage(slot, slot == 0 ? c.boot0 : c.boot1));
         }
-        EXPECT_EQ(rig_.tool.program(slot == 0 ? RawTarget::BootSlot0 : RawTarget::BootSlot1),
+        EXPECT_EQ(rig.tool.program(slot == 0 ? RawTarget::BootSlot0 : RawTarget::BootSlot1),
                   expected)
             << slot;
     }
     EXPECT_EQ(framesOf(23), c.imagesSent);
     EXPECT_EQ(framesOf(8), c.rebootCommands);
     if (c.failure == nullptr) {
-        EXPECT_TRUE(succeeded()) << ui_.text(Line::Msg);
+        EXPECT_TRUE(succeeded()) << ui.text(Line::Msg);
         return;
     }
     const std::string tag = c.failure;
     EXPECT_EQ(tags(), tag);
-    EXPECT_EQ(ui_.text(Line::Msg), "Writing Bootloader " + tag.substr(tag.size() - 1) + " Failed");
-    EXPECT_FALSE(ui_.enabled(Control::Program));
+    EXPECT_EQ(ui.text(Line::Msg), "Writing Bootloader " + tag.substr(tag.size() - 1) + " Failed");
+    EXPECT_FALSE(ui.enabled(Control::Program));
     // A bootloader failure leaves the record's firmware as it was.
-    EXPECT_EQ(delegate_->toolRecord()->firmwareId, static_cast<int32_t>(kInstalledId));
+    EXPECT_EQ(delegate->toolRecord()->firmwareId, static_cast<int32_t>(kInstalledId));
 }
 
 using enum BootFault;

@@ -6,35 +6,43 @@ namespace {
 
 using FindDeviceTest = WorkflowTest;
 
-TEST_F(FindDeviceTest, ACompleteIdentificationFillsEveryLine) {
+// Notes the tool record held when each button becomes clickable.
+class RecordAtEnable : public RecordingUi {
+  public:
+    AppDelegate* delegate = nullptr;
+    std::vector<std::string> seen;
+    void enableButton(Control c) override {
+        RecordingUi::enableButton(c);
+        const FirmwarePackage* record = delegate->toolRecord();
+        seen.push_back(std::string(controlName(c)) + " " +
+                       (record ? std::to_string(record->serialNumber) : "none"));
+    }
+};
+
+TEST_F(FindDeviceTest, ACompleteIdentificationFillsEveryLineThenOffersProgram) {
     startBench();
-    identify();
-    EXPECT_EQ(ui_.text(Line::Name), "Name : KTX2 Bench");
-    EXPECT_EQ(ui_.text(Line::Car), "Vehicle : Ford Focus");
-    EXPECT_EQ(ui_.text(Line::Firm), "Current Firmware : V2.18.04 Build 1");
+    RecordAtEnable ui;
+    delegate_ = std::make_unique<AppDelegate>(ui, *rig_.session, rig_.link);
+    ui.delegate = delegate_.get();
+    delegate_->portClicked();
+    delegate_->waitIdle();
+    EXPECT_EQ(ui.text(Line::Name), "Name : KTX2 Bench");
+    EXPECT_EQ(ui.text(Line::Car), "Vehicle : Ford Focus");
+    EXPECT_EQ(ui.text(Line::Firm), "Current Firmware : V2.18.04 Build 1");
     // The one firmware offered is described in the message line.
-    EXPECT_EQ(ui_.text(Line::Msg), "Latest release");
-    EXPECT_TRUE(ui_.enabled(Control::Find));
-    EXPECT_TRUE(ui_.enabled(Control::Program));
-    EXPECT_TRUE(ui_.enabled(Control::Manual));
-    EXPECT_FALSE(ui_.shown(Control::ProgramMemories));
-    EXPECT_FALSE(ui_.shown(Control::UploadReadFiles));
-    EXPECT_TRUE(ui_.shown(Control::FirmLabel));
-    EXPECT_TRUE(ui_.boxes().empty());
+    EXPECT_EQ(ui.text(Line::Msg), "Latest release");
+    EXPECT_FALSE(ui.shown(Control::ProgramMemories));
+    EXPECT_FALSE(ui.shown(Control::UploadReadFiles));
+    EXPECT_TRUE(ui.shown(Control::FirmLabel));
+    EXPECT_TRUE(ui.boxes().empty());
     EXPECT_EQ(delegate_->getFirmwareId(), 900);
-    ASSERT_NE(delegate_->toolRecord(), nullptr);
-    EXPECT_EQ(delegate_->toolRecord()->firmwareId, 700);
     EXPECT_EQ(ByteString_str(delegate_->toolRecord()->fsn), "FD");
-    EXPECT_FALSE(delegate_->firmwareUnknown());
-    // The steps are shown in order, and the link was closed at the end.
-    auto calls = ui_.calls();
-    auto at = [&](const std::string& call) {
-        return std::find(calls.begin(), calls.end(), call) - calls.begin();
-    };
-    EXPECT_LT(at("txtMsg=Device found"), at("txtMsg=Gathering tool info. Step 0"));
-    EXPECT_LT(at("txtMsg=Gathering tool info. Step 4"), at("enable btnProgram"));
+    // No button is clickable before this tool's record is in place.
+    EXPECT_EQ(ui.seen, (std::vector<std::string>{"btnFind 100001", "btnManual 100001",
+                                                 "btnProgram 100001", "firmwareChoice 100001"}));
     EXPECT_EQ(delegate_->manualAddress(),
               "http://" + ByteString_str(rig_.session->host) + "docs/ZarvikV2.20.01-ENF.pdf");
+    delegate_.reset();
 }
 
 // The port cannot be found, opened or answered: only Find stays available.
@@ -76,6 +84,10 @@ TEST_P(OpenFailureTest, TellsWhyThePortDidNotOpen) {
     EXPECT_FALSE(ui_.enabled(Control::Program));
     if (c.path != nullptr) {
         EXPECT_EQ(requestCount(), 0u);
+        // The tool is there again: the open succeeds and the failure's hint goes.
+        makeDelegate();
+        identify();
+        EXPECT_EQ(ui_.text(Line::Status), "");
     }
 }
 
@@ -90,18 +102,23 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailure{"NoAnswer", nullptr, "Failed to communicate with the device.", nullptr}),
     [](const auto& test) { return std::string(test.param.name); });
 
-TEST_F(FindDeviceTest, FirmwareKnownOnlyByTheEmergencyQuery) {
-    auto known = records();
-    known["firmware"] = nlohmann::json::array();
+TEST_F(FindDeviceTest, FirmwareKnownOnlyByTheEmergencyQueryIsUnknownUntilNamedAgain) {
     auto tool = benchToolRecord();
     tool["installedFirmwareId"] = 700;
-    known["tools"] = {tool};
-    startBench(ToolState_default(), known);
+    startBench(ToolState_default(), records(tool));
+    Misbehaviour unnamed;
+    unnamed.refusedWords = {"firmware|"};
+    rig_.server.setMisbehaviour(unnamed);
     identify();
     EXPECT_EQ(ui_.text(Line::Firm), "Current Firmware: Unknown");
     EXPECT_TRUE(delegate_->firmwareUnknown());
     EXPECT_EQ(delegate_->toolRecord()->firmwareId, 700);
     EXPECT_TRUE(ui_.enabled(Control::Program));
+
+    rig_.server.setMisbehaviour(Misbehaviour{});
+    identify();
+    EXPECT_EQ(ui_.text(Line::Firm), "Current Firmware : V2.18.04 Build 1");
+    EXPECT_FALSE(delegate_->firmwareUnknown());
 }
 
 // A second identification the server refuses: red text, no Program; an unknown tool keeps
@@ -200,20 +217,5 @@ INSTANTIATE_TEST_SUITE_P(
                       BackupCase{"kind 1, new file", 1, 0, 0, "SA-BACKUP-0000001", false, true},
                       BackupCase{"kind 1, known file", 1, 0, 0, "SA-BACKUP-0000001", true, false},
                       BackupCase{"kind 1, not SA", 1, 0, 0, "XX-BACKUP-0000001", false, false}));
-
-TEST_F(FindDeviceTest, TheVersionCheckOffersTheDownloadWhenOutdated) {
-    startBench();
-    EXPECT_TRUE(delegate_->applicationDidFinishLaunching());
-    EXPECT_FALSE(ui_.enabled(Control::Program));
-    EXPECT_EQ(std::ranges::count(ui_.calls(), "sheet"), 0);
-
-    Misbehaviour outdated;
-    outdated.outdatedUpdater = true;
-    rig_.server.setMisbehaviour(outdated);
-    EXPECT_FALSE(delegate_->applicationDidFinishLaunching());
-    delegate_->downloadBoxResult(kFirstButton);
-    EXPECT_EQ(ui_.calls().back(),
-              "open http://" + ByteString_str(rig_.session->host) + "docs/Zarvik_Updater_Mac.zip");
-}
 
 }  // namespace

@@ -50,13 +50,13 @@ TEST_P(MemoryOnly, RewritesTheExtraFiles) {
     ASSERT_TRUE(identify());
     answerYes(&AppDelegate::programMemOnlyClicked);
 
-    EXPECT_TRUE(ui_.boxes().back().title == c.outcome || ui_.text(Line::Msg) == c.outcome)
-        << ui_.text(Line::Msg);
+    EXPECT_TRUE(ui.boxes().back().title == c.outcome || ui.text(Line::Msg) == c.outcome)
+        << ui.text(Line::Msg);
     EXPECT_EQ(tags(), c.tags);
     EXPECT_EQ(framesOf(5), c.erased ? 1 : 0);
-    EXPECT_TRUE(ui_.enabled(Control::Find));
-    EXPECT_TRUE(ui_.enabled(Control::ProgramMemories));
-    EXPECT_TRUE(delegate_->forceFlag());
+    EXPECT_TRUE(ui.enabled(Control::Find));
+    EXPECT_TRUE(ui.enabled(Control::ProgramMemories));
+    EXPECT_TRUE(delegate->forceFlag());
     if (std::string(c.tags) != "_FFO") return;
     if (sizes.empty()) {
         EXPECT_EQ(framesOf(4) + framesOf(16), 0);  // not even the directory
@@ -68,10 +68,10 @@ TEST_P(MemoryOnly, RewritesTheExtraFiles) {
             directory.push_back(static_cast<uint8_t>(std::stoul(sector) >> (8 * k)));
     }
     const uint64_t base = uint64_t{c.start} * (c.kind == 1 ? 65536 : 512);
-    EXPECT_EQ(rig_.tool.dataMemory(base, directory.size()), directory);
+    EXPECT_EQ(rig.tool.dataMemory(base, directory.size()), directory);
     for (size_t i = 0; i < sectors.size(); ++i) {
         const Bytes expected = writtenBlocks(contents[i], 2048);
-        EXPECT_EQ(rig_.tool.dataMemory(std::stoull(sectors[i]) * 512, expected.size()), expected);
+        EXPECT_EQ(rig.tool.dataMemory(std::stoull(sectors[i]) * 512, expected.size()), expected);
     }
 }
 
@@ -120,7 +120,7 @@ class BackupUpload : public UpdateBench, public ::testing::WithParamInterface<Ba
   protected:
     void TestBody() override {}
     Bytes uploaded(int user) {
-        std::ifstream in(rig_.server.uploadDir() / (std::to_string(user) + ".pak"),
+        std::ifstream in(rig.server.uploadDir() / (std::to_string(user) + ".pak"),
                          std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -142,24 +142,24 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     const int user = c.fault == Backup::none && c.offered ? -5 : 77;
     toolRecord["userNumber"] = user;
     ASSERT_TRUE(startBench());
-    if (c.fault == Backup::hiAtFind) rig_.tool.answerHi(17, 1);
+    if (c.fault == Backup::hiAtFind) rig.tool.answerHi(17, 1);
     ASSERT_TRUE(identify());
-    ASSERT_EQ(ui_.shown(Control::UploadReadFiles), c.offered);
+    ASSERT_EQ(ui.shown(Control::UploadReadFiles), c.offered);
     if (!c.offered) return;
     Misbehaviour server;
     server.dropFirstRegistration = c.fault == Backup::dropOne;
     if (c.fault == Backup::refuseAll) server.refusedWords = {"uploadUserFile|"};
-    rig_.server.setMisbehaviour(server);
-    if (c.fault == Backup::hiAtUpload) rig_.tool.answerHi(17, 1);
-    if (c.fault == Backup::hiAtSecondBlock) rig_.tool.answerHi(17, 1, 1);
-    if (c.fault == Backup::readFails) rig_.tool.silenceCommand(11);
-    if (c.fault == Backup::countBelowZero) delegate_->setGnGlobalFileCount(-3);
-    if (c.fault == Backup::nothingLeft) delegate_->setGnGlobalFileCount(c.files);
-    const size_t boxes = ui_.boxes().size();
+    rig.server.setMisbehaviour(server);
+    if (c.fault == Backup::hiAtUpload) rig.tool.answerHi(17, 1);
+    if (c.fault == Backup::hiAtSecondBlock) rig.tool.answerHi(17, 1, 1);
+    if (c.fault == Backup::readFails) rig.tool.silenceCommand(11);
+    if (c.fault == Backup::countBelowZero) delegate->setGnGlobalFileCount(-3);
+    if (c.fault == Backup::nothingLeft) delegate->setGnGlobalFileCount(c.files);
+    const size_t boxes = ui.boxes().size();
     answerYes(&AppDelegate::uploadFilesClicked);
 
     std::vector<std::string> registered;
-    for (const auto& r : rig_.requests()) {
+    for (const auto& r : rig.requests()) {
         if (r.value("word", "") != "uploadUserFile|") continue;
         EXPECT_EQ(r["args"][0], std::to_string(user));
         registered.push_back(r["args"][5]);
@@ -167,18 +167,18 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     EXPECT_EQ(registered, words(c.registered));
     EXPECT_EQ(countMessage("File upload failed. Uploading again."), c.retries);
     if (c.message == nullptr) {
-        EXPECT_EQ(ui_.boxes().size(), boxes + 1);  // the question only
+        EXPECT_EQ(ui.boxes().size(), boxes + 1);  // the question only
         return;
     }
-    EXPECT_EQ(ui_.text(Line::Msg), c.message);
+    EXPECT_EQ(ui.text(Line::Msg), c.message);
     if (std::string(c.message) == "File upload failed") {
-        EXPECT_EQ(ui_.boxes().back().message, "File upload to server failed");
-        EXPECT_TRUE(ui_.shown(Control::UploadReadFiles));
+        EXPECT_EQ(ui.boxes().back().message, "File upload to server failed");
+        EXPECT_TRUE(ui.shown(Control::UploadReadFiles));
         EXPECT_EQ(uploaded(user).empty(), c.retries == 0);
         return;
     }
-    EXPECT_FALSE(ui_.shown(Control::UploadReadFiles));
-    EXPECT_EQ(delegate_->gnGlobalFileCount(), c.files);
+    EXPECT_FALSE(ui.shown(Control::UploadReadFiles));
+    EXPECT_EQ(delegate->gnGlobalFileCount(), c.files);
     for (const auto& number : registered) {
         EXPECT_EQ(countMessage("Downloading File " + number + "/" + std::to_string(c.files) +
                                " from Tool..."),
@@ -188,7 +188,7 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     const uint64_t address = c.kind == 1 ? tool::kStoredFileAddress
                                          : StoredFile_directoryBlock(state, c.files - 1) * 512;
     ASSERT_GE(bytes.size(), 512 + state.storedFiles.back().content.size());
-    EXPECT_EQ(bytes, rig_.tool.dataMemory(address, bytes.size()));
+    EXPECT_EQ(bytes, rig.tool.dataMemory(address, bytes.size()));
 }
 
 const char* const kUploaded = "File uploaded to server successfully";

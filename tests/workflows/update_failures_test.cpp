@@ -15,9 +15,10 @@ enum class Reached { nothing, download, failureReport };
 struct FailureCase {
     const char* name;
     // "gone", "switched", "block N" (N-th write frame from the firmware's first), "silence
-    // COMMAND", "remove PATH", "junk PATH", "area START" (the extra area of kind 1 at START)
+    // COMMAND", "remove PATH", "junk PATH", "large" (a package past the data limit), "area
+    // START" (the extra area of kind 1 at START)
     const char* fault;
-    const char* text;  // the message line, or the title of the last box
+    const char* text;  // the message line, or the message of the last box
     const char* tags;
     Reached reached = Reached::failureReport;
     const char* before = nullptr;  // the message just before the last one
@@ -29,21 +30,28 @@ class UpdateFailure : public UpdateBench, public ::testing::WithParamInterface<F
     void apply(const std::vector<std::string>& fault) {
         const std::string& what = fault[0];
         const std::string argument = fault.size() > 1 ? fault[1] : "";
-        if (what == "block") rig_.tool.refuseBlock(std::stoi(argument));
-        if (what == "silence") rig_.tool.silenceCommand(std::stoi(argument));
-        if (what == "remove") std::filesystem::remove(rig_.catalogue / argument);
-        if (what == "junk") rig_.addFile(argument, std::string("junk"));
+        if (what == "block") rig.tool.refuseBlock(std::stoi(argument));
+        if (what == "silence") rig.tool.silenceCommand(std::stoi(argument));
+        if (what == "remove") std::filesystem::remove(rig.catalogue / argument);
+        if (what == "junk") rig.addFile(argument, std::string("junk"));
         if (what == "area") {
             const auto area =
                 catalogue::cpakArea(1, static_cast<uint32_t>(std::stoul(argument)), 2);
             addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity, {area}));
         }
-        if (what == "gone" || what == "switched") rig_.tool.stop();
+        if (what == "large") {
+            packwriter::Image large = makeRelease("1.23", "1.23", &releaseIdentity);
+            packwriter::Section& data = std::get<packwriter::Firmware>(large.records[2]).section;
+            data.stored = packwriter::bytesOf("000000040000000");  // 40 MB once inflated
+            data.compressed = true;
+            rig.addFile("ktxFirmwares/900.gfr", packwriter::writeImage(large));
+        }
+        if (what == "gone" || what == "switched") rig.tool.stop();
         if (what == "switched") {
             ToolState another = state;
             another.configuration = ConfigurationBlock_build(0x4321, 100001);
             std::string error;
-            ASSERT_TRUE(rig_.tool.start(another, rig_.link.port, {}, &error)) << error;
+            ASSERT_TRUE(rig.tool.start(another, rig.link.port, {}, &error)) << error;
         }
     }
 };
@@ -70,24 +78,24 @@ TEST_P(UpdateFailure, ShowsReportsAndStops) {
     programRelease();
 
     std::vector<std::string> texts;
-    for (const auto& call : ui_.calls()) {
+    for (const auto& call : ui.calls()) {
         if (call.starts_with("txtMsg=")) texts.push_back(call.substr(7));
     }
-    EXPECT_EQ(c.reached == Reached::download ? ui_.boxes().back().title : texts.back(), c.text);
+    EXPECT_EQ(c.reached == Reached::download ? ui.boxes().back().message : texts.back(), c.text);
     if (c.before != nullptr) {
         EXPECT_EQ(texts[texts.size() - 2], c.before);
     }
     EXPECT_EQ(tags(), c.tags);
     for (Control button : {Control::Find, Control::Program, Control::ProgramMemories}) {
-        EXPECT_EQ(ui_.enabled(button), c.reached == Reached::nothing) << controlName(button);
+        EXPECT_EQ(ui.enabled(button), c.reached == Reached::nothing) << controlName(button);
     }
     // The failure-report update: the server hears of the firmware being given.
     const bool updated = c.reached == Reached::failureReport;
-    EXPECT_EQ(delegate_->toolRecord()->firmwareId,
+    EXPECT_EQ(delegate->toolRecord()->firmwareId,
               static_cast<int32_t>(updated ? kReleaseId : kInstalledId));
-    EXPECT_EQ(rig_.tool.records().empty(), !updated);
+    EXPECT_EQ(rig.tool.records().empty(), !updated);
     if (updated) {
-        EXPECT_EQ(ui_.progress().back(), 0);
+        EXPECT_EQ(ui.progress().back(), 0);
     }
 }
 
@@ -100,8 +108,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"ToolGone", "gone", kDisconnected, "", nothing},
         FailureCase{"ToolSwitched", "switched", kDisconnected, "_Switch_From _Switch_To", nothing},
-        FailureCase{"NoPackage", "remove ktxFirmwares/900.gfr", "Download Failed", "", download},
-        FailureCase{"BadPackage", "junk ktxFirmwares/900.gfr", "Error", "", download},
+        FailureCase{"NoPackage", "remove ktxFirmwares/900.gfr",
+                    "Please ensure your computer is connected to internet\nTry again or contact us",
+                    "", download},
+        FailureCase{"BadPackage", "junk ktxFirmwares/900.gfr", "Your updater is out of date", "",
+                    download},
+        FailureCase{"PackageTooLarge", "large",
+                    "The firmware package is too large (over 32 MiB of data)\nPlease contact us",
+                    "", download},
         FailureCase{"Firmware", "block 1", "Writing Firmware V3.01.02 Failed", "_Failed_FIRM"},
         FailureCase{"Erase", "silence 5", "Erase 1 Failed", "_Failed_MemErase_Block_16"},
         FailureCase{"MemoryWrite", "block 3", "Memory 1 Not Programmed Correctly",

@@ -21,13 +21,13 @@ TEST_F(UpdateBench, OldBootloaderGetsReblockedFiles) {
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
     programRelease();
-    ASSERT_TRUE(succeeded()) << ui_.text(Line::Msg);
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
     EXPECT_EQ(countMessage("Processing Extra File 1/1"), 1);
-    EXPECT_EQ(rig_.tool.dataMemory(16 * 65536, 768), writtenBlocks(kindOne, 256));
+    EXPECT_EQ(rig.tool.dataMemory(16 * 65536, 768), writtenBlocks(kindOne, 256));
     // 3000 bytes in 256-byte blocks with sums: 12 blocks, 3024 bytes, 8 sectors.
-    const Bytes directory = rig_.tool.dataMemory(40 * 128 * 512, 8);
+    const Bytes directory = rig.tool.dataMemory(40 * 128 * 512, 8);
     EXPECT_EQ(directory, (Bytes{1, 0, 0, 0, 0x04, 0x14, 0, 0}));
-    EXPECT_EQ(rig_.tool.dataMemory(0x1404 * 512, 3072), writtenBlocks(content, 256));
+    EXPECT_EQ(rig.tool.dataMemory(0x1404 * 512, 3072), writtenBlocks(content, 256));
 }
 
 // The already-programmed shortcut: only for another firmware without the force flag.
@@ -59,7 +59,7 @@ TEST_P(Shortcut, KeepsOnlyWhatMayBeKept) {
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
     programRelease();
-    ASSERT_TRUE(succeeded()) << ui_.text(Line::Msg);
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
     EXPECT_EQ(countMessage("Memory File 1/1 Already Programmed"), c.kept ? 1 : 0);
     EXPECT_EQ(countMessage("Erasing Memory 1"), c.kept ? 0 : 1);
 }
@@ -101,13 +101,13 @@ TEST_P(ModuleAndApp, DecidesAndTells) {
         catalogue::versionText(releaseIdentity) + ":900:CURRENT:Bench release#";
     ASSERT_TRUE(startBench());
     ASSERT_TRUE(identify());
-    if (c.moduleVersion < 0) rig_.tool.silenceCommand(18);
-    if (!c.enterBootloaderAnswered) rig_.tool.silenceCommand(22);
+    if (c.moduleVersion < 0) rig.tool.silenceCommand(18);
+    if (!c.enterBootloaderAnswered) rig.tool.silenceCommand(22);
     programRelease();
-    ASSERT_TRUE(succeeded()) << ui_.text(Line::Msg);
-    EXPECT_EQ(rig_.tool.bluetoothVersion() == 9, c.updated);
+    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
+    EXPECT_EQ(rig.tool.bluetoothVersion() == 9, c.updated);
     std::string appMessage;
-    for (const auto& box : ui_.boxes()) {
+    for (const auto& box : ui.boxes()) {
         if (box.title == "App Update") appMessage = box.message;
     }
     if (c.appMessageStart == nullptr) {
