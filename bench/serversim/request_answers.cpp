@@ -47,6 +47,14 @@ std::optional<uint32_t> number(const std::string& text) {
     return static_cast<uint32_t>(value);
 }
 
+// A user number, signed as the updater sends it.
+std::optional<int32_t> userNumber(const std::string& text) {
+    const bool negative = !text.empty() && text[0] == '-';
+    auto value = number(negative ? text.substr(1) : text);
+    if (!value || *value > (negative ? 0x80000000u : 0x7FFFFFFFu)) return std::nullopt;
+    return static_cast<int32_t>(negative ? -int64_t{*value} : int64_t{*value});
+}
+
 uint32_t crcOf(const std::string& bytes) {
     return static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
@@ -155,7 +163,7 @@ std::string RequestAnswers::valid(const DecodedRequest& request) const {
 
 std::string RequestAnswers::userFileCount(const DecodedRequest& request) {
     if (request.args.size() != 2) return kRefused;
-    auto user = number(request.args[0]);
+    auto user = userNumber(request.args[0]);
     if (!user || !number(request.args[1])) return kRefused;
     const BenchTool* tool = records_.findUser(*user);
     if (tool == nullptr) return kRefused;
@@ -175,7 +183,7 @@ std::string RequestAnswers::userFileVersion(const DecodedRequest& request) const
 
 std::string RequestAnswers::fileList(const DecodedRequest& request) {
     if (request.args.size() != 1) return kTableRefused;
-    auto user = number(request.args[0]);
+    auto user = userNumber(request.args[0]);
     const BenchTool* tool = user ? records_.findUser(*user) : nullptr;
     if (tool == nullptr) return kTableRefused;
     int64_t rows = tool->announcedRowCount.value_or(static_cast<int64_t>(tool->fileRows.size()));
@@ -198,7 +206,7 @@ std::string RequestAnswers::fileList(const DecodedRequest& request) {
 std::string RequestAnswers::uploadUserFile(const DecodedRequest& request,
                                            Misbehaviour& misbehaviour) {
     if (request.args.size() != 7) return kTableRefused;
-    auto user = number(request.args[0]);
+    auto user = userNumber(request.args[0]);
     auto headerNumber = number(request.args[6]);
     if (!user || !headerNumber || !number(request.args[3]) || !number(request.args[5])) {
         return kTableRefused;

@@ -39,5 +39,5 @@ class RequestAnswers {
     ToolRecords records_;
     std::filesystem::path catalogueDir_;
     std::filesystem::path uploadDir_;
-    std::map<uint32_t, int32_t> registeredFiles_;  // user number -> files registered here
+    std::map<int32_t, int32_t> registeredFiles_;  // user number -> files registered here
 };

@@ -27,7 +27,7 @@ BenchTool readTool(const json& j) {
     tool.manualCode1 = text(j, "manualCode1");
     tool.manualCode2 = text(j, "manualCode2");
     tool.firmwareList = text(j, "firmwareList");
-    tool.userNumber = j.value("userNumber", 0u);
+    tool.userNumber = j.value("userNumber", 0);
     tool.installedFirmwareId = optionalValue<uint32_t>(j, "installedFirmwareId");
     tool.userFileCount = j.value("userFileCount", 0);
     if (j.contains("userFiles")) {
@@ -55,7 +55,7 @@ const BenchTool* ToolRecords::findTool(uint32_t serialNumber, uint32_t hardwareI
     return nullptr;
 }
 
-BenchTool* ToolRecords::findUser(uint32_t userNumber) {
+BenchTool* ToolRecords::findUser(int32_t userNumber) {
     for (auto& tool : tools) {
         if (tool.userNumber == userNumber) return &tool;
     }

@@ -26,7 +26,7 @@ struct BenchTool {
     std::optional<uint32_t> serialNumber;
     std::optional<uint32_t> hardwareId;
     std::string name, vehicle1, vehicle2, manualCode1, manualCode2, firmwareList;
-    uint32_t userNumber = 0;
+    int32_t userNumber = 0;  // signed, as the updater reads it
     std::optional<uint32_t> installedFirmwareId;
     int32_t userFileCount = 0;
     std::vector<std::string> fileColumns{"filename"};
@@ -53,7 +53,7 @@ struct ToolRecords {
     std::vector<BenchFileVersion> userFileVersions;
 
     const BenchTool* findTool(uint32_t serialNumber, uint32_t hardwareId) const;
-    BenchTool* findUser(uint32_t userNumber);
+    BenchTool* findUser(int32_t userNumber);
     const BenchFirmware* findFirmware(const std::string& family, const std::string& version,
                                       uint32_t variant) const;
 };

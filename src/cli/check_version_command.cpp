@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/updater_setup.h"
+#include "server/server_session.h"
 #include "server/updater_version.h"
 
 void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& status) {
@@ -14,6 +15,19 @@ void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& statu
         if (!setup) return;
         bool current = setup->delegate->applicationDidFinishLaunching();
         std::string address = setup->delegate->downloadAddress();
+        // The window stays silent when the check cannot ask; a command asked for it must not.
+        const std::string unreachable = ServerSession_failureText(setup->session.get());
+        if (!unreachable.empty()) {
+            if (options.json) {
+                nlohmann::json out = {
+                    {"event", "version"}, {"version", kUpdaterVersion}, {"error", unreachable}};
+                std::printf("%s\n", out.dump().c_str());
+            } else {
+                std::fprintf(stderr, "%s\n", unreachable.c_str());
+            }
+            status = 1;
+            return;
+        }
         if (options.json) {
             nlohmann::json out = {
                 {"event", "version"}, {"version", kUpdaterVersion}, {"current", current}};

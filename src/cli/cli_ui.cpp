@@ -29,7 +29,7 @@ void CliUi::setText(Line line, const std::string& text) {
     texts_[line] = text;
     if (settings_.json) {
         emit(json{{"event", "text"}, {"line", lineName(line)}, {"text", text}}.dump());
-    } else if (line == Line::Msg && !text.empty()) {
+    } else if ((line == Line::Msg || line == Line::Status) && !text.empty()) {
         finishProgress();
         std::fprintf(settings_.err, "%s\n", text.c_str());
     }

@@ -105,8 +105,7 @@ ByteString* ServerRequest_firmwareDescription(ServerSession* session, FirmwarePa
 
 int32_t ServerRequest_userFileCount(ServerSession* session, const FirmwarePackage* record) {
     RequestText request("userReadFileCount|");
-    request.arg(static_cast<uint32_t>(record->userNumber))
-        .arg(static_cast<uint32_t>(record->hardwareId));
+    request.arg(std::to_string(record->userNumber)).arg(static_cast<uint32_t>(record->hardwareId));
     ByteStringPtr reply = send(session, request);
     if (!ServerReply_succeeded(reply.get())) return -1;
     ByteStringPtr count(ServerReply_field(reply.get(), 2));

@@ -122,7 +122,10 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
     ByteStringPtr reply(ByteString_create(5000));
     session->lastTransferFailed = true;
     CURL* handle = session->handle;
-    if (handle == nullptr) return reply.release();
+    if (handle == nullptr) {
+        session->failureCause = "no transfer could be set up";
+        return reply.release();
+    }
 
     ByteStringPtr url = address("http://", session->host, session->requestPath);
     ReplyCollector collector{reply.get(), false};
@@ -139,10 +142,23 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
     // A reply cut short is not the server's answer: pass nothing on rather than a fragment.
     if (result != CURLE_OK || collector.overflow) {
         ByteString_assignBytes(reply.get(), "", 0);
-    } else {
-        session->lastTransferFailed = false;
+        session->failureCause =
+            collector.overflow ? "the reply was too large" : curl_easy_strerror(result);
+        return reply.release();
     }
+    session->lastTransferFailed = false;
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    // An HTTP error's body goes on as before; readers find no status word in it.
+    session->failureCause = status >= 400 ? "HTTP " + std::to_string(status) : "";
     return reply.release();
+}
+
+std::string ServerSession_failureText(const ServerSession* session) {
+    if (session->failureCause.empty()) return "";
+    std::string host(ByteString_view(session->host));
+    if (!host.empty() && host.back() == '/') host.pop_back();
+    return "The server " + host + " could not be reached: " + session->failureCause + ".";
 }
 
 void ServerSession_upload(ServerSession* session, const ByteString* data) {

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <string>
 
 #include "core/timing.h"
 #include "server/request_trace.h"
@@ -27,6 +28,9 @@ struct ServerSession {
     RequestTraceFn trace;       // the request diagnostic; empty: silent
     ProgressFn uploadProgress;  // percentages of uploads of 10000 bytes or more
     bool lastTransferFailed;    // the last POST broke off or never reached the server
+    // Why the last POST got no answer of the server's (libcurl's text or "HTTP 404"); empty
+    // when it got one. Readers still get what they always get: the reply.
+    std::string failureCause;
 };
 
 ServerSession* ServerSession_create();
@@ -41,6 +45,9 @@ void ServerSession_setUploadHost(ServerSession* session, const char* host);
 // Posts `body` to "http://" + host + request path. Never null: an unreachable server, a
 // transfer that broke off or an oversized reply gives an empty reply.
 ByteString* ServerSession_post(ServerSession* session, const ByteString* body);
+
+// One line naming the server and why the last POST did not reach it; empty when it did.
+std::string ServerSession_failureText(const ServerSession* session);
 
 // Stores `data` on the FTP server under the request path. Whether it arrived is learned
 // from the server afterwards.

@@ -22,11 +22,31 @@ constexpr uint32_t kDirectoryBlock = 0x600000;     // kind 2: directory, block n
 constexpr int32_t kDirectoryBlockSize = 512;
 constexpr uint32_t kReadBlockCommand = 17;
 
-// The directory of a kind-2 area, read a block at a time as far as it is needed.
+// The directory of a kind-2 area, read a block at a time as far as it is needed and never
+// past the entries it announces.
 class StoredDirectory {
   public:
     explicit StoredDirectory(ToolLink* link) : link_(link) {}
 
+    bool readFirstBlock() { return readNextBlock(); }
+    int32_t fileCount() const { return bytes_[4] | (bytes_[5] << 8); }
+    // Reads on until entry g is in; false for an entry the directory does not hold.
+    bool readThrough(int32_t g) {
+        if (g < 0 || g >= fileCount()) return false;
+        while (8 + 4 * static_cast<size_t>(g) + 4 > bytes_.size()) {
+            if (!readNextBlock()) return false;
+        }
+        return true;
+    }
+    // Entry g lies at bytes 8 + 4g to 11 + 4g.
+    int32_t firstBlock(int32_t g) const {
+        const size_t at = 8 + 4 * static_cast<size_t>(g);
+        const uint32_t v = bytes_[at + 1] | (bytes_[at + 2] << 8) | (bytes_[at + 3] << 16);
+        return static_cast<int32_t>(v >> 1);
+    }
+
+  private:
+    // A reply without a whole block ("HI" carries none) is no block.
     bool readNextBlock() {
         ByteStringPtr reply(ByteString_create(kDirectoryBlockSize + 1));
         if (!ToolLink_exchange(link_, reply.get(), kReadBlockCommand, kDirectoryBlock + blocks_,
@@ -39,16 +59,7 @@ class StoredDirectory {
         ++blocks_;
         return true;
     }
-    int32_t fileCount() const { return bytes_[4] | (bytes_[5] << 8); }
-    // Entry g lies at bytes 8 + 4g to 11 + 4g.
-    bool holds(int32_t g) const { return 8 + 4 * static_cast<size_t>(g) + 4 <= bytes_.size(); }
-    int32_t firstBlock(int32_t g) const {
-        const size_t at = 8 + 4 * static_cast<size_t>(g);
-        const uint32_t v = bytes_[at + 1] | (bytes_[at + 2] << 8) | (bytes_[at + 3] << 16);
-        return static_cast<int32_t>(v >> 1);
-    }
 
-  private:
     ToolLink* link_;
     std::vector<uint8_t> bytes_;
     uint32_t blocks_ = 0;
@@ -66,20 +77,19 @@ void AppDelegate::executeUploadFile() {
     // Only kinds 1 and 2 hold backup files; any other has nothing to upload.
     int32_t fileCount = kind == 1 ? 1 : 0;
     if (kind == 2) {
-        if (!directory.readNextBlock()) return;
+        if (!directory.readFirstBlock()) return;
         fileCount = directory.fileCount();
     }
 
-    const std::string user = std::to_string(static_cast<uint32_t>(tool_->userNumber));
+    const std::string user = std::to_string(tool_->userNumber);
     const std::string total = std::to_string(fileCount);
     bool lastSucceeded = false;
-    while (gnGlobalFileCount_ < fileCount) {
+    // A count below 0 names no file of the tool: there is nothing to upload.
+    while (gnGlobalFileCount_ >= 0 && gnGlobalFileCount_ < fileCount) {
         const int32_t g = gnGlobalFileCount_;
         int32_t start = static_cast<int32_t>(kSingleFileAddress);
         if (kind == 2) {
-            while (!directory.holds(g)) {
-                if (!directory.readNextBlock()) return;
-            }
+            if (!directory.readThrough(g)) return;
             start = directory.firstBlock(g);
         }
         const std::string number = std::to_string(g + 1);
@@ -105,7 +115,7 @@ void AppDelegate::executeUploadFile() {
                 ServerSession_upload(&session_, data.get());
                 ServerSession_setPath(&session_, kQueryScript);
                 RequestText request("uploadUserFile|");
-                request.arg(static_cast<uint32_t>(tool_->userNumber))
+                request.arg(user)
                     .arg(header1.get())
                     .arg(header2.get())
                     .arg(static_cast<uint32_t>(tool_->hardwareId))

@@ -122,19 +122,23 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
         const bool write = forced || run.substitute[1] || run.runMode != i;
         if (write) {
             run.attempts = 0;
+            // A slot that takes a resource image takes it on every attempt: a retry must not
+            // bring the package's own image to the tool that the resource is there to bridge.
+            ByteStringPtr resource;
             while (run.attempts <= 3 && (run.runMode != n || run.substitute[1])) {
                 say(fillText("Writing Bootloader %d", {std::to_string(n)}));
-                // The image written is always slot i's, also when n was forced to 1.
-                ByteStringPtr resource;
-                const ByteString* image = boot->section ? boot->section->data : nullptr;
                 if (run.substitute[1]) {
                     resource.reset(BootloaderResource_load("Enc_QNv3HIDBootloader_1"));
-                    image = resource.get();
                 }
                 if (run.substitute[0]) {
                     resource.reset(BootloaderResource_load("Enc_QNv3HIDBootloader_0"));
-                    image = resource.get();
                 }
+                // The image written is always slot i's, also when n was forced to 1.
+                const ByteString* image = resource != nullptr ? resource.get()
+                                          : boot->section     ? boot->section->data
+                                                              : nullptr;
+                // An empty image (no resource shipped, an empty slot) fails on purpose:
+                // writing nothing reports success, and would count as a bootloader written.
                 const int written =
                     image != nullptr && image->length > 0 &&
                     Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, linkProgress());
@@ -173,6 +177,7 @@ bool AppDelegate::programFirmware(ProgrammingRun& run) {
     const std::string version = ByteString_str(firmware->name);
     say(fillText("Writing Firmware %s", {version}));
     const ByteString* image = firmware->section ? firmware->section->data : nullptr;
+    // As for a bootloader, an empty image is a failed write, never a firmware written.
     if (image != nullptr && image->length > 0 &&
         Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, linkProgress())) {
         return true;

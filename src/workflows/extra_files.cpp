@@ -43,7 +43,7 @@ bool AppDelegate::programExtraFiles(sqlite3* database, const ExtraArea& area, in
     *fileNumber = 0;
     {
         RequestText request("fileList|");
-        request.arg(static_cast<uint32_t>(tool_->userNumber));
+        request.arg(std::to_string(tool_->userNumber));
         ServerSession_setPath(&session_, kQueryScript);
         ServerTable_request(&session_, database, request.get(), "fileList");
         ServerSession_setPath(&session_, kUpdaterScript);

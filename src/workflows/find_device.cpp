@@ -14,15 +14,32 @@
 
 namespace {
 
+#if defined(__APPLE__)
 constexpr const char* kDriverHelp =
     "1. Go to the %@_Updater_Mac folder you downloaded from our website.\n2. Go to the Driver "
     "folder.\n3. Right-click on the installer package for your OS (likely 64 bits, but may be "
     "32 bits for older Macs) and choose Open.\n4. Unplug the device.\n5. Install the "
     "driver.\n6. Plug the device.\n7. It should now work properly. If you press Find Device and "
     "still see this message, you will need to reboot your Mac.";
+#else
+// Linux drives the tool with its own cdc_acm module: there is nothing to install, only the
+// device to find and the access to it.
+constexpr const char* kDriverHelp =
+    "1. Unplug the %@ and plug it in again.\n2. Check that it is listed by \"zarvik-cli "
+    "ports\".\n3. Check the kernel log (sudo dmesg): the cdc_acm driver should report a ttyACM "
+    "device for it.\n4. Install the updater's udev rule (sudo cp 70-zarvik-ktx2.rules "
+    "/etc/udev/rules.d/ && sudo udevadm control --reload), or add your user to the dialout "
+    "group (sudo usermod -aG dialout $USER, then log in again).\n5. Press Find Device again.";
+#endif
 
 uint32_t little16(const ByteString* reply, int32_t offset) {
     return reply->data[offset] | (reply->data[offset + 1] << 8);
+}
+
+// A request that never reached the server is a network problem, not the tool's.
+void tellUnreachableServer(UpdaterUi& ui, const ServerSession& session) {
+    const std::string line = ServerSession_failureText(&session);
+    if (!line.empty()) ui.setText(Line::Status, line);
 }
 
 bool hasName(const FirmwarePackage* record, const char* name) {
@@ -42,7 +59,9 @@ void AppDelegate::readBackupState(FirmwarePackage* record) {
             reply->length >= 6) {
             int32_t stored = static_cast<int32_t>(little16(reply.get(), 4));
             int32_t onServer = ServerRequest_userFileCount(&session_, record);
-            if (onServer != -1 && onServer != stored && stored >= 1 && stored <= 1022) {
+            // A count outside what the tool holds is no answer: the upload would start past
+            // the end of the tool's directory, or before its start.
+            if (onServer >= 0 && onServer < stored && stored <= 1022) {
                 setGnGlobalFileCount(onServer);
                 ui_.showControl(Control::UploadReadFiles);
             }
@@ -122,11 +141,17 @@ void AppDelegate::findDevice() {
         if (!Tool_readConfiguration(link, record.get())) break;
         say("Gathering tool info. Step 4");
         if (!ServerRequest_firmwareInfo(&session_, record.get(), 0)) {
-            if (ServerRequest_firmwareInfo(&session_, record.get(), 1) != 1) break;
+            if (ServerRequest_firmwareInfo(&session_, record.get(), 1) != 1) {
+                tellUnreachableServer(ui_, session_);
+                break;
+            }
             firmwareUnknown_ = true;
         }
         identified = true;
-        if (!identifyToolRecord(&session_, record.get())) break;
+        if (!identifyToolRecord(&session_, record.get())) {
+            tellUnreachableServer(ui_, session_);
+            break;
+        }
         known = true;
 
         ui_.setText(Line::Name, "Name : " + ByteString_str(record->toolName));

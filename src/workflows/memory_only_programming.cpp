@@ -24,9 +24,17 @@ void AppDelegate::executeMemoryProgramming() {
         ui_.enableButton(Control::ProgramMemories);
     };
 
-    ExtraArea area{cpak->start, cpak->memoryKind};
-    if (area.kind == 1) {
-        area.base *= 128;
+    const std::optional<ExtraArea> area = ExtraArea_locate(*cpak);
+    if (!area) {
+        // Nothing is erased or written in an area the tool cannot address.
+        say("Extra File 0 Not Programmed Correctly");
+        setProgress(0);
+        report(tool_.get(), "_Failed_Custom_Mem_0");
+        ToolLink_close(toolLink);
+        enableButtons();
+        return;
+    }
+    if (area->kind == 1) {
         say("Erasing Memory...");
         setProgress(-1);
         // The whole area goes, also with a count of 0: the tool takes it as it comes.
@@ -43,7 +51,7 @@ void AppDelegate::executeMemoryProgramming() {
 
     TableStorePtr database(TableStore_open());
     int32_t number = 0;
-    if (database != nullptr && !programExtraFiles(database.get(), area, eraseUnit, &number)) {
+    if (database != nullptr && !programExtraFiles(database.get(), *area, eraseUnit, &number)) {
         say(fillText("Extra File %d Not Programmed Correctly", {std::to_string(number)}));
         setProgress(0);
         report(tool_.get(), "_Failed_Custom_Mem_" + std::to_string(number));

@@ -36,13 +36,14 @@ const PackageFile* installedFile(const FirmwarePackage* tool, int slot) {
 }
 
 // External data of a sector-addressed record: downloaded, descrambled and, when the
-// section says so, inflated. False when the download failed.
+// section says so, inflated. False when any of it failed.
 bool fetchExternal(ServerSession* session, PackageSection* section) {
     ByteStringPtr bytes(ServerRequest_download(session, ByteString_view(section->externalName)));
     if (bytes == nullptr) return false;
     ByteStringPtr plain(FirmwarePackage_descramble(bytes.get()));
     if (plain == nullptr) return false;
     if (section->compressed == 1) plain.reset(PackageSection_inflate(plain.get()));
+    if (plain == nullptr) return false;
     ByteString_free(section->data);
     section->data = plain.release();
     return true;
@@ -63,13 +64,17 @@ bool AppDelegate::programMemoryFiles(ProgrammingRun& run) {
         ByteStringPtr name = trimmedName(file);
         const bool cpak = ByteString_equalsText(name.get(), "CPAK") == 1;
         if (cpak) {
-            ExtraArea area{file->start, file->memoryKind};
             ui_.showControl(Control::ProgramMemories);
-            if (area.kind == 1) {
-                area.base *= 128;
-                ++total;
+            if (file->memoryKind == 1) ++total;
+            run.extraArea = ExtraArea_locate(*file);
+            if (!run.extraArea) {
+                // Nothing is erased or written in an area the tool cannot address.
+                failRun(
+                    run,
+                    fillText("Memory %d Not Programmed Correctly", {std::to_string(counter + 1)}),
+                    "_Failed_Mem_Block_" + std::to_string(file->start), true);
+                return false;
             }
-            run.extraArea = area;
         }
 
         // Only a different firmware, and no forced run, may keep a file the tool has.
@@ -115,7 +120,7 @@ bool AppDelegate::programMemoryFiles(ProgrammingRun& run) {
             if (section->external) {
                 say("Downloading required file...");
                 fetched = fetchExternal(&session_, section);
-                say(programming);
+                if (fetched) say(programming);
             }
             written = fetched && section->data != nullptr &&
                       Tool_writeImage(link(), section->data, run.eraseUnit, 0, file->start, 0, 1,

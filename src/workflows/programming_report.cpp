@@ -28,7 +28,9 @@ int32_t extraFileSectors(int32_t length) {
 AppDelegate::ToolCheck AppDelegate::checkSameTool() {
     ToolLink* toolLink = link();
     if (!ToolLink_findPort(toolLink) || !ToolLink_open(toolLink)) {
-        ToolLink_close(toolLink);
+        // A failed search opens nothing and a failed open lets its descriptor go: only a
+        // connection that an earlier run left open is closed, its tool being gone.
+        if (toolLink->open) ToolLink_close(toolLink);
         say(kDisconnected);
         return ToolCheck::gone;
     }

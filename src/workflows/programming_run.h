@@ -6,13 +6,7 @@
 #include <string>
 
 #include "package/firmware_package.h"
-
-// The tool's extra-file area: where its directory starts (512-byte sectors) and the kind of
-// memory it lives in (1: written with command 4, else 16).
-struct ExtraArea {
-    int32_t base = 0;
-    int32_t kind = 0;
-};
+#include "workflows/extra_area.h"
 
 struct ProgrammingRun {
     uint32_t firmwareId = 0;     // the chosen firmware

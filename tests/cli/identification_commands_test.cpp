@@ -108,6 +108,23 @@ TEST_F(IdentificationCommandsTest, CheckVersionBothWays) {
                   "/docs/Zarvik_Updater_Mac.zip");
 }
 
+// A server that cannot be reached is named, and never taken for an answer.
+TEST_F(IdentificationCommandsTest, UnreachableServerIsNamed) {
+    startBench();
+    const std::string unreachable = "The server 127.0.0.1:9 could not be reached: ";
+    ProgramRun check = runProgram(cliPath(), {"--server", "127.0.0.1:9", "check-version"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.err.find(unreachable), std::string::npos) << check.err;
+    EXPECT_EQ(check.out, "");
+    ProgramRun find =
+        runProgram(cliPath(), {"--server", "127.0.0.1:9", "--port", rig_.link.port, "find"});
+    EXPECT_EQ(find.status, 1);
+    for (const std::string& line :
+         {std::string("KTX2 firmware can't be identified"), unreachable}) {
+        EXPECT_NE(find.err.find(line), std::string::npos) << find.err;
+    }
+}
+
 TEST_F(IdentificationCommandsTest, ManualPrintsTheAddress) {
     startBench();
     ProgramRun run = cli({"manual"});

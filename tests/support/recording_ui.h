@@ -5,7 +5,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "workflows/updater_ui.h"
@@ -24,13 +23,13 @@ class RecordingUi : public UpdaterUi {
     }
 
     void setText(Line line, const std::string& text) override {
-        record(std::string(lineName(line)) + "=" + text);
         std::lock_guard lock(mutex_);
+        calls_.push_back(std::string(lineName(line)) + "=" + text);
         texts_[line] = text;
     }
     void setColour(Line line, Colour colour) override {
-        record(std::string(lineName(line)) + ".colour=" + colourName(colour));
         std::lock_guard lock(mutex_);
+        calls_.push_back(std::string(lineName(line)) + ".colour=" + colourName(colour));
         colours_[line] = colour;
     }
     std::string messageText() override { return text(Line::Msg); }
@@ -43,8 +42,8 @@ class RecordingUi : public UpdaterUi {
         progress_.push_back(value);
     }
     int messageBox(const std::string& title, const std::string& message, int type) override {
-        record("box " + title);
         std::lock_guard lock(mutex_);
+        calls_.push_back("box " + title);
         boxes_.push_back({title, message, type});
         if (type != 2 || answers_.empty()) return kFirstButton;
         int answer = answers_.front();
@@ -55,34 +54,17 @@ class RecordingUi : public UpdaterUi {
         messageBox(alert.getTitle(), alert.getMessage(), alert.getType());
     }
     void showOutOfDateSheet(const std::string&, const std::string&) override { record("sheet"); }
-    void showFirmwareChoices(const FirmwareChoices& choices) override {
-        record("choices");
-        std::lock_guard lock(mutex_);
-        choices_ = choices;
-    }
+    void showFirmwareChoices(const FirmwareChoices&) override { record("choices"); }
     void openAddress(const std::string& address) override { record("open " + address); }
 
-    std::vector<std::string> calls() {
-        return locked([&] { return calls_; });
-    }
-    std::vector<Box> boxes() {
-        return locked([&] { return boxes_; });
-    }
-    std::vector<int> progress() {
-        return locked([&] { return progress_; });
-    }
-    std::string text(Line line) {
-        return locked([&] { return texts_[line]; });
-    }
-    Colour colour(Line line) {
-        return locked([&] { return colours_.contains(line) ? colours_[line] : Colour::Black; });
-    }
+    std::vector<std::string> calls() { return copy(calls_); }
+    std::vector<Box> boxes() { return copy(boxes_); }
+    std::vector<int> progress() { return copy(progress_); }
+    std::string text(Line line) { return copy(texts_)[line]; }
+    Colour colour(Line line) { return copy(colours_)[line]; }  // Black until set
     // Buttons start enabled and controls shown, as in a fresh window.
     bool enabled(Control c) { return state(enabled_, c); }
     bool shown(Control c) { return state(shown_, c); }
-    FirmwareChoices choices() {
-        return locked([&] { return choices_; });
-    }
 
   private:
     void record(const std::string& call) {
@@ -90,17 +72,18 @@ class RecordingUi : public UpdaterUi {
         calls_.push_back(call);
     }
     void flag(std::map<Control, bool>& map, Control c, bool value, const char* verb) {
-        record(verb + std::string(controlName(c)));
         std::lock_guard lock(mutex_);
+        calls_.push_back(verb + std::string(controlName(c)));
         map[c] = value;
     }
     bool state(std::map<Control, bool>& map, Control c) {
-        return locked([&] { return !map.contains(c) || map[c]; });
-    }
-    template <typename F>
-    std::invoke_result_t<F> locked(F f) {
         std::lock_guard lock(mutex_);
-        return f();
+        return !map.contains(c) || map[c];
+    }
+    template <typename T>
+    T copy(const T& value) {
+        std::lock_guard lock(mutex_);
+        return value;
     }
 
     std::mutex mutex_;
@@ -112,5 +95,4 @@ class RecordingUi : public UpdaterUi {
     std::map<Line, Colour> colours_;
     std::map<Control, bool> enabled_;
     std::map<Control, bool> shown_;
-    FirmwareChoices choices_;
 };

@@ -6,16 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+// The bytes written to a temporary file, which goes once read.
+std::string takeFile(char* path, int fd) {
+    close(fd);
     std::stringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    unlink(path);
     return s.str();
 }
 
@@ -32,22 +33,20 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
 
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    std::map<std::string, std::string> merged;
+    // The caller's variables replace those of the same name.
+    std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry(*e);
-        size_t eq = entry.find('=');
-        if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+        if (!environment.contains(entry.substr(0, entry.find('=')))) env.push_back(entry);
     }
-    for (const auto& [key, value] : environment) merged[key] = value;
-    std::vector<std::string> envText;
-    for (const auto& [key, value] : merged) envText.push_back(key + "=" + value);
-    std::vector<char*> envp;
-    for (auto& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    for (const auto& [key, value] : environment) env.push_back(key + "=" + value);
+    auto pointers = [](std::vector<std::string>& texts) {
+        std::vector<char*> p;
+        for (auto& t : texts) p.push_back(t.data());
+        p.push_back(nullptr);
+        return p;
+    };
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -61,12 +60,8 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    close(outFd);
-    close(errFd);
-    run.out = slurp(outPath);
-    run.err = slurp(errPath);
-    unlink(outPath);
-    unlink(errPath);
+    run.out = takeFile(outPath, outFd);
+    run.err = takeFile(errPath, errFd);
     return run;
 }
 

@@ -1,5 +1,8 @@
 #include "support/update_bench.h"
 
+#include <iterator>
+#include <sstream>
+
 #include "core/byte_string.h"
 #include "workflows/message_text.h"
 
@@ -34,7 +37,7 @@ packwriter::Image makeRelease(const std::string& boot0, const std::string& boot1
 }
 
 void UpdateBench::SetUp() {
-    liveAtStart = ByteString_liveCount();
+    WorkflowTest::SetUp();
     installed = makeRelease("1.23", "1.23", nullptr);
     toolRecord = benchToolRecord();
     toolRecord["installedFirmwareId"] = kInstalledId;
@@ -42,24 +45,18 @@ void UpdateBench::SetUp() {
         catalogue::versionText(releaseIdentity) + ":900:CURRENT:Bench release#";
 }
 
-void UpdateBench::TearDown() {
-    delegate.reset();
-    rig.stop();
-    EXPECT_EQ(ByteString_liveCount(), liveAtStart);
-}
-
 void UpdateBench::addRelease(uint32_t id, const packwriter::Image& image) {
-    catalogue::writeRelease(rig.catalogue, id, image);
+    catalogue::writeRelease(rig_.catalogue, id, image);
 }
 
 void UpdateBench::addUserFile(const std::string& name, const Bytes& content) {
-    rig.addFile("ktxUserFiles/" + name, content);
+    rig_.addFile("ktxUserFiles/" + name, content);
     userFiles.push_back(name);
 }
 
 void UpdateBench::setBluetoothFiles(const std::string& version, int imageVersion) {
-    rig.addFile("KTX2_BLEVersion.txt", version);
-    rig.addFile("Enc_KTX2_BLE_CODE.BIN", catalogue::bluetoothImage(imageVersion));
+    rig_.addFile("KTX2_BLEVersion.txt", version);
+    rig_.addFile("Enc_KTX2_BLE_CODE.BIN", catalogue::bluetoothImage(imageVersion));
 }
 
 bool UpdateBench::startBench() {
@@ -74,30 +71,43 @@ bool UpdateBench::startBench() {
                             {"firmwareId", id}});
     }
     std::string error;
-    if (!rig.start(state, {{"tools", {toolRecord}}, {"firmware", firmware}}, &error, true)) {
+    if (!rig_.start(state, {{"tools", {toolRecord}}, {"firmware", firmware}}, &error, true)) {
         ADD_FAILURE() << error;
         return false;
     }
-    delegate = std::make_unique<AppDelegate>(ui, *rig.session, rig.link);
+    delegate_ = std::make_unique<AppDelegate>(ui_, *rig_.session, rig_.link);
     return true;
 }
 
-bool UpdateBench::identify() {
-    delegate->portClicked();
-    delegate->waitIdle();
-    return ui.enabled(Control::Program) && delegate->toolRecord() != nullptr;
-}
-
 void UpdateBench::answerYes(void (AppDelegate::*click)()) {
-    ui.scriptAnswers({kSecondButton});
-    ((*delegate).*click)();
-    delegate->waitIdle();
+    ui_.scriptAnswers({kSecondButton});
+    ((*delegate_).*click)();
+    delegate_->waitIdle();
 }
 
 bool UpdateBench::succeeded() {
-    return ui.text(Line::Msg) == fillText("%@ Firmware Updated Successfully", {kDeviceName});
+    return ui_.text(Line::Msg) == fillText("%@ Firmware Updated Successfully", {kDeviceName});
 }
 
 int UpdateBench::countMessage(const std::string& text) {
-    return static_cast<int>(std::ranges::count(ui.calls(), "txtMsg=" + text));
+    return static_cast<int>(std::ranges::count(ui_.calls(), "txtMsg=" + text));
+}
+
+int UpdateBench::framesOf(uint8_t command) {
+    return static_cast<int>(std::ranges::count_if(rig_.tool.frames(), [&](const auto& f) {
+        return f.size() > 2 && f[0] == ';' && f[2] == command;
+    }));
+}
+
+std::string UpdateBench::tags() {
+    std::string out;
+    for (const auto& tag : rig_.reportTags()) {
+        out += (out.empty() ? "" : " ") + (tag.empty() ? std::string("(no tag)") : tag);
+    }
+    return out;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }

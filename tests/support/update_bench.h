@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "catalogue/catalogue_builder.h"
-#include "support/bench_rig.h"
-#include "support/recording_ui.h"
-#include "workflows/app_delegate.h"
+#include "support/workflow_fixture.h"
 
 using catalogue::Bytes;
 using catalogue::checksummedBlocks;
@@ -25,14 +23,10 @@ inline constexpr uint32_t kReleaseId = 900;
 using catalogue::identityOf;
 // The program that a raw image carries, as the virtual tool stores it.
 Bytes rawProgram(const Bytes& image);
-inline uint32_t little32(const Bytes& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
 
-class UpdateBench : public ::testing::Test {
+class UpdateBench : public WorkflowTest {
   protected:
     void SetUp() override;
-    void TearDown() override;
 
     // The tool, the release it runs now (its description) and the tool record the server
     // keeps; tests change them before startBench.
@@ -46,19 +40,24 @@ class UpdateBench : public ::testing::Test {
     void addUserFile(const std::string& name, const Bytes& content);
     void setBluetoothFiles(const std::string& version, int imageVersion);
     bool startBench();
-    // Find Device to its end; true when Program became available.
-    bool identify();
     // Clicks a button whose question is answered Yes; waits for the run's end.
     void answerYes(void (AppDelegate::*click)());
     void programRelease() { answerYes(&AppDelegate::programClicked); }
     bool succeeded();
     int countMessage(const std::string& text);
+    // Frames of `command` that reached the tool.
+    int framesOf(uint8_t command);
+    // The tags of the reports the server received, joined by spaces; "(no tag)" for none.
+    std::string tags();
 
-    BenchRig rig;
-    RecordingUi ui;
-    std::unique_ptr<AppDelegate> delegate;
-    uint32_t liveAtStart = 0;
+    // The fixture's bench under the names the update tests use.
+    BenchRig& rig = rig_;
+    RecordingUi& ui = ui_;
+    std::unique_ptr<AppDelegate>& delegate = delegate_;
 };
+
+// The words of a table cell: "2 3" gives {"2", "3"}.
+std::vector<std::string> words(const std::string& text);
 
 // A release: bootloaders of the given versions ("" for none), a small firmware of
 // `identity`, and the given file groups.

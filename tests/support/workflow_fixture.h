@@ -61,9 +61,11 @@ class WorkflowTest : public ::testing::Test {
     void makeDelegate() {
         delegate_ = std::make_unique<AppDelegate>(ui_, *rig_.session, rig_.link);
     }
-    void identify() {
+    // Find Device to its end; true when Program became available.
+    bool identify() {
         delegate_->portClicked();
         delegate_->waitIdle();
+        return ui_.enabled(Control::Program) && delegate_->toolRecord() != nullptr;
     }
     size_t requestCount() { return rig_.requests().size(); }
 

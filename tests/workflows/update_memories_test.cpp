@@ -1,5 +1,5 @@
-// The memory and extra-file phases in detail, the Bluetooth module decision and the app
-// messages of the completion.
+// The memory phase in detail, the Bluetooth module decision and the app messages of the
+// completion.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,29 +7,6 @@
 #include "support/update_bench.h"
 
 namespace {
-
-// Worked example: erase unit 2048, base sector 1024, files handed over as 5000, 100 and
-// 2050 bytes.
-TEST_F(UpdateBench, ExtraFilesFollowTheirDirectory) {
-    addRelease(kReleaseId,
-               makeRelease("1.23", "1.23", &releaseIdentity, {catalogue::cpakArea(2, 1024, 0)}));
-    const std::vector<Bytes> contents = {patternBytes(4996, 1), patternBytes(98, 2),
-                                         patternBytes(2048, 3)};
-    for (size_t i = 0; i < contents.size(); ++i) {
-        addUserFile("w" + std::to_string(i), checksummedBlocks(contents[i]));
-    }
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    programRelease();
-    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
-    EXPECT_EQ(rig.tool.dataMemory(1024 * 512, 16),
-              (Bytes{3, 0, 0, 0, 4, 4, 0, 0, 0x10, 4, 0, 0, 0x14, 4, 0, 0}));
-    const uint32_t starts[] = {1028, 1040, 1044};
-    for (size_t i = 0; i < contents.size(); ++i) {
-        const Bytes expected = writtenBlocks(contents[i], 2048);
-        EXPECT_EQ(rig.tool.dataMemory(uint64_t{starts[i]} * 512, expected.size()), expected);
-    }
-}
 
 // A tool below bootloader 1.15 takes 256-byte blocks: files are re-blocked first.
 TEST_F(UpdateBench, OldBootloaderGetsReblockedFiles) {
@@ -51,18 +28,6 @@ TEST_F(UpdateBench, OldBootloaderGetsReblockedFiles) {
     const Bytes directory = rig.tool.dataMemory(40 * 128 * 512, 8);
     EXPECT_EQ(directory, (Bytes{1, 0, 0, 0, 0x04, 0x14, 0, 0}));
     EXPECT_EQ(rig.tool.dataMemory(0x1404 * 512, 3072), writtenBlocks(content, 256));
-}
-
-TEST_F(UpdateBench, TableWithoutFileNamesWritesOnlyTheCount) {
-    addRelease(kReleaseId,
-               makeRelease("1.23", "1.23", &releaseIdentity, {catalogue::cpakArea(2, 2000, 0)}));
-    // Two rows, neither with a "filename" column.
-    userFiles = {{"columns", {"name"}}, {"rows", {{"x"}, {"y"}}}};
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    programRelease();
-    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
-    EXPECT_EQ(rig.tool.dataMemory(2000 * 512, 8), (Bytes{2, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 // The already-programmed shortcut: only for another firmware without the force flag.
