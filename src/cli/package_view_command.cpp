@@ -186,9 +186,16 @@ int inspect(const std::string& path, const std::string& kindOption, const CliOpt
     ByteStringPtr bytes = makeByteString(*contents);
     FirmwarePackagePtr package(FirmwarePackage_new());
     const char* kindName = kind == PACKAGE_IMAGE ? "Package image" : "Package info";
-    if (FirmwarePackage_load(kind, package.get(), bytes.get(), kind == PACKAGE_IMAGE) != 1) {
-        std::cerr << "zarvik-cli: " << path << " is not a readable "
-                  << (kind == PACKAGE_IMAGE ? "package image" : "package info") << "\n";
+    PackageLoadFailure failure = PackageLoadFailure::none;
+    if (FirmwarePackage_load(kind, package.get(), bytes.get(), kind == PACKAGE_IMAGE, &failure) !=
+        1) {
+        if (failure == PackageLoadFailure::tooLarge) {
+            std::cerr << "zarvik-cli: " << path << " holds more than " << (kPackageDataLimit >> 20)
+                      << " MiB of section data\n";
+        } else {
+            std::cerr << "zarvik-cli: " << path << " is not a readable "
+                      << (kind == PACKAGE_IMAGE ? "package image" : "package info") << "\n";
+        }
         return 1;
     }
     std::optional<int> format = formatOf(kind, bytes.get());
