@@ -27,10 +27,6 @@ class FileReadTest : public LinkTest {
         out.header2.reset(second);
         return out;
     }
-    uint32_t frameAddress(size_t k) const {
-        const Bytes f = frame(k);
-        return f[3] | (f[4] << 8) | (f[5] << 16);
-    }
     std::vector<int> progress_;
 };
 
@@ -59,7 +55,7 @@ TEST_P(FileSizeTest, SingleFileComesAsTheBlocksItsSizeCovers) {
     EXPECT_EQ(progress_, c.progress);
     ASSERT_EQ(frameCount(), c.blocks);
     EXPECT_EQ(hexText(frame(0)), "3B 01 0B 00 00 6C 00 02 58 58 29 01");
-    EXPECT_EQ(frameAddress(c.blocks - 1), tool::kStoredFileAddress + 512 * (c.blocks - 1));
+    EXPECT_EQ(frameAddress(frame(c.blocks - 1)), tool::kStoredFileAddress + 512 * (c.blocks - 1));
 
     Bytes expected = StoredFile_headerBlock(state.storedFiles[0]);
     expected.insert(expected.end(), state.storedFiles[0].content.begin(),
@@ -84,7 +80,7 @@ TEST_F(FileReadTest, DirectoryFilesAreReadByBlockNumber) {
     ASSERT_EQ(out.result, 1);
     EXPECT_EQ(out.number, 129);
     ASSERT_EQ(out.data->length, 4 * 512);  // 512 + 1290 bytes
-    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(frameAddress(k), start + k);
+    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(frameAddress(frame(k)), start + k);
     EXPECT_EQ(frame(0)[2], 17);
     EXPECT_EQ(Bytes(out.data->data + 512, out.data->data + 512 + 1290),
               state.storedFiles[129].content);

@@ -31,7 +31,7 @@ TEST_F(ToolLinkTest, FailedOpensGiveTheirCodeAndLeaveNothingOpen) {
     std::vector<Case> cases = {{"/dev/null", kLinkErrorSpeed, "driver is missing"},
                                {"/nonexistent/ttyACM9", kLinkErrorOpen, "is not there"}};
     if (geteuid() != 0) {  // root opens everything
-        std::string locked = dir_.path() + "/locked";
+        std::string locked = dir_ + "/locked";
         std::fclose(std::fopen(locked.c_str(), "w"));
         chmod(locked.c_str(), 0);
         cases.push_back({locked, kLinkErrorOpen, "dialout"});
