@@ -37,13 +37,6 @@ inline std::string patternBytes(size_t n, uint32_t seed) {
     return bytes;
 }
 
-inline Timing shortTiming() {
-    Timing timing;
-    timing.connectTimeout = Timing::ms(2000);
-    timing.lowSpeedTime = Timing::ms(1000);
-    return timing;
-}
-
 inline const char* kRecords = R"({
   "updaterVersion": "1.3",
   "tools": [
@@ -102,7 +95,8 @@ class BenchTest : public ::testing::Test {
         ASSERT_TRUE(config) << error;
         session_.reset(ServerSession_create());
         ServerSession_configure(session_.get(), *config);
-        session_->timing = shortTiming();
+        session_->timing.connectTimeout = Timing::ms(2000);
+        session_->timing.lowSpeedTime = Timing::ms(1000);
     }
 
     void TearDown() override {

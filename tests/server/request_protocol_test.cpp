@@ -44,10 +44,8 @@ TEST_P(ScrambleIndices, FollowTheKeyAndStep) {
         unsigned byte = 0, pad = 0, out = 0;
         ASSERT_TRUE(lines >> byte >> pad >> out) << i;
         EXPECT_EQ(byte, request->data[i]);
-        if (static_cast<size_t>(i) < c.indices.size()) {
-            EXPECT_EQ(pad, requestPadTable[static_cast<size_t>(c.indices[static_cast<size_t>(i)])])
-                << i;
-        }
+        const auto k = static_cast<size_t>(i);
+        EXPECT_EQ(pad, k < c.indices.size() ? requestPadTable[size_t(c.indices[k])] : pad) << i;
         EXPECT_EQ(out, byte ^ pad);
     }
     EXPECT_EQ(lastRequest()["key"], c.keyText);

@@ -1,9 +1,5 @@
 // Transfers: POSTs that fail fast, uploads over real FTP with their progress, and where the
 // session is pointed.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 
 #include "bench_fixture.h"
@@ -13,19 +9,6 @@
 
 namespace {
 
-// A loopback port that nothing listens on.
-int closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -33,7 +16,10 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 TEST_F(BenchTest, UnreachableServerGivesEmptyRepliesQuickly) {
-    ServerSession_setHost(session(), ("127.0.0.1:" + std::to_string(closedPort()) + "/").c_str());
+    // The bench's own port, once it no longer listens.
+    const std::string host = "127.0.0.1:" + std::to_string(server_.httpPort()) + "/";
+    server_.stop();
+    ServerSession_setHost(session(), host.c_str());
     FirmwarePackagePtr record(FirmwarePackage_new());
     auto start = std::chrono::steady_clock::now();
     ByteStringPtr reply(ServerSession_post(session(), makeByteString("").get()));
