@@ -58,7 +58,8 @@ TEST_F(ToolRecordQuery, ReportGluesTheTagToTheIdentity) {
 TEST_F(ToolRecordQuery, OnlyASuccessReplyReplacesTheRecord) {
     ASSERT_TRUE(identifyToolRecord(session(), record_.get()));
     const std::string before = stored();
-    for (const char* reply : {"|FAILURE|", "", "SUCCESS", "|SUCCESS", "|SUCCESSX|a|", "|SUCCESS|"}) {
+    for (const char* reply :
+         {"|FAILURE|", "", "SUCCESS", "|SUCCESS", "|SUCCESSX|a|", "|SUCCESS|"}) {
         Misbehaviour m;
         m.replies["valid|"] = reply;
         misbehave(m);
