@@ -22,6 +22,10 @@ inline void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+inline std::string textOf(const ByteString* s) {
+    return s != nullptr ? ByteString_str(s) : "<null>";
+}
+
 inline std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -110,9 +114,8 @@ class BenchTest : public ::testing::Test {
     virtual bool withFtp() const { return false; }
 
     void misbehave(const Misbehaviour& m) { server_.setMisbehaviour(m); }
-    std::vector<nlohmann::json> requests() const { return RequestLog_read(dir_ / "requests.log"); }
     nlohmann::json lastRequest() const {
-        auto all = requests();
+        auto all = RequestLog_read(dir_ / "requests.log");
         return all.empty() ? nlohmann::json() : all.back();
     }
     ServerSession* session() { return session_.get(); }
