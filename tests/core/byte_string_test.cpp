@@ -16,19 +16,14 @@ class ByteStringTest : public ::testing::Test {
     uint32_t live_ = 0;
 };
 
-TEST_F(ByteStringTest, GrowthKeepsContentsAndTheTerminatingZeroInsideTheBuffer) {
-    ByteStringPtr s(ByteString_create(0));
-    ByteString_appendByte(s.get(), 'a');
-    EXPECT_EQ(s->capacity, 2);
-    ByteStringPtr t(ByteString_create(3));
+TEST_F(ByteStringTest, GrowthKeepsContentsAndTheTerminatingZero) {
+    ByteStringPtr s(ByteString_create(0)), t(ByteString_create(3));
     ByteString_appendBytes(t.get(), "xyz", 3);
-    EXPECT_EQ(t->capacity, 6);
     ByteString_assignBytes(t.get(), "hi", 2);
     EXPECT_EQ(ByteString_str(t.get()), "hi");
     EXPECT_EQ(t->data[2], 0);
-    EXPECT_EQ(ByteStringPtr(ByteString_fromText(""))->capacity, 1);
     // Byte by byte through many doublings, zero bytes included.
-    std::string expected = "a";
+    std::string expected;
     for (int i = 0; i < 5000; ++i) {
         ByteString_appendByte(s.get(), static_cast<uint8_t>(i));
         expected.push_back(static_cast<char>(i));
@@ -61,47 +56,35 @@ TEST_F(ByteStringTest, LiveCountStaysExactAcrossThreads) {
     for (auto& t : threads) t.join();
 }
 
-struct SubstringCase {
-    int32_t offset, length;
-    const char* expected;  // null: no string
-};
-class SubstringTest : public ByteStringTest, public ::testing::WithParamInterface<SubstringCase> {};
-TEST_P(SubstringTest, BoundsAreChecked) {
-    auto [offset, length, expected] = GetParam();
-    ByteStringPtr r(ByteString_substring(makeByteString("abc").get(), offset, length));
-    EXPECT_EQ(r ? ByteString_str(r.get()) : "(null)", expected ? expected : "(null)");
+TEST_F(ByteStringTest, SubstringsAndFields) {
+    // clang-format off
+    struct { int32_t offset, length; const char* expected; } substrings[] = {
+        {3, 0, ""}, {0, 3, "abc"}, {1, 1, "b"}, {2, 2, nullptr}, {-1, 1, nullptr}, {4, 0, nullptr},
+        {0, -1, nullptr}, {1, 0x7FFFFFFF, nullptr}};
+    // clang-format on
+    for (auto [offset, length, expected] : substrings) {
+        ByteStringPtr r(ByteString_substring(makeByteString("abc").get(), offset, length));
+        EXPECT_EQ(r ? ByteString_str(r.get()) : "(null)", expected ? expected : "(null)")
+            << offset << "+" << length;
+    }
+    // clang-format off
+    struct { const char *text, *delimiter, *terminator; int32_t n; const char* expected; } fields[] = {
+        {"|SUCCESS|12|abc|", "|", "|", 1, "SUCCESS"}, {"|SUCCESS|12|abc|", "|", "|", 2, "12"},
+        {"|SUCCESS|12|abc|", "|", "|", 3, "abc"}, {"|SUCCESS|12|abc|", "|", "|", 4, ""},
+        {"|SUCCESS|12|", "|", "|", 3, ""}, {"|SUCCESS|12|", "|", "|", 0, ""},
+        {"a;;b;", ";", ";", 2, "b"}, {"a;;b;", ";", ";", 1, ""},
+        {"", "|", "|", 1, ""}, {"|a|b", "|", "|", 2, ""}, {"|a|b", "", "|", 1, ""},
+        // Multi-byte delimiter and terminator; a failed match does not re-test the byte that broke it.
+        {"x<>ab</>y", "<>", "</>", 1, "ab"}, {"<<>ab</>", "<>", "</>", 1, ""}};
+    // clang-format on
+    for (auto& c : fields) {
+        ByteStringPtr r(ByteString_field(makeByteString(c.text).get(),
+                                         makeByteString(c.delimiter).get(),
+                                         makeByteString(c.terminator).get(), c.n));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(ByteString_str(r.get()), c.expected) << c.text << " " << c.n;
+    }
 }
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, SubstringTest, ::testing::Values(
-    SubstringCase{3, 0, ""}, SubstringCase{0, 3, "abc"}, SubstringCase{1, 1, "b"},
-    SubstringCase{2, 2, nullptr}, SubstringCase{-1, 1, nullptr}, SubstringCase{4, 0, nullptr},
-    SubstringCase{0, -1, nullptr}, SubstringCase{1, 0x7FFFFFFF, nullptr}));
-// clang-format on
-
-struct FieldCase {
-    std::string text, delimiter, terminator;
-    int32_t n;
-    std::string expected;
-};
-class FieldTest : public ByteStringTest, public ::testing::WithParamInterface<FieldCase> {};
-TEST_P(FieldTest, ExtractsTheNthField) {
-    const FieldCase& c = GetParam();
-    ByteStringPtr r(ByteString_field(makeByteString(c.text).get(),
-                                     makeByteString(c.delimiter).get(),
-                                     makeByteString(c.terminator).get(), c.n));
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(ByteString_str(r.get()), c.expected);
-}
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, FieldTest, ::testing::Values(
-    FieldCase{"|SUCCESS|12|abc|", "|", "|", 1, "SUCCESS"}, FieldCase{"|SUCCESS|12|abc|", "|", "|", 2, "12"},
-    FieldCase{"|SUCCESS|12|abc|", "|", "|", 3, "abc"}, FieldCase{"|SUCCESS|12|abc|", "|", "|", 4, ""},
-    FieldCase{"|SUCCESS|12|", "|", "|", 3, ""}, FieldCase{"|SUCCESS|12|", "|", "|", 0, ""},
-    FieldCase{"a;;b;", ";", ";", 2, "b"}, FieldCase{"a;;b;", ";", ";", 1, ""},
-    FieldCase{"", "|", "|", 1, ""}, FieldCase{"|a|b", "|", "|", 2, ""}, FieldCase{"|a|b", "", "|", 1, ""},
-    // Multi-byte delimiter and terminator; a failed match does not re-test the byte that broke it.
-    FieldCase{"x<>ab</>y", "<>", "</>", 1, "ab"}, FieldCase{"<<>ab</>", "<>", "</>", 1, ""}));
-// clang-format on
 
 TEST_F(ByteStringTest, CountsOccurrencesWithoutOverlap) {
     using namespace std::string_literals;

@@ -12,25 +12,23 @@ StoredFile storedFile(size_t contentSize, uint16_t number) {
 
 class FileReadTest : public LinkTest {
   protected:
-    struct Outputs {
-        ByteStringPtr data, header1, header2;
-        int32_t number = -1;
-        int result = -1;
-    };
-    Outputs read(int32_t start, int sector) {
+    // The result, header texts and number of a read; its data is left in data_.
+    std::string read(int32_t start, int sector) {
         ByteString *data = nullptr, *first = nullptr, *second = nullptr;
-        Outputs out;
-        out.result = Tool_readFile(link_.get(), start, sector, &data, &first, &second, &out.number,
-                                   [this](int p) { progress_.push_back(p); });
-        out.data.reset(data);
-        out.header1.reset(first);
-        out.header2.reset(second);
-        return out;
+        int32_t number = -1;
+        const int result = Tool_readFile(link_.get(), start, sector, &data, &first, &second,
+                                         &number, [this](int p) { progress_.push_back(p); });
+        data_.reset(data);
+        ByteStringPtr header1(first), header2(second);
+        auto text = [](const ByteStringPtr& s) { return s ? ByteString_str(s.get()) : "-"; };
+        return std::to_string(result) + " " + text(header1) + " " + text(header2) + " " +
+               std::to_string(number) + (data_ ? "" : " no data");
     }
-    uint32_t frameAddress(size_t k) const {
-        const Bytes f = frame(k);
-        return f[3] | (f[4] << 8) | (f[5] << 16);
+    void TearDown() override {
+        data_.reset();
+        LinkTest::TearDown();
     }
+    ByteStringPtr data_;
     std::vector<int> progress_;
 };
 
@@ -51,21 +49,18 @@ TEST_P(FileSizeTest, SingleFileComesAsTheBlocksItsSizeCovers) {
     startTool(state);
     connect();
 
-    Outputs out = read(static_cast<int32_t>(tool::kStoredFileAddress), 1);
-    ASSERT_EQ(out.result, 1);
-    EXPECT_EQ(ByteString_str(out.header1.get()), "SA0123456789ABCDE");
-    EXPECT_EQ(ByteString_str(out.header2.get()), "Second text here!");
-    EXPECT_EQ(out.number, 0x0203);
+    ASSERT_EQ(read(static_cast<int32_t>(tool::kStoredFileAddress), 1),
+              "1 SA0123456789ABCDE Second text here! 515");
     EXPECT_EQ(progress_, c.progress);
     ASSERT_EQ(frameCount(), c.blocks);
     EXPECT_EQ(hexText(frame(0)), "3B 01 0B 00 00 6C 00 02 58 58 29 01");
-    EXPECT_EQ(frameAddress(c.blocks - 1), tool::kStoredFileAddress + 512 * (c.blocks - 1));
+    EXPECT_EQ(frameAddress(frame(c.blocks - 1)), tool::kStoredFileAddress + 512 * (c.blocks - 1));
 
     Bytes expected = StoredFile_headerBlock(state.storedFiles[0]);
     expected.insert(expected.end(), state.storedFiles[0].content.begin(),
                     state.storedFiles[0].content.end());
     expected.resize(512 * c.blocks, 0xFF);  // the rest of the last block, as the memory holds it
-    EXPECT_EQ(bytesOf(out.data.get()), expected);
+    EXPECT_EQ(bytesOf(data_.get()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FileSizeTest,
@@ -80,14 +75,11 @@ TEST_F(FileReadTest, DirectoryFilesAreReadByBlockNumber) {
     startTool(state);
     connect();
     const auto start = static_cast<uint32_t>(StoredFile_directoryBlock(state, 129));
-    Outputs out = read(static_cast<int32_t>(start), 0);
-    ASSERT_EQ(out.result, 1);
-    EXPECT_EQ(out.number, 129);
-    ASSERT_EQ(out.data->length, 4 * 512);  // 512 + 1290 bytes
-    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(frameAddress(k), start + k);
+    ASSERT_EQ(read(static_cast<int32_t>(start), 0), "1 SA0123456789ABCDE Second text here! 129");
+    ASSERT_EQ(data_->length, 4 * 512);  // 512 + 1290 bytes
+    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(frameAddress(frame(k)), start + k);
     EXPECT_EQ(frame(0)[2], 17);
-    EXPECT_EQ(Bytes(out.data->data + 512, out.data->data + 512 + 1290),
-              state.storedFiles[129].content);
+    EXPECT_EQ(Bytes(data_->data + 512, data_->data + 512 + 1290), state.storedFiles[129].content);
 }
 
 TEST_F(FileReadTest, BadFilesFailAndHandNothingBack) {
@@ -104,9 +96,9 @@ TEST_F(FileReadTest, BadFilesFailAndHandNothingBack) {
     connect();
     tool_.answerHi(11, -1, 1 + 3);  // the three refusals each read one block
     for (size_t i = 0; i < sizes.size(); ++i) {
-        Outputs out = read(static_cast<int32_t>((i + 1) * 65536), 1);
-        EXPECT_EQ(out.result, 0) << sizes[i];
-        EXPECT_FALSE(out.data || out.header1 || out.header2) << sizes[i];
+        EXPECT_EQ(read(static_cast<int32_t>((i + 1) * 65536), 1).substr(0, 6), "0 - - ")
+            << sizes[i];
+        EXPECT_EQ(data_, nullptr) << sizes[i];
     }
 }
 

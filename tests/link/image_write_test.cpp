@@ -6,22 +6,6 @@
 
 namespace {
 
-Bytes pattern(size_t n) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + 1);
-    return b;
-}
-
-uint16_t sum16(const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
-    uint32_t s = 0;
-    for (size_t i = from; i < std::min(to, b.size()); ++i) s += b[i];
-    return static_cast<uint16_t>(s);
-}
-
-uint32_t address24(const Bytes& frame) {
-    return frame[3] | (frame[4] << 8) | (frame[5] << 16);
-}
-
 class ImageWriteTest : public LinkTest {
   protected:
     void SetUp() override {
@@ -38,47 +22,52 @@ class ImageWriteTest : public LinkTest {
     std::vector<int> progress_;
 };
 
-TEST_F(ImageWriteTest, ThousandBytesGoAsThreePaddedBlocks) {
-    const Bytes image = pattern(1000);
-    ASSERT_EQ(write(image, 384, 0, 2, 0, 0, 0), 1);
-    EXPECT_EQ(progress_, (std::vector<int>{38, 76, 100}));
-    ASSERT_EQ(frameCount(), 3u);
-    Bytes padded = image;
-    padded.resize(3 * 384, 0);
-    for (size_t k = 0; k < 3; ++k) {
-        // 96 words of command 4 to the byte address, the sum from the command byte on.
+// The words, command and address of every frame sent, and the image as the memory holds it.
+struct WriteCase {
+    const char* name;
+    size_t size;
+    int32_t block, start;
+    int firstBlock, sector;
+    uint32_t command;
+    const char* frames;
+    uint32_t memoryAt;
+    std::vector<int> progress;
+};
+
+class ImageWriteCase : public ImageWriteTest, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(ImageWriteCase, SendsPaddedBlocksWhereTheyBelong) {
+    const WriteCase& c = GetParam();
+    const Bytes image = pattern(c.size);
+    ASSERT_EQ(write(image, c.block, 0, c.start, c.firstBlock, c.sector, 0, c.command), 1);
+    std::string frames;
+    for (size_t k = 0; k < frameCount(); ++k) {
         const Bytes f = frame(k);
-        EXPECT_EQ(hexText(Bytes(f.begin(), f.begin() + 3)), "3B 60 04");
-        EXPECT_EQ(address24(f), 0x20000 + k * 384);
-        EXPECT_EQ(f[f.size() - 2] | (f[f.size() - 1] << 8), sum16(f, 2, f.size() - 2));
+        char one[32];
+        std::snprintf(one, sizeof one, "%s%02X:%02X@%X", k ? " " : "", f[1], f[2], frameAddress(f));
+        frames += one;
+        // The sum runs from the command byte to the end of the body.
+        uint32_t sum = 0;
+        for (size_t i = 2; i + 2 < f.size(); ++i) sum += f[i];
+        EXPECT_EQ(f[f.size() - 2] | (f[f.size() - 1] << 8), sum & 0xFFFF) << k;
     }
-    EXPECT_EQ(tool_.dataMemory(0x20000, padded.size()), padded);
+    EXPECT_EQ(frames, c.frames);
+    EXPECT_EQ(progress_, c.progress);
+    Bytes expected = image;
+    expected.resize(frameCount() * static_cast<size_t>(c.block), 0);
+    if (c.firstBlock) std::fill_n(expected.begin(), c.block, 0), expected[0] = '1';
+    EXPECT_EQ(tool_.dataMemory(c.memoryAt, expected.size()), expected);
 }
 
-TEST_F(ImageWriteTest, SectorImagesGoToConsecutiveSectors) {
-    const Bytes image = pattern(1500);
-    ASSERT_EQ(write(image, 512, 0, 2, 0, 1, 0), 1);
-    ASSERT_EQ(frameCount(), 3u);
-    for (size_t k = 0; k < 3; ++k) EXPECT_EQ(address24(frame(k)), 2 + k);
-    EXPECT_EQ(frame(0)[2], 16);
-    EXPECT_EQ(tool_.dataMemory(2 * 512, 1500), image);
-
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Images, ImageWriteCase, ::testing::Values(
+    WriteCase{"ByteAddressedBlocks", 1000, 384, 2, 0, 0, 0, "60:04@20000 60:04@20180 60:04@20300", 0x20000, {38, 76, 100}},
+    WriteCase{"ConsecutiveSectors", 1500, 512, 2, 0, 1, 0, "80:10@2 80:10@3 80:10@4", 2 * 512, {34, 68, 100}},
     // An explicit byte-addressed command takes the sectors as byte addresses.
-    ASSERT_EQ(write(image, 256, 0, 1028, 0, 1, 0, 4), 1);
-    EXPECT_EQ(frame(3)[2], 4);
-    EXPECT_EQ(address24(frame(3)), 1028u * 512);
-    EXPECT_EQ(tool_.dataMemory(1028 * 512, 1500), image);
-}
-
-TEST_F(ImageWriteTest, FirstBlockFlagSendsAOneInPlaceOfTheFirstChunk) {
-    const Bytes image = pattern(3 * 384);
-    ASSERT_EQ(write(image, 384, 0, 1, 1, 0, 0), 1);
-    Bytes first(384, 0);
-    first[0] = '1';
-    EXPECT_EQ(tool_.dataMemory(65536, 384), first);
-    EXPECT_EQ(tool_.dataMemory(65536 + 384, 768), Bytes(image.begin() + 384, image.end()));
-    EXPECT_EQ(progress_, (std::vector<int>{33, 66, 100}));
-}
+    WriteCase{"SectorsAsByteAddresses", 1500, 256, 1028, 0, 1, 4, "40:04@80800 40:04@80900 40:04@80A00 40:04@80B00 40:04@80C00 40:04@80D00", 1028 * 512, {17, 34, 51, 68, 85, 100}},
+    WriteCase{"FirstBlockSentAsAOne", 3 * 384, 384, 1, 1, 0, 0, "60:04@10000 60:04@10180 60:04@10300", 65536, {33, 66, 100}}),
+    [](const auto& p) { return std::string(p.param.name); });
+// clang-format on
 
 struct FailureCase {
     const char* name;

@@ -4,13 +4,13 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <filesystem>
 
 std::string hexText(const Bytes& bytes) {
     std::string out;
     char two[4];
     for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        if (!out.empty()) out += ' ';
+        std::snprintf(two, sizeof two, out.empty() ? "%02X" : " %02X", b);
         out += two;
     }
     return out;
@@ -21,71 +21,62 @@ Bytes bytesOf(const ByteString* s) {
 }
 
 ByteStringPtr byteString(const Bytes& bytes) {
-    ByteStringPtr s(ByteString_create(static_cast<int32_t>(bytes.size())));
-    ByteString_appendBytes(s.get(), bytes.data(), static_cast<int32_t>(bytes.size()));
-    return s;
+    return makeByteString({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
+
+Bytes pattern(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + seed);
+    return b;
 }
 
 int openDescriptorCount() {
     int count = 0;
     DIR* d = opendir("/proc/self/fd");
-    if (d == nullptr) return -1;
-    while (readdir(d) != nullptr) ++count;
-    closedir(d);
+    while (d != nullptr && readdir(d) != nullptr) ++count;
+    if (d != nullptr) closedir(d);
     return count;
 }
 
-TempDir::TempDir() {
+uint32_t frameAddress(const Bytes& frame) {
+    return frame[3] | (frame[4] << 8) | (frame[5] << 16);
+}
+
+void LinkTest::SetUp() {
+    live_ = ByteString_liveCount();
     std::string pattern = (std::filesystem::temp_directory_path() / "zarvik-link-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    path_ = made != nullptr ? made : "";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
 }
 
-TempDir::~TempDir() {
+void LinkTest::TearDown() {
+    link_.reset();
+    tool_.stop();
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(dir_, ec);
+    EXPECT_EQ(ByteString_liveCount(), live_);
 }
 
-Timing testTiming() {
-    Timing t;
-    t.preWritePause = std::chrono::microseconds(100);
-    t.writeRetryPause = std::chrono::microseconds(100);
-    t.exchangeUnit = std::chrono::milliseconds(4);  // T 500: 2 s
-    t.imageSettle = std::chrono::milliseconds(100);
-    t.rebootWait = std::chrono::milliseconds(50);
-    t.reconnectWait = std::chrono::milliseconds(50);
-    return t;
-}
-
-ToolSimOptions testToolOptions() {
+void LinkTest::startTool(const ToolState& state) {
     ToolSimOptions o;
     o.rebootDelay = std::chrono::milliseconds(30);
     o.frameTimeout = std::chrono::milliseconds(500);
     o.replyPiecePause = std::chrono::milliseconds(2);
     o.lateRefusalPause = std::chrono::milliseconds(25);
     o.selfRebootPause = std::chrono::milliseconds(20);
-    return o;
-}
-
-void LinkTest::SetUp() {
-    live_ = ByteString_liveCount();
-}
-
-void LinkTest::TearDown() {
-    link_.reset();
-    tool_.stop();
-    EXPECT_EQ(ByteString_liveCount(), live_);
-}
-
-void LinkTest::startTool(const ToolState& state) {
     std::string error;
-    ASSERT_TRUE(tool_.start(state, linkPath(), testToolOptions(), &error)) << error;
+    ASSERT_TRUE(tool_.start(state, linkPath(), o, &error)) << error;
 }
 
 LinkSettings LinkTest::settings() const {
     LinkSettings s;
     s.port = linkPath();
-    s.timing = testTiming();
+    s.timing.preWritePause = std::chrono::microseconds(100);
+    s.timing.writeRetryPause = std::chrono::microseconds(100);
+    s.timing.exchangeUnit = std::chrono::milliseconds(4);  // T 500: 2 s
+    s.timing.imageSettle = std::chrono::milliseconds(100);
+    s.timing.rebootWait = std::chrono::milliseconds(50);
+    s.timing.reconnectWait = std::chrono::milliseconds(50);
     return s;
 }
 

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,20 +18,9 @@ using Bytes = std::vector<uint8_t>;
 std::string hexText(const Bytes& bytes);  // "3B 01 02"
 Bytes bytesOf(const ByteString* s);
 ByteStringPtr byteString(const Bytes& bytes);
+Bytes pattern(size_t n, uint8_t seed = 1);
 int openDescriptorCount();
-
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-Timing testTiming();
-ToolSimOptions testToolOptions();
+uint32_t frameAddress(const Bytes& frame);  // the 24-bit address of a tool frame
 
 class LinkTest : public ::testing::Test {
   protected:
@@ -43,13 +31,13 @@ class LinkTest : public ::testing::Test {
     // A found and opened link to the tool; the frames it sent so far are forgotten.
     ToolLink* connect();
     LinkSettings settings() const;
-    std::string linkPath() const { return dir_.path() + "/ktx2"; }
+    std::string linkPath() const { return dir_ + "/ktx2"; }
     Bytes frame(size_t index) const;
     // For tests that wait out time-outs on purpose: T 500 lasts half a second.
     void shortTimeouts() { link_->settings.timing.exchangeUnit = std::chrono::milliseconds(1); }
     size_t frameCount() const { return tool_.frames().size(); }
 
-    TempDir dir_;
+    std::string dir_;
     VirtualTool tool_;
     ToolLinkPtr link_;
     uint32_t live_ = 0;

@@ -13,12 +13,11 @@ struct DiscoveryCase {
     const char* found;  // tty name whose node is stored, or null for none
 };
 
-class PortDiscoveryTest : public ::testing::TestWithParam<DiscoveryCase> {};
+class PortDiscoveryTest : public LinkTest, public ::testing::WithParamInterface<DiscoveryCase> {};
 
 TEST_P(PortDiscoveryTest, FindsTheFirstToolInNameOrder) {
     const DiscoveryCase& c = GetParam();
-    TempDir dir;
-    FakeSysfs tree(dir.path());
+    FakeSysfs tree(dir_);
     c.build(tree);
 
     ToolLinkPtr link(ToolLink_create());

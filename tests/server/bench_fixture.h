@@ -22,6 +22,10 @@ inline void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+inline std::string textOf(const ByteString* s) {
+    return s != nullptr ? ByteString_str(s) : "<null>";
+}
+
 inline std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -35,13 +39,6 @@ inline std::string patternBytes(size_t n, uint32_t seed) {
         bytes[i] = static_cast<char>(seed >> 24);
     }
     return bytes;
-}
-
-inline Timing shortTiming() {
-    Timing timing;
-    timing.connectTimeout = Timing::ms(2000);
-    timing.lowSpeedTime = Timing::ms(1000);
-    return timing;
 }
 
 inline const char* kRecords = R"({
@@ -102,7 +99,8 @@ class BenchTest : public ::testing::Test {
         ASSERT_TRUE(config) << error;
         session_.reset(ServerSession_create());
         ServerSession_configure(session_.get(), *config);
-        session_->timing = shortTiming();
+        session_->timing.connectTimeout = Timing::ms(2000);
+        session_->timing.lowSpeedTime = Timing::ms(1000);
     }
 
     void TearDown() override {
@@ -116,9 +114,8 @@ class BenchTest : public ::testing::Test {
     virtual bool withFtp() const { return false; }
 
     void misbehave(const Misbehaviour& m) { server_.setMisbehaviour(m); }
-    std::vector<nlohmann::json> requests() const { return RequestLog_read(dir_ / "requests.log"); }
     nlohmann::json lastRequest() const {
-        auto all = requests();
+        auto all = RequestLog_read(dir_ / "requests.log");
         return all.empty() ? nlohmann::json() : all.back();
     }
     ServerSession* session() { return session_.get(); }

@@ -16,10 +16,6 @@ std::string crcText(const std::string& bytes) {
         crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-std::string text(const ByteString* s) {
-    return s != nullptr ? ByteString_str(s) : "<null>";
-}
-
 struct KeyCase {
     std::string keyText;
     std::vector<int> indices;  // pad entries of the first request bytes
@@ -44,15 +40,13 @@ TEST_P(ScrambleIndices, FollowTheKeyAndStep) {
         unsigned byte = 0, pad = 0, out = 0;
         ASSERT_TRUE(lines >> byte >> pad >> out) << i;
         EXPECT_EQ(byte, request->data[i]);
-        if (static_cast<size_t>(i) < c.indices.size()) {
-            EXPECT_EQ(pad, requestPadTable[static_cast<size_t>(c.indices[static_cast<size_t>(i)])])
-                << i;
-        }
+        const auto k = static_cast<size_t>(i);
+        EXPECT_EQ(pad, k < c.indices.size() ? requestPadTable[size_t(c.indices[k])] : pad) << i;
         EXPECT_EQ(out, byte ^ pad);
     }
     EXPECT_EQ(lastRequest()["key"], c.keyText);
     EXPECT_EQ(lastRequest()["request"], "versionUpd|1.3");
-    EXPECT_EQ(text(reply.get()), "|NO|1.3|");
+    EXPECT_EQ(textOf(reply.get()), "|NO|1.3|");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,7 +75,7 @@ TEST_P(CheckDownload, VerifiesLayoutAndChecksum) {
     uint32_t live = ByteString_liveCount();
     {
         ByteStringPtr file(ServerRequest_checkDownload(makeByteString(GetParam().reply).get()));
-        EXPECT_EQ(text(file.get()), GetParam().accepted ? kFile : "<null>");
+        EXPECT_EQ(textOf(file.get()), GetParam().accepted ? kFile : "<null>");
     }
     EXPECT_EQ(ByteString_liveCount(), live);
 }
@@ -101,10 +95,10 @@ INSTANTIATE_TEST_SUITE_P(Replies, CheckDownload, ::testing::Values(
 
 TEST_F(BenchTest, DownloadsCatalogueFilesWholeOrNotAtAll) {
     ByteStringPtr firmware(ServerRequest_downloadFirmware(session(), 812));
-    EXPECT_EQ(text(firmware.get()), patternBytes(70000, 812));
+    EXPECT_EQ(textOf(firmware.get()), patternBytes(70000, 812));
     EXPECT_EQ(lastRequest()["args"][0], "ktxFirmwares/812.gfr");
     ByteStringPtr plain(ServerRequest_download(session(), "KTX2_BLEVersion.txt"));
-    EXPECT_EQ(text(plain.get()), "2.1");
+    EXPECT_EQ(textOf(plain.get()), "2.1");
 
     // Missing, outside the catalogue, corrupted or empty: nothing is handed on.
     EXPECT_EQ(ByteStringPtr(ServerRequest_download(session(), "ktxUserFiles/none.bin")), nullptr);
@@ -125,7 +119,7 @@ TEST_F(BenchTest, SlowButLiveDownloadIsNotCut) {
     misbehave(m);
     writeFile(catalogue_ / "slow.bin", patternBytes(1500, 5));
     ByteStringPtr file(ServerRequest_download(session(), "slow.bin"));
-    EXPECT_EQ(text(file.get()), patternBytes(1500, 5));
+    EXPECT_EQ(textOf(file.get()), patternBytes(1500, 5));
 }
 
 TEST_F(BenchTest, FirmwareDescriptionByIdElseByVersionElseBySerialNumber) {
@@ -138,7 +132,7 @@ TEST_F(BenchTest, FirmwareDescriptionByIdElseByVersionElseBySerialNumber) {
     record->variantCode = 4;
     auto describe = [&](int emergency) {
         ByteStringPtr d(ServerRequest_firmwareDescription(session(), record.get(), emergency));
-        return text(d.get());
+        return textOf(d.get());
     };
 
     record->firmwareId = 812;
