@@ -1,7 +1,9 @@
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "link/port_holder.h"
 #include "link/tool_link.h"
 
 std::string ToolLink_openFailureText(const ToolLink* link) {
@@ -26,7 +28,10 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
                "then log in again).";
     }
     if (link->openErrno == EBUSY) {
-        return "The serial device " + path + " is busy: another program is using the tool.";
+        const std::optional<PortHolder> holder = PortHolder_find(path);
+        const std::string who = holder ? holder->name + " (pid " + std::to_string(holder->pid) + ")"
+                                       : "another program";
+        return "The port " + path + " is in use by " + who + ". Close that program and try again.";
     }
     if (link->openErrno == ENOENT || link->openErrno == ENODEV || link->openErrno == ENXIO) {
         return "The serial device " + path + " is not there: is the tool plugged in?";

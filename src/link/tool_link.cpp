@@ -1,6 +1,9 @@
 #include "link/tool_link.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +22,8 @@ bool storePath(ToolLink* link, const std::string& path) {
 
 void releaseDescriptor(ToolLink* link) {
     if (link->descriptor >= 0) {
+        // Let other programs open the port again; closing drops the lock.
+        ::ioctl(link->descriptor, TIOCNXCL);
         // On Linux the descriptor is released even when close reports an error (a device
         // that has gone away), so it is never closed twice.
         ::close(link->descriptor);
@@ -78,10 +83,19 @@ int ToolLink_open(ToolLink* link) {
 
     int fd = ::open(link->devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return failOpen(link, -1, kLinkErrorOpen, errno);
+    // The port is ours alone: a second updater, a terminal or a modem prober that writes to
+    // the tool mid-update would corrupt what it receives. Another holder fails the open now,
+    // before anything is sent.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int lockErrno = errno;
+        return failOpen(link, fd, kLinkErrorOpen, lockErrno == EWOULDBLOCK ? EBUSY : lockErrno);
+    }
     if (::fcntl(fd, F_SETFL, 0) != 0) return failOpen(link, fd, kLinkErrorBlocking, errno);
     if (SerialLine_configure(fd, kToolBitRate) != 0) {
         return failOpen(link, fd, kLinkErrorSpeed, errno);
     }
+    // Further opens of the node fail with EBUSY (root is exempt; the lock still holds).
+    ::ioctl(fd, TIOCEXCL);
     int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 

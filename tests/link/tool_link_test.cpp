@@ -5,8 +5,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <cerrno>
+#include <thread>
+
+#include "link/port_holder.h"
 #include "link/tool_commands.h"
 #include "link_fixture.h"
 
@@ -124,6 +130,44 @@ TEST_F(ToolLinkTest, ReopeningNeverLeaksADescriptor) {
     ToolLink_markNotOpen(link);
     link_.reset();
     EXPECT_EQ(openDescriptorCount(), before - 1);
+}
+
+TEST_F(ToolLinkTest, APortHeldElsewhereFailsAtOnceNamingItsHolder) {
+    startTool();
+    const std::string node = tool_.devicePath();
+    // Another program holds the node as ModemManager would: a real process with a lock on it.
+    const char* argv[] = {"flock", "-n", "-o", node.c_str(), "sleep", "10", nullptr};
+    pid_t holder = 0;
+    ASSERT_EQ(posix_spawnp(&holder, "flock", nullptr, nullptr, const_cast<char**>(argv), environ),
+              0);
+    std::optional<PortHolder> seen;
+    for (int i = 0; i < 200 && !(seen = PortHolder_find(node)); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(seen.has_value());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the lock follows the open
+
+    ToolLinkPtr second = linkTo(node);
+    ASSERT_EQ(ToolLink_findPort(second.get()), 1);
+    EXPECT_EQ(ToolLink_open(second.get()), 0);
+    EXPECT_EQ(second->lastError, kLinkErrorOpen);
+    EXPECT_EQ(ToolLink_openFailureText(second.get()),
+              "The port " + node + " is in use by flock (pid " + std::to_string(holder) +
+                  "). Close that program and try again.");
+    EXPECT_TRUE(tool_.frames().empty());
+
+    ::kill(holder, SIGTERM);
+    ::waitpid(holder, nullptr, 0);
+    // Once it lets go the port is ours, and ours alone: a second link of this process is
+    // refused while the first holds it, and gets it after the close.
+    ASSERT_EQ(ToolLink_open(second.get()), 1) << ToolLink_openFailureText(second.get());
+    ToolLinkPtr third = linkTo(node);
+    ASSERT_EQ(ToolLink_findPort(third.get()), 1);
+    EXPECT_EQ(ToolLink_open(third.get()), 0);
+    EXPECT_NE(ToolLink_openFailureText(third.get()).find("in use by another program"),
+              std::string::npos);
+    ToolLink_close(second.get());
+    EXPECT_EQ(ToolLink_open(third.get()), 1);
 }
 
 }  // namespace
