@@ -155,8 +155,9 @@ void LinkTrace_bytes(LinkTrace* trace, LinkTraceDirection direction, uint32_t co
     Line line;
     trace->stamp(line);
     const char* name = LinkTrace_commandName(command);
-    line.addf(" %c %s(%" PRIu32 ") %zu bytes", static_cast<char>(direction),
-              name != nullptr ? name : "unknown", command, bytes.size());
+    line.addf(" %c %s(%" PRIu32 ") %zu byte%s", static_cast<char>(direction),
+              name != nullptr ? name : "unknown", command, bytes.size(),
+              bytes.size() == 1 ? "" : "s");
     if (!note.empty()) {
         line.add(", ");
         line.add(note);
