@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     QCommandLineOption port("port", "Serial device of the tool.", "device");
     parser.addOption(server);
     parser.addOption(port);
-    QCommandLineOption traceLink("trace-link", "Append every frame to and from the tool to FILE.",
-                                 "file");
+    QCommandLineOption traceLink("trace-link",
+                                 "Append every frame to and from the tool to this file.", "file");
     parser.addOption(traceLink);
     parser.process(app);
 
