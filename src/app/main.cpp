@@ -20,11 +20,15 @@ int main(int argc, char** argv) {
     QCommandLineOption port("port", "Serial device of the tool.", "device");
     parser.addOption(server);
     parser.addOption(port);
+    QCommandLineOption traceLink("trace-link",
+                                 "Append every frame to and from the tool to this file.", "file");
+    parser.addOption(traceLink);
     parser.process(app);
 
     WindowOptions options;
     options.server = parser.value(server).toStdString();
     options.port = parser.value(port).toStdString();
+    options.traceLink = parser.value(traceLink).toStdString();
     std::string error;
     auto setup = makeWindowSetup(options, &error);
     if (!setup) {

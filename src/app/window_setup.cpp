@@ -40,7 +40,16 @@ std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::
 
     LinkSettings link;
     link.port = LinkSettings_explicitPort(options.port);
+    LinkTracePtr trace;
+    if (!options.traceLink.empty()) {
+        // A trace is an aid, not a reason to refuse the window.
+        std::string traceError;
+        trace.reset(LinkTrace_open(options.traceLink, &traceError));
+        if (!trace) std::fprintf(stderr, "zarvik-updater: %s\n", traceError.c_str());
+    }
+    link.trace = trace.get();
     auto setup = makeWindowSetup(*session, std::move(link));
+    setup->linkTrace = std::move(trace);
     QtUi* ui = setup->ui.get();
     session->uploadProgress = [ui](int percent) { ui->setProgress(percent); };
     setup->ownedSession = std::move(session);

@@ -8,16 +8,19 @@
 #include "app/main_window.h"
 #include "app/qt_ui.h"
 #include "link/link_settings.h"
+#include "link/link_trace.h"
 #include "server/server_session.h"
 #include "workflows/app_delegate.h"
 
 struct WindowOptions {
-    std::string server;  // HOST[:PORT]; empty: ZARVIK_SERVER, then the built-in host
-    std::string port;    // serial device; empty: ZARVIK_PORT, then discovery
+    std::string server;     // HOST[:PORT]; empty: ZARVIK_SERVER, then the built-in host
+    std::string port;       // serial device; empty: ZARVIK_PORT, then discovery
+    std::string traceLink;  // file for the frame trace; empty: none
 };
 
 struct WindowSetup {
     ServerSessionPtr ownedSession;  // null when the caller owns the session
+    LinkTracePtr linkTrace;         // outlives the controller, whose link writes to it
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<QtUi> ui;
     std::unique_ptr<AppDelegate> delegate;

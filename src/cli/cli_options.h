@@ -9,4 +9,5 @@ struct CliOptions {
     bool yes = false;
     bool json = false;
     bool trace = false;
+    std::string traceLink;  // file for the frame trace; empty: none
 };

@@ -11,6 +11,9 @@ int main(int argc, char** argv) {
     app.add_flag("--yes", options.yes, "Answer Yes to every question");
     app.add_flag("--json", options.json, "Print one JSON object per event");
     app.add_flag("--trace", options.trace, "Print the server request diagnostics");
+    app.add_option("--trace-link", options.traceLink,
+                   "Append every frame to and from the tool to FILE")
+        ->type_name("FILE");
     app.require_subcommand(1);
 
     addFindCommand(app, options, status);

@@ -30,6 +30,10 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error);
     if (!config) return nullptr;
     auto setup = std::make_unique<UpdaterSetup>();
+    if (!options.traceLink.empty()) {
+        setup->linkTrace.reset(LinkTrace_open(options.traceLink, error));
+        if (!setup->linkTrace) return nullptr;
+    }
     setup->session.reset(ServerSession_create());
     ServerSession_configure(setup->session.get(), *config);
     if (options.trace) setup->session->trace = RequestTrace_toFile(stderr);
@@ -48,6 +52,7 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
 
     LinkSettings link;
     link.port = LinkSettings_explicitPort(options.port);
+    link.trace = setup->linkTrace.get();
     setup->delegate = std::make_unique<AppDelegate>(*setup->ui, *setup->session, link);
     return setup;
 }

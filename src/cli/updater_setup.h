@@ -9,11 +9,13 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_ui.h"
+#include "link/link_trace.h"
 #include "server/server_session.h"
 #include "workflows/app_delegate.h"
 
 struct UpdaterSetup {
     std::unique_ptr<FILE, int (*)(FILE*)> terminal{nullptr, std::fclose};
+    LinkTracePtr linkTrace;  // outlives the controller, whose link writes to it
     ServerSessionPtr session;
     std::unique_ptr<CliUi> ui;
     std::unique_ptr<AppDelegate> delegate;

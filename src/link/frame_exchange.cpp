@@ -10,6 +10,7 @@
 
 #include "core/byte_string.h"
 #include "link/frame_builder.h"
+#include "link/link_trace.h"
 #include "link/tool_link.h"
 #include "link/tool_protocol.h"
 
@@ -82,24 +83,29 @@ ReadOutcome readAvailable(ToolLink* link, int32_t& received) {
 
 // Reads and drops whatever arrives until the line has been quiet for `quiet`. False when the
 // device has gone or the line does not fall quiet before the deadline.
-bool drainUntilQuiet(ToolLink* link, Clock::duration quiet, Clock::time_point deadline) {
+bool drainUntilQuiet(ToolLink* link, uint32_t command, Clock::duration quiet,
+                     Clock::time_point deadline) {
     for (;;) {
         const auto quietUntil = Clock::now() + quiet;
         if (quietUntil > deadline) return false;
         const short revents = waitFor(link->descriptor, POLLIN, quietUntil);
         if (revents == 0) return true;
         ssize_t n = ::read(link->descriptor, link->receiveBuffer, kReceiveBufferSize);
-        if (n > 0) continue;
+        if (n > 0) {
+            LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command,
+                            {link->receiveBuffer, static_cast<size_t>(n)}, "stale, dropped");
+            continue;
+        }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
         return false;
     }
 }
 
+// `received` tells how many bytes the receive buffer holds afterwards, whatever the result.
 int receiveReply(ToolLink* link, ByteString* reply, int32_t length, Clock::duration wait,
-                 bool suspect) {
+                 bool suspect, int32_t& received) {
     const int32_t expected = length > 0 ? length + 1 : 1;
     const auto deadline = Clock::now() + wait;
-    int32_t received = 0;
     bool hungUp = false;
     for (;;) {
         const ReadOutcome outcome = readAvailable(link, received);
@@ -144,16 +150,32 @@ int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint3
 
     // The late bytes of a reply given up before must not start this one.
     const bool suspect = link->unsettled != 0;
-    if (suspect && !drainUntilQuiet(link, timing.lineQuiet, Clock::now() + wait)) return 0;
+    if (suspect && !drainUntilQuiet(link, command, timing.lineQuiet, Clock::now() + wait)) {
+        LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Sent, command, {},
+                        "not sent, the line did not fall quiet", true);
+        return 0;
+    }
 
     ByteStringPtr frame(ToolFrame_build(command, address, length, payload, raw, seed));
     std::this_thread::sleep_for(timing.preWritePause);
-    if (!writeAll(link, frame.get(), Clock::now() + wait)) {
+    const bool written = writeAll(link, frame.get(), Clock::now() + wait);
+    LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Sent, command,
+                    {frame->data, static_cast<size_t>(frame->length)},
+                    !written           ? "not fully written"
+                    : reply == nullptr ? "send only"
+                    : raw              ? "raw"
+                                       : "",
+                    !written);
+    if (!written) {
         link->unsettled = 1;
         return 0;
     }
     if (reply == nullptr) return 1;
-    const int result = receiveReply(link, reply, length, wait, suspect);
+    int32_t received = 0;
+    const int result = receiveReply(link, reply, length, wait, suspect, received);
+    LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command,
+                    {link->receiveBuffer, static_cast<size_t>(received)},
+                    result ? "" : "given up, no complete reply", !result);
     link->unsettled = result ? 0 : 1;
     return result;
 }

@@ -7,6 +7,7 @@
 #include "core/byte_string.h"
 #include "link/frame_builder.h"
 #include "link/frame_exchange.h"
+#include "link/link_trace.h"
 #include "link/tool_commands.h"
 #include "link/tool_link.h"
 #include "link/tool_protocol.h"
@@ -22,11 +23,15 @@ uint32_t pickCommand(uint32_t command, int sector) {
 }
 
 // After the last chunk the tool may still refuse the image with a late "E".
-int finalCheck(ToolLink* link) {
+int finalCheck(ToolLink* link, uint32_t command) {
     if (link->transportKind != 0 || link->descriptor < 0) return 1;
     std::this_thread::sleep_for(link->settings.timing.imageSettle);
     uint8_t byte = 0;
     ssize_t n = ::read(link->descriptor, &byte, 1);
+    if (n == 1) {
+        LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command, {&byte, 1},
+                        "after the last block");
+    }
     return n == 1 && byte == tool::kRefusal ? 0 : 1;
 }
 
@@ -90,5 +95,5 @@ int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, 
         // The last chunk needs no acknowledgement: the final check below stands for it.
         if (!ok && offset < total) return 0;
     }
-    return finalCheck(link);
+    return finalCheck(link, code);
 }

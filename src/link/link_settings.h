@@ -5,11 +5,14 @@
 
 #include "core/timing.h"
 
+struct LinkTrace;
+
 struct LinkSettings {
     std::string port;                // explicit device path; empty: look the tool up on USB
     std::string sysfsRoot = "/sys";  // where the kernel lists the tty devices
     std::string devRoot = "/dev";    // where their device nodes live
     Timing timing;
+    LinkTrace* trace = nullptr;  // the front end's frame trace; null: none
 };
 
 // The explicit port a front end asks for: the option when given, else ZARVIK_PORT, else empty.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/link_trace.h"
 #include "link/port_discovery.h"
 #include "link/serial_line.h"
 
@@ -48,7 +49,7 @@ ToolLink* ToolLink_create() {
     return link;
 }
 
-int ToolLink_findPort(ToolLink* link) {
+static int findPortUntraced(ToolLink* link) {
     link->transportKind = 0;
     if (!link->settings.port.empty()) {
         if (!storePath(link, link->settings.port)) return 0;
@@ -66,7 +67,7 @@ int ToolLink_findPort(ToolLink* link) {
     return 0;
 }
 
-int ToolLink_open(ToolLink* link) {
+static int openUntraced(ToolLink* link) {
     if (link->open) return 1;
     if (link->transportKind == 1) {
         link->open = 1;
@@ -106,8 +107,26 @@ int ToolLink_open(ToolLink* link) {
     return 1;
 }
 
+int ToolLink_findPort(ToolLink* link) {
+    const int found = findPortUntraced(link);
+    LinkTrace_event(link->settings.trace, LinkTraceEvent::Find, found ? link->devicePath : "",
+                    found);
+    return found;
+}
+
+int ToolLink_open(ToolLink* link) {
+    const bool wasOpen = link->open != 0;
+    const int opened = openUntraced(link);
+    if (!wasOpen) {
+        LinkTrace_event(link->settings.trace, LinkTraceEvent::Open, link->devicePath, opened,
+                        link->lastError, link->openErrno);
+    }
+    return opened;
+}
+
 int ToolLink_close(ToolLink* link) {
     if (!link->open) return 1;
+    LinkTrace_event(link->settings.trace, LinkTraceEvent::Close, link->devicePath, 1);
     if (link->transportKind == 1) {
         link->open = 0;
         return 1;
@@ -119,6 +138,7 @@ int ToolLink_close(ToolLink* link) {
 }
 
 void ToolLink_markNotOpen(ToolLink* link) {
+    LinkTrace_event(link->settings.trace, LinkTraceEvent::Reboot, link->devicePath, 1);
     link->open = 0;
     link->transportKind = 0;
 }

@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -154,6 +156,55 @@ TEST_F(UpdateBench, ProgramCommandExitsWithTheOutcome) {
 TEST_F(IdentificationCommandsTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(runProgram(cliPath(), {"frobnicate"}).status, 2);
     EXPECT_EQ(runProgram(cliPath(), {"--server", "bad host:x", "find"}).status, 2);
+}
+
+// The link trace of a find holds every frame the tool received, in order and each with its
+// reply, between the link's find and open and its close; a trace that cannot be written
+// stops the command before it touches the tool.
+TEST_F(IdentificationCommandsTest, LinkTraceHoldsEveryFrameOfAFind) {
+    startBench();
+    const std::string path = (rig_.dir / "link.trace").string();
+    ProgramRun run = cli({"--trace-link", path, "find"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::vector<std::string> lines, sent;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_TRUE(lines[0].starts_with("# zarvik link trace started ")) << lines[0];
+    const std::string node = rig_.link.port;
+    EXPECT_TRUE(lines[1].ends_with(" find " + node + ": ok")) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with(" open " + node + ": ok")) << lines[2];
+    EXPECT_TRUE(lines.back().ends_with(" close " + node + ": ok")) << lines.back();
+    for (size_t i = 3; i + 1 < lines.size(); ++i) {
+        if (lines[i].find(" > ") == std::string::npos) continue;
+        sent.push_back(lines[i].substr(lines[i].find(": ") + 2));
+        if (lines[i].find("send only") == std::string::npos) {
+            EXPECT_NE(lines[i + 1].find(" < "), std::string::npos) << lines[i + 1];
+        }
+    }
+    std::vector<std::string> received;
+    for (const std::vector<uint8_t>& frame : rig_.tool.frames()) {
+        std::string hex;
+        for (uint8_t b : frame) {
+            char two[4];
+            std::snprintf(two, sizeof two, "%02X", b);
+            hex += (hex.empty() ? "" : " ") + std::string(two);
+        }
+        received.push_back(hex);
+    }
+    EXPECT_EQ(sent, received);
+    EXPECT_TRUE(lines[3].find(" > ReadBootloaderVersion(2) 12 bytes: 3B 01 02") !=
+                std::string::npos)
+        << lines[3];
+
+    rig_.tool.clearFrames();
+    ProgramRun refused = cli({"--trace-link", (rig_.dir / "no" / "such.trace").string(), "find"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("cannot write the link trace " + (rig_.dir / "no").string()),
+              std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(rig_.tool.frames().empty());
 }
 
 }  // namespace

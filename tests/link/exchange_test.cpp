@@ -1,7 +1,9 @@
 #include "link/frame_exchange.h"
 
+#include <fstream>
 #include <functional>
 
+#include "link/link_trace.h"
 #include "link/tool_commands.h"
 #include "link/tool_protocol.h"
 #include "link_fixture.h"
@@ -36,6 +38,40 @@ TEST_F(ExchangeTest, AppendsTheWholeReplyEvenWhenItArrivesInPieces) {
     ByteStringPtr pieces(ByteString_create(0));
     ASSERT_EQ(exchange(pieces.get(), 3, tool::kConfigurationAddress, 46), 1);
     EXPECT_EQ(pieces->length, 47);
+}
+
+// The trace keeps a long frame's head and tail, and names a reply that was given up on.
+TEST_F(ExchangeTest, TraceShortensLongFramesAndNamesGivenUpReplies) {
+    std::string error;
+    LinkTracePtr trace(LinkTrace_open(dir_ + "/link.trace", &error));
+    ASSERT_TRUE(trace) << error;
+    link_->settings.trace = trace.get();
+    ByteStringPtr payload = byteString(pattern(600));
+    ByteStringPtr reply(ByteString_create(0));
+    ASSERT_EQ(ToolLink_exchange(link_.get(), reply.get(), 4, 0x10000, 0, payload.get(), 0,
+                                tool::kTimeoutShort, -1),
+              1);
+    shortTimeouts();
+    tool_.silenceCommand(2, 1);
+    EXPECT_EQ(exchange(reply.get(), 2, 0, 5), 0);
+    link_->settings.trace = nullptr;
+    trace.reset();
+
+    std::vector<std::string> lines;
+    std::ifstream in(dir_ + "/link.trace");
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5u);
+    const Bytes sent = frame(0);
+    ASSERT_EQ(sent.size(), 608u);
+    const std::string shortened =
+        " > WriteBlock(4) 608 bytes: " + hexText(Bytes(sent.begin(), sent.begin() + 32)) +
+        " ... (560 bytes) ... " + hexText(Bytes(sent.end() - 16, sent.end()));
+    EXPECT_TRUE(lines[1].ends_with(shortened)) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with(" < WriteBlock(4) 1 byte: 4F")) << lines[2];
+    EXPECT_TRUE(lines[3].ends_with(" > ReadBootloaderVersion(2) 12 bytes: " + hexText(frame(1))));
+    EXPECT_TRUE(
+        lines[4].ends_with(" < ReadBootloaderVersion(2) 0 bytes, given up, no complete reply"))
+        << lines[4];
 }
 
 TEST_F(ExchangeTest, SendOnlyLeavesTheAnswerForTheNextExchange) {
