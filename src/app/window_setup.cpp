@@ -40,6 +40,7 @@ std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::
 
     LinkSettings link;
     link.port = LinkSettings_explicitPort(options.port);
+    link.tool = LinkSettings_namedTool(options.tool);
     auto setup = makeWindowSetup(*session, std::move(link));
     QtUi* ui = setup->ui.get();
     session->uploadProgress = [ui](int percent) { ui->setProgress(percent); };

@@ -96,9 +96,9 @@ int ToolLink_findPort(ToolLink* link) {
         }
         // While the tool is away (rebooting), another one attached is never taken instead;
         // a lone tool is, as it may come back from its bootloader under another serial.
-        const bool severalTools =
-            std::ranges::count_if(ports, [](const auto& p) { return SerialPortInfo_isTool(p); }) >
-            1;
+        const bool severalTools = std::ranges::count_if(ports, [](const auto& p) {
+                                      return SerialPortInfo_isTool(p);
+                                  }) > 1;
         if (!link->settings.tool.empty() || (link->settings.port.empty() && severalTools)) {
             return 0;
         }
