@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
     app.add_flag("--stay-away", stayAway, "Never come back after a reboot");
     app.add_option("--hardware-id-after-reboot", hardwareIdAfterReboot,
                    "Report this hardware id after the next reboot");
+    app.add_option("--fake-sysfs", options.fakeSysfsRoot,
+                   "Show the tool as a USB device in a fake sysfs tree here (DIR/sys, DIR/dev)");
+    app.add_option("--usb-serial", options.usbSerial, "USB serial shown in the fake sysfs tree");
+    app.add_flag("--reenumerate", options.reenumerate,
+                 "Come back from each reboot under a new device node");
     CLI11_PARSE(app, argc, argv);
     options.rebootDelay = std::chrono::milliseconds(rebootDelay);
 
@@ -68,6 +73,10 @@ int main(int argc, char** argv) {
     if (hardwareIdAfterReboot >= 0) tool.changeHardwareIdAfterReboot(hardwareIdAfterReboot);
 
     std::printf("zarvik-toolsim: %s -> %s\n", linkPath.c_str(), tool.devicePath().c_str());
+    if (!options.fakeSysfsRoot.empty()) {
+        std::printf("zarvik-toolsim: USB device %s, node %s\n", tool.usbPortPath().c_str(),
+                    tool.sysfsNode().c_str());
+    }
     std::fflush(stdout);
     int received = 0;
     sigwait(&signals, &received);

@@ -82,6 +82,23 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
         blocksSeen_ = 0;
         faults_ = Faults{};
         generation_ = 0;
+        reenumerate_ = options.reenumerate;
+    }
+    lastTerminal_.clear();
+    lastTtyName_.clear();
+    if (!options.fakeSysfsRoot.empty()) {
+        sysfs_.emplace(options.fakeSysfsRoot);
+        FakeUsbDevice device;
+        device.product = "KTX2";
+        if (!options.usbSerial.empty()) device.serial = options.usbSerial;
+        const std::string port = sysfs_->addUsbDevice(device);
+        if (port.empty()) {
+            if (error) *error = "no room for a USB device in " + options.fakeSysfsRoot;
+            sysfs_.reset();
+            return false;
+        }
+        std::lock_guard lock(mutex_);
+        usbPortPath_ = port;
     }
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -108,11 +125,19 @@ void VirtualTool::stop() {
         thread_.join();
     }
     terminal_.close();
+    if (sysfs_) {
+        sysfs_->detachTty(usbPortPath(), ttyName_);
+        sysfs_->removeUsbDevice(usbPortPath());
+        sysfs_.reset();
+    }
+    ttyName_.clear();
     if (wakeRead_ >= 0) ::close(wakeRead_);
     if (wakeWrite_ >= 0) ::close(wakeWrite_);
     wakeRead_ = wakeWrite_ = -1;
     std::lock_guard lock(mutex_);
     online_ = false;
+    sysfsNode_.clear();
+    usbPortPath_.clear();
     changed_.notify_all();
 }
 
@@ -139,16 +164,44 @@ void VirtualTool::pauseUnlessStopped(std::chrono::milliseconds pause) {
 }
 
 bool VirtualTool::bringOnline(std::string* error) {
+    bool reenumerate = false;
+    {
+        std::lock_guard lock(mutex_);
+        reenumerate = reenumerate_;
+    }
     std::string why;
-    if (!terminal_.open(linkPath_, &why)) {
+    bool opened = terminal_.open(linkPath_, &why);
+    // The kernel hands out the lowest free terminal number, most often the old one: while
+    // it is held, the next terminal gets another.
+    std::vector<int> held;
+    while (opened && reenumerate && terminal_.devicePath() == lastTerminal_ && held.size() < 4) {
+        held.push_back(::dup(terminal_.master()));
+        opened = terminal_.open(linkPath_, &why);
+    }
+    for (int fd : held) {
+        if (fd >= 0) ::close(fd);
+    }
+    if (opened && sysfs_) {
+        ttyName_ = sysfs_->attachTty(usbPortPath(), terminal_.devicePath(),
+                                     reenumerate ? lastTtyName_ : "");
+        if (ttyName_.empty()) {
+            why = "no free tty name in the fake sysfs tree";
+            terminal_.close();
+            opened = false;
+        }
+    }
+    if (!opened) {
         if (error) *error = why;
         return false;
     }
+    lastTerminal_ = terminal_.devicePath();
+    if (!ttyName_.empty()) lastTtyName_ = ttyName_;
     lineFreeAt_ = Clock::now();
     std::lock_guard lock(mutex_);
     online_ = true;
     ++generation_;
     devicePath_ = terminal_.devicePath();
+    sysfsNode_ = ttyName_.empty() ? "" : sysfs_->devRoot() + "/" + ttyName_;
     changed_.notify_all();
     return true;
 }
@@ -159,7 +212,11 @@ void VirtualTool::goOffline(bool forGood) {
         std::lock_guard lock(mutex_);
         online_ = false;
         devicePath_.clear();
+        sysfsNode_.clear();
     }
+    // The node goes with the tty entry, before the host sees the hang-up.
+    if (sysfs_) sysfs_->detachTty(usbPortPath(), ttyName_);
+    ttyName_.clear();
     terminal_.close();
     input_.clear();
     std::lock_guard lock(mutex_);
@@ -530,6 +587,21 @@ bool VirtualTool::waitForGeneration(int generation, std::chrono::milliseconds li
 std::string VirtualTool::devicePath() const {
     std::lock_guard lock(mutex_);
     return devicePath_;
+}
+
+std::string VirtualTool::sysfsNode() const {
+    std::lock_guard lock(mutex_);
+    return sysfsNode_;
+}
+
+std::string VirtualTool::usbPortPath() const {
+    std::lock_guard lock(mutex_);
+    return usbPortPath_;
+}
+
+void VirtualTool::reenumerateOnReboot(bool reenumerate) {
+    std::lock_guard lock(mutex_);
+    reenumerate_ = reenumerate;
 }
 
 void VirtualTool::silenceCommand(int command, int times, int after) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "toolsim/fake_sysfs.h"
 #include "toolsim/incoming_frame.h"
 #include "toolsim/pseudo_terminal.h"
 #include "toolsim/raw_record.h"
@@ -30,6 +31,11 @@ struct ToolSimOptions {
     std::chrono::milliseconds replyPiecePause{3};    // between the pieces of a split reply
     std::chrono::milliseconds lateRefusalPause{10};  // "O", then this, then "E"
     std::chrono::milliseconds selfRebootPause{20};   // answer, then this, then a self-reboot
+    // Where the tool shows itself as a USB device: a FakeSysfs at this root (root/sys and
+    // root/dev), with this USB serial (none when empty). Empty root: not shown.
+    std::string fakeSysfsRoot;
+    std::string usbSerial;
+    bool reenumerate = false;  // see VirtualTool::reenumerateOnReboot
 };
 
 enum class RefusalStyle {
@@ -65,6 +71,13 @@ class VirtualTool {
     int generation() const;
     bool waitForGeneration(int generation, std::chrono::milliseconds limit) const;
     std::string devicePath() const;
+    // In the fake sysfs tree: the node a host finds (a link to the terminal) and the USB
+    // device's port path; empty when the tool is not shown there or is off the bus.
+    std::string sysfsNode() const;
+    std::string usbPortPath() const;
+    // Each return from a reboot comes under a new terminal and, in the fake sysfs tree, a
+    // new tty name, with the same USB serial; the old node is gone.
+    void reenumerateOnReboot(bool reenumerate);
 
     // Faults. Block indexes count the write frames (commands 4 and 16, raw records) from
     // the moment the fault is set: 0 is the next block.
@@ -158,6 +171,10 @@ class VirtualTool {
     std::chrono::steady_clock::time_point lineFreeAt_;
     std::chrono::steady_clock::time_point returnAt_;
     bool goneForGood_ = false;
+    std::optional<FakeSysfs> sysfs_;
+    std::string ttyName_;  // in sysfs_, while on the bus
+    std::string lastTerminal_;
+    std::string lastTtyName_;
 
     // Tool state, shared with the callers under mutex_.
     mutable std::mutex mutex_;
@@ -165,6 +182,9 @@ class VirtualTool {
     bool online_ = false;
     int generation_ = 0;
     std::string devicePath_;
+    std::string sysfsNode_;
+    std::string usbPortPath_;
+    bool reenumerate_ = false;
     char bootLetter_ = 'B';
     std::array<std::string, 2> slotVersions_;
     int activeSlot_ = 1;

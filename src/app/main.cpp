@@ -19,16 +19,19 @@ int main(int argc, char** argv) {
     QCommandLineOption server("server", "Server as HOST[:PORT].", "host");
     QCommandLineOption port("port", "Serial device of the tool.", "device");
     parser.addOption(server);
+    QCommandLineOption tool("tool", "USB serial of the tool to use.", "serial");
     parser.addOption(port);
     QCommandLineOption traceLink("trace-link",
                                  "Append every frame to and from the tool to this file.", "file");
     parser.addOption(traceLink);
+    parser.addOption(tool);
     parser.process(app);
 
     WindowOptions options;
     options.server = parser.value(server).toStdString();
     options.port = parser.value(port).toStdString();
     options.traceLink = parser.value(traceLink).toStdString();
+    options.tool = parser.value(tool).toStdString();
     std::string error;
     auto setup = makeWindowSetup(options, &error);
     if (!setup) {

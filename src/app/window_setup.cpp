@@ -48,6 +48,7 @@ std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::
         if (!trace) std::fprintf(stderr, "zarvik-updater: %s\n", traceError.c_str());
     }
     link.trace = trace.get();
+    link.tool = LinkSettings_namedTool(options.tool);
     auto setup = makeWindowSetup(*session, std::move(link));
     setup->linkTrace = std::move(trace);
     QtUi* ui = setup->ui.get();

@@ -15,6 +15,7 @@
 struct WindowOptions {
     std::string server;     // HOST[:PORT]; empty: ZARVIK_SERVER, then the built-in host
     std::string port;       // serial device; empty: ZARVIK_PORT, then discovery
+    std::string tool;       // USB serial of the tool to use; empty: ZARVIK_TOOL, then any
     std::string traceLink;  // file for the frame trace; empty: none
 };
 

@@ -6,6 +6,7 @@
 struct CliOptions {
     std::string server;  // HOST[:PORT]; empty: the environment, then the built-in host
     std::string port;    // serial device path; empty: the environment, then discovery
+    std::string tool;    // USB serial of the tool to use; empty: the environment, then any
     bool yes = false;
     bool json = false;
     bool trace = false;

@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
     int status = 0;
     app.add_option("--server", options.server, "Server as HOST[:PORT]");
     app.add_option("--port", options.port, "Serial device of the tool");
+    app.add_option("--tool", options.tool, "USB serial of the tool to use (see ports)");
     app.add_flag("--yes", options.yes, "Answer Yes to every question");
     app.add_flag("--json", options.json, "Print one JSON object per event");
     app.add_flag("--trace", options.trace, "Print the server request diagnostics");

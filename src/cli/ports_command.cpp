@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "link/link_settings.h"
 #include "link/port_discovery.h"
+#include "link/usb_identity.h"
 
 namespace {
 
@@ -20,6 +21,12 @@ std::string describe(const SerialPortInfo& port) {
     return text;
 }
 
+// A path or serial typed by the user need not be UTF-8; JSON output must be.
+void printLine(const nlohmann::json& line) {
+    std::printf("%s\n",
+                line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
 }  // namespace
 
 void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
@@ -32,6 +39,8 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
         const std::vector<SerialPortInfo> found =
             PortDiscovery_list(roots->sysfsRoot, roots->devRoot);
         const std::string explicitPort = LinkSettings_explicitPort(options.port);
+        const std::string namedTool = LinkSettings_namedTool(options.tool);
+        const bool namedToolAttached = UsbIdentity_findTool(found, {namedTool, ""}) != nullptr;
 
         if (options.json) {
             for (const SerialPortInfo& port : found) {
@@ -39,13 +48,21 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
                                        {"path", port.devicePath},
                                        {"usbId", usbId(port)},
                                        {"product", port.product},
+                                       {"usbSerial", port.usbSerial},
+                                       {"usbPortPath", port.usbPortPath},
                                        {"nodeExists", port.nodeExists},
                                        {"tool", SerialPortInfo_isTool(port)}};
-                std::printf("%s\n", line.dump().c_str());
+                printLine(line);
             }
             if (!explicitPort.empty()) {
                 nlohmann::json line = {{"event", "explicitPort"}, {"path", explicitPort}};
-                std::printf("%s\n", line.dump().c_str());
+                printLine(line);
+            }
+            if (!namedTool.empty()) {
+                nlohmann::json line = {{"event", "namedTool"},
+                                       {"usbSerial", namedTool},
+                                       {"attached", namedToolAttached}};
+                printLine(line);
             }
             status = 0;
             return;
@@ -54,15 +71,23 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
         if (found.empty()) {
             std::printf("No USB serial devices found.\n");
         } else {
-            std::printf("%-24s %-10s %s\n", "DEVICE", "USB ID", "DESCRIPTION");
+            std::printf("%-24s %-10s %-16s %s\n", "DEVICE", "USB ID", "USB SERIAL", "DESCRIPTION");
             for (const SerialPortInfo& port : found) {
-                std::printf("%-24s %-10s %s%s\n", port.devicePath.c_str(), usbId(port).c_str(),
+                std::printf("%-24s %-10s %-16s %s%s\n", port.devicePath.c_str(),
+                            usbId(port).c_str(),
+                            port.usbSerial.empty() ? "-" : port.usbSerial.c_str(),
                             SerialPortInfo_isTool(port) ? "* " : "", describe(port).c_str());
             }
         }
         if (!explicitPort.empty()) {
             std::printf("The updater uses %s (given by --port or ZARVIK_PORT).\n",
                         explicitPort.c_str());
+        }
+        if (!namedTool.empty()) {
+            std::printf(
+                "The updater uses the tool with USB serial %s (given by --tool or "
+                "ZARVIK_TOOL)%s.\n",
+                namedTool.c_str(), namedToolAttached ? "" : ", which is not attached");
         }
         status = 0;
     });

@@ -53,6 +53,7 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     LinkSettings link;
     link.port = LinkSettings_explicitPort(options.port);
     link.trace = setup->linkTrace.get();
+    link.tool = LinkSettings_namedTool(options.tool);
     setup->delegate = std::make_unique<AppDelegate>(*setup->ui, *setup->session, link);
     return setup;
 }

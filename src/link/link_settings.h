@@ -9,6 +9,7 @@ struct LinkTrace;
 
 struct LinkSettings {
     std::string port;                // explicit device path; empty: look the tool up on USB
+    std::string tool;                // USB serial of the tool to use; empty: the first tool
     std::string sysfsRoot = "/sys";  // where the kernel lists the tty devices
     std::string devRoot = "/dev";    // where their device nodes live
     Timing timing;
@@ -17,3 +18,5 @@ struct LinkSettings {
 
 // The explicit port a front end asks for: the option when given, else ZARVIK_PORT, else empty.
 std::string LinkSettings_explicitPort(const std::string& option);
+// The USB serial a front end asks for: the option when given, else ZARVIK_TOOL, else empty.
+std::string LinkSettings_namedTool(const std::string& option);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string_view>
 
 #include "link/tool_link.h"
 
@@ -12,15 +13,44 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A sysfs attribute fits in a page; anything longer is not one.
+constexpr std::streamsize kAttributeLimit = 4096;
+// A USB string descriptor holds at most 126 characters, up to 3 bytes each in UTF-8.
+constexpr size_t kUsbTextLimit = 126 * 3;
+
 std::optional<std::string> readLine(const fs::path& file) {
-    std::ifstream in(file);
+    std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
-        line.pop_back();
-    }
+    std::string line(static_cast<size_t>(kAttributeLimit), '\0');
+    in.read(line.data(), kAttributeLimit);
+    line.resize(static_cast<size_t>(in.gcount()));
+    const size_t end = line.find('\n');
+    if (end != std::string::npos) line.resize(end);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
     return line;
+}
+
+// Device texts go to terminals and JSON: bytes outside printable ASCII are spelt \xNN.
+std::string printable(std::string_view raw) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (char c : raw) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            text += c;
+        } else {
+            text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        }
+    }
+    return text;
+}
+
+std::string readUsbText(const fs::path& file) {
+    std::optional<std::string> raw = readLine(file);
+    if (!raw) return "";
+    size_t start = raw->find_first_not_of(' ');
+    if (start == std::string::npos || raw->size() - start > kUsbTextLimit) return "";
+    return printable(std::string_view(*raw).substr(start));
 }
 
 std::optional<uint32_t> readHexId(const fs::path& file) {
@@ -48,7 +78,9 @@ bool findUsbIds(const fs::path& device, const fs::path& root, SerialPortInfo& po
         if (vendor && product) {
             port.vendorId = *vendor;
             port.productId = *product;
-            port.product = readLine(p / "product").value_or("");
+            port.product = readUsbText(p / "product");
+            port.usbSerial = readUsbText(p / "serial");
+            port.usbPortPath = printable(p.filename().string());
             return true;
         }
         if (!p.has_parent_path() || p.parent_path() == p) break;

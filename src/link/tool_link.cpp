@@ -6,12 +6,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "link/link_trace.h"
 #include "link/port_discovery.h"
 #include "link/serial_line.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,6 +44,39 @@ int failOpen(ToolLink* link, int fd, int32_t code, int savedErrno) {
     return 0;
 }
 
+int storeFound(ToolLink* link, const std::string& path, UsbIdentity identity) {
+    if (!storePath(link, path)) return 0;
+    link->found = std::move(identity);
+    link->serialState = 2;
+    return 1;
+}
+
+// The search as the settings name it: a USB serial, an explicit port, or the first tool.
+int findByName(ToolLink* link, const std::vector<SerialPortInfo>& ports) {
+    const LinkSettings& settings = link->settings;
+    if (!settings.tool.empty()) {
+        const SerialPortInfo* port = UsbIdentity_findTool(ports, {settings.tool, ""});
+        if (port == nullptr || !port->nodeExists) return 0;
+        return storeFound(link, port->devicePath, UsbIdentity_of(*port));
+    }
+    if (!settings.port.empty()) {
+        // /dev/serial/by-id links and the like lead to the node the tool has now; a link
+        // that leads nowhere is kept, so the open fails on the name the user gave.
+        std::error_code ec;
+        const fs::path node = fs::canonical(settings.port, ec);
+        const std::string path = ec ? settings.port : node.string();
+        const SerialPortInfo* port = UsbIdentity_toolAtNode(ports, path);
+        return storeFound(link, path, port != nullptr ? UsbIdentity_of(*port) : UsbIdentity{});
+    }
+    for (const SerialPortInfo& port : ports) {
+        if (!SerialPortInfo_isTool(port)) continue;
+        // The first matching device decides, even when it has no device node.
+        if (!port.nodeExists) return 0;
+        return storeFound(link, port.devicePath, UsbIdentity_of(port));
+    }
+    return 0;
+}
+
 }  // namespace
 
 ToolLink* ToolLink_create() {
@@ -51,20 +89,27 @@ ToolLink* ToolLink_create() {
 
 static int findPortUntraced(ToolLink* link) {
     link->transportKind = 0;
-    if (!link->settings.port.empty()) {
-        if (!storePath(link, link->settings.port)) return 0;
-        link->serialState = 2;
-        return 1;
+    // An open that worked since the last search decides which tool the record follows.
+    if (UsbIdentity_isEmpty(link->followed) && link->serialState == 1 && link->lastError == 0) {
+        link->followed = link->found;
     }
-    for (const SerialPortInfo& port :
-         PortDiscovery_list(link->settings.sysfsRoot, link->settings.devRoot)) {
-        if (!SerialPortInfo_isTool(port)) continue;
-        // The first matching device decides, even when it has no device node.
-        if (!port.nodeExists || !storePath(link, port.devicePath)) return 0;
-        link->serialState = 2;
-        return 1;
+    const std::vector<SerialPortInfo> ports =
+        PortDiscovery_list(link->settings.sysfsRoot, link->settings.devRoot);
+    if (!UsbIdentity_isEmpty(link->followed)) {
+        const SerialPortInfo* port = UsbIdentity_findTool(ports, link->followed);
+        if (port != nullptr && port->nodeExists) {
+            return storeFound(link, port->devicePath, link->followed);
+        }
+        // While the tool is away (rebooting), another one attached is never taken instead;
+        // a lone tool is, as it may come back from its bootloader under another serial.
+        const bool severalTools = std::ranges::count_if(ports, [](const auto& p) {
+                                      return SerialPortInfo_isTool(p);
+                                  }) > 1;
+        if (!link->settings.tool.empty() || (link->settings.port.empty() && severalTools)) {
+            return 0;
+        }
     }
-    return 0;
+    return findByName(link, ports);
 }
 
 static int openUntraced(ToolLink* link) {

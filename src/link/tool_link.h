@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/link_settings.h"
+#include "link/usb_identity.h"
 
 inline constexpr int kDevicePathSize = 512;
 inline constexpr int kReceiveBufferSize = 1000;
@@ -36,11 +37,19 @@ struct ToolLink {
     // An exchange gave up on its reply, whose bytes may still come: the next exchange first
     // waits for a quiet line and trusts its own reply only once the line stays quiet.
     uint8_t unsettled;
+    // The tool this record follows from one reboot to the next: the USB identity of the
+    // device first found and opened, empty until then. `found` is that of the device the
+    // last ToolLink_findPort stored, when it is a tool listed in sysfs.
+    UsbIdentity followed;
+    UsbIdentity found;
 };
 
 ToolLink* ToolLink_create();
-// 1 when the tool's device was found (path stored, serial state 2), else 0. An explicit port
-// in the settings is stored as it is, without looking at USB.
+// 1 when the tool's device was found (path stored, serial state 2), else 0. Once the record
+// follows a tool, that tool is looked up first, under whatever node it has now. Otherwise,
+// or when it is not there: the tool with the settings' USB serial (none: 0); else the
+// explicit port, its links followed to the real node (a link that leads nowhere is stored
+// as it is, for the open to fail on); else the first tool in name order.
 int ToolLink_findPort(ToolLink* link);
 // 1 when the link is open afterwards, 0 with lastError and openErrno set.
 int ToolLink_open(ToolLink* link);

@@ -19,6 +19,7 @@ class PortsCommandTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_FALSE(root_.empty());
         ::unsetenv("ZARVIK_PORT");
+        ::unsetenv("ZARVIK_TOOL");
     }
     void TearDown() override { std::filesystem::remove_all(root_); }
     ProgramRun ports(std::vector<std::string> global = {}) const {
@@ -33,17 +34,28 @@ class PortsCommandTest : public ::testing::Test {
 TEST_F(PortsCommandTest, ListsUsbSerialDevicesAndMarksTheTool) {
     tree.addBoardSerial("ttyS0");
     tree.addUsbSerial("ttyUSB0", 0x0403, 0x6001, true, "FT232R USB UART");
-    tree.addUsbSerial("ttyACM0", 0x04D8, 0xF32B);
-    const std::string out = ports().out;
+    FakeUsbDevice tool;
+    tool.serial = "KTX2-0001";
+    tree.addUsbSerial("ttyACM0", tool);
+    const std::string out = ports({"--tool", "KTX2-0002"}).out;
     EXPECT_NE(out.find(tree.devRoot() + "/ttyACM0"), std::string::npos) << out;
-    EXPECT_NE(out.find("04d8:f32b  * KTX2 tool"), std::string::npos) << out;
-    EXPECT_NE(out.find("0403:6001  FT232R USB UART"), std::string::npos) << out;
+    EXPECT_NE(out.find("04d8:f32b  KTX2-0001        * KTX2 tool"), std::string::npos) << out;
+    EXPECT_NE(out.find("0403:6001  -                FT232R USB UART"), std::string::npos) << out;
+    EXPECT_NE(out.find("USB serial KTX2-0002 (given by --tool or ZARVIK_TOOL), which is not "
+                       "attached."),
+              std::string::npos)
+        << out;
     EXPECT_EQ(out.find("ttyS0"), std::string::npos) << out;
     EXPECT_LT(out.find("ttyACM0"), out.find("ttyUSB0"));  // name order
 
-    ProgramRun json = ports({"--json", "--port", "/dev/ttyKTX"});
+    ProgramRun json = ports({"--json", "--port", "/dev/ttyKTX", "--tool", "KTX2-0001"});
     EXPECT_EQ(json.status, 0);
-    EXPECT_NE(json.out.find(R"("tool":true,"usbId":"04d8:f32b")"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find(
+                  R"("tool":true,"usbId":"04d8:f32b","usbPortPath":"1-2","usbSerial":"KTX2-0001")"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find(R"({"attached":true,"event":"namedTool","usbSerial":"KTX2-0001"})"),
+              std::string::npos);
     EXPECT_NE(json.out.find(R"({"event":"explicitPort","path":"/dev/ttyKTX"})"), std::string::npos);
 }
 

@@ -57,8 +57,13 @@ void LinkTest::TearDown() {
     EXPECT_EQ(ByteString_liveCount(), live_);
 }
 
-void LinkTest::startTool(const ToolState& state) {
+void LinkTest::startTool(const ToolState& state, const std::string& usbSerial) {
     ToolSimOptions o;
+    if (!usbSerial.empty()) {
+        o.fakeSysfsRoot = dir_ + "/fake";
+        o.usbSerial = usbSerial;
+        o.reenumerate = true;
+    }
     o.rebootDelay = std::chrono::milliseconds(30);
     o.frameTimeout = std::chrono::milliseconds(500);
     o.replyPiecePause = std::chrono::milliseconds(2);

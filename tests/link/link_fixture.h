@@ -27,7 +27,9 @@ class LinkTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    void startTool(const ToolState& state = ToolState_default());
+    // With a USB serial the tool is also shown in a fake sysfs tree under dir_/fake and
+    // comes back from each reboot under a new node.
+    void startTool(const ToolState& state = ToolState_default(), const std::string& usbSerial = "");
     // A found and opened link to the tool; the frames it sent so far are forgotten.
     ToolLink* connect();
     LinkSettings settings() const;

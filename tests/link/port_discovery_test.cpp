@@ -1,7 +1,11 @@
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <optional>
 
+#include "link/port_discovery.h"
 #include "link/tool_link.h"
+#include "link/usb_identity.h"
 #include "link_fixture.h"
 #include "toolsim/fake_sysfs.h"
 
@@ -10,7 +14,8 @@ namespace {
 struct DiscoveryCase {
     const char* name;
     std::function<void(FakeSysfs&)> build;
-    const char* found;  // tty name whose node is stored, or null for none
+    const char* found;      // tty name whose node is stored, or null for none
+    const char* tool = "";  // the USB serial asked for
 };
 
 class PortDiscoveryTest : public LinkTest, public ::testing::WithParamInterface<DiscoveryCase> {};
@@ -23,6 +28,7 @@ TEST_P(PortDiscoveryTest, FindsTheFirstToolInNameOrder) {
     ToolLinkPtr link(ToolLink_create());
     link->settings.sysfsRoot = tree.sysfsRoot();
     link->settings.devRoot = tree.devRoot();
+    link->settings.tool = c.tool;
     std::strcpy(link->devicePath, "unchanged");
     const bool found = c.found != nullptr;
     EXPECT_EQ(ToolLink_findPort(link.get()), found ? 1 : 0);
@@ -31,6 +37,17 @@ TEST_P(PortDiscoveryTest, FindsTheFirstToolInNameOrder) {
 }
 
 constexpr uint16_t kVendor = 0x04D8, kProduct = 0xF32B;
+
+FakeUsbDevice toolWithSerial(const char* serial) {
+    FakeUsbDevice device;
+    if (serial != nullptr) device.serial = serial;
+    return device;
+}
+
+void twoTools(FakeSysfs& tree) {
+    tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-A"));
+    tree.addUsbSerial("ttyACM1", toolWithSerial("KTX2-B"));
+}
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Trees, PortDiscoveryTest, ::testing::Values(
@@ -51,8 +68,64 @@ INSTANTIATE_TEST_SUITE_P(Trees, PortDiscoveryTest, ::testing::Values(
         tree.addUsbSerial("ttyACM1", kVendor, kProduct, true);
     }, nullptr},
     DiscoveryCase{"SameVendorOtherProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", kVendor, 0x000A); }, nullptr},
-    DiscoveryCase{"OtherVendorSameProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", 0x1234, kProduct); }, nullptr}),
+    DiscoveryCase{"OtherVendorSameProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", 0x1234, kProduct); }, nullptr},
+    DiscoveryCase{"UsbSerialPicksTheSecond", twoTools, "ttyACM1", "KTX2-B"},
+    DiscoveryCase{"UsbSerialOfNoAttachedTool", twoTools, nullptr, "KTX2-C"},
+    DiscoveryCase{"UsbSerialOfAnotherDevice", [](FakeSysfs& tree) {
+        tree.addUsbSerial("ttyUSB0", FakeUsbDevice{0x0403, 0x6001, "", "KTX2-B"});
+        tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-A"));
+    }, nullptr, "KTX2-B"},
+    DiscoveryCase{"UsbSerialOfAToolWithoutNode", [](FakeSysfs& tree) {
+        tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-B"), false);
+        tree.addUsbSerial("ttyACM1", toolWithSerial("KTX2-B"));
+    }, nullptr, "KTX2-B"}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
+
+// What a device writes into its serial attribute reaches terminals and JSON as printable
+// ASCII, and only when a real device could have written it.
+TEST(PortDiscoverySerial, OddSerialAttributes) {
+    const std::string page(4096, 'x');
+    const std::string longest(126 * 3, 'y');
+    const struct {
+        std::optional<std::string> raw;  // none: no serial file
+        std::string listed;
+    } cases[] = {{std::nullopt, ""},
+                 {"KTX2-0001", "KTX2-0001"},
+                 {"  KTX2-0001  \r", "KTX2-0001"},
+                 {"", ""},
+                 {"   ", ""},
+                 {"AB\nCD", "AB"},
+                 {std::string("A\0B\x01\x7F\xFF", 6), "A\\x00B\\x01\\x7F\\xFF"},
+                 {"\xC3\xA9t\xC3", "\\xC3\\xA9t\\xC3"},  // UTF-8 and a cut-off rest
+                 {"a\\x41", "a\\x5Cx41"},                // a backslash cannot fake an escape
+                 {"\x1B[31mred", "\\x1B[31mred"},
+                 {longest, longest},
+                 {longest + "y", ""},
+                 {page + page, ""}};
+    char pattern[] = "/tmp/zarvik-serial-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    int index = 0;
+    for (const auto& c : cases) {
+        const std::string root = std::string(pattern) + "/" + std::to_string(index++);
+        FakeSysfs tree(root);
+        FakeUsbDevice device;
+        device.serial = c.raw;
+        device.product = c.raw.value_or("KTX2");
+        tree.addUsbSerial("ttyACM0", device);
+        const std::vector<SerialPortInfo> ports =
+            PortDiscovery_list(tree.sysfsRoot(), tree.devRoot());
+        ASSERT_EQ(ports.size(), 1u) << index;
+        EXPECT_EQ(ports[0].usbSerial, c.listed) << index;
+        EXPECT_EQ(ports[0].product, c.raw ? c.listed : "KTX2") << index;
+        EXPECT_EQ(ports[0].usbPortPath, "1-1");
+        // Without a usable serial the tool is still found, and followed by its socket.
+        const UsbIdentity identity = UsbIdentity_of(ports[0]);
+        EXPECT_EQ(identity.usbSerial + "|" + identity.usbPortPath,
+                  c.listed.empty() ? "|1-1" : c.listed + "|")
+            << index;
+    }
+    std::filesystem::remove_all(pattern);
+}
 
 }  // namespace

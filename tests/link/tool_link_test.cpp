@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <thread>
 
 #include "link/port_holder.h"
@@ -28,14 +29,18 @@ class ToolLinkTest : public LinkTest {
 };
 
 TEST_F(ToolLinkTest, FailedOpensGiveTheirCodeAndLeaveNothingOpen) {
+    // A by-id link whose tool is unplugged leads nowhere.
+    const std::string dangling = dir_ + "/usb-Zarvik_KTX2_0001-if00";
+    std::filesystem::create_symlink(dir_ + "/gone", dangling);
     struct {
-        const char* port;
+        std::string port;
         int32_t lastError;
         const char* hint;
     } cases[] = {{"/dev/null", kLinkErrorSpeed, "driver is missing"},
-                 {"/nonexistent/ttyACM9", kLinkErrorOpen, "is not there"}};
+                 {"/nonexistent/ttyACM9", kLinkErrorOpen, "is not there"},
+                 {dangling, kLinkErrorOpen, "is not there"}};
     for (const auto& c : cases) {
-        // An explicit port is stored as it is, without looking at USB.
+        // A port that is no USB tool, or is not there, is stored as it is.
         ToolLinkPtr link = linkTo(c.port);
         link->settings.sysfsRoot = "/no/such/sysfs";
         ASSERT_EQ(ToolLink_findPort(link.get()), 1);
@@ -103,6 +108,33 @@ TEST_F(ToolLinkTest, OpensAtExactly256000BitsOnATransparentLine) {
     ByteStringPtr image = byteString(all);
     ASSERT_EQ(Tool_writeImage(link, image.get(), 512, 0, 7, 0, 1, 0, 0), 1);
     EXPECT_EQ(tool_.dataMemory(7 * 512, 512), all);
+}
+
+TEST_F(ToolLinkTest, PortLinksLeadToTheNodeAndTheToolIsFollowedToItsNextOne) {
+    startTool(ToolState_default(), "KTX2-0001");
+    // Named by a link to a link, as /dev/serial/by-id names a node.
+    const std::string byId = dir_ + "/by-id";
+    std::filesystem::create_symlink(tool_.sysfsNode(), byId);
+    LinkSettings s = settings();
+    s.port = byId;
+    s.sysfsRoot = dir_ + "/fake/sys";
+    s.devRoot = dir_ + "/fake/dev";
+    link_ = makeToolLink(s);
+    ToolLink* link = link_.get();
+    ASSERT_EQ(ToolLink_findPort(link), 1);
+    EXPECT_EQ(link->devicePath, tool_.devicePath());
+    ASSERT_EQ(ToolLink_open(link), 1);
+
+    const std::string before = tool_.sysfsNode();
+    ASSERT_EQ(Tool_reboot(link), 1);
+    ToolLink_markNotOpen(link);
+    ASSERT_TRUE(tool_.waitForGeneration(2, std::chrono::seconds(10)));
+    EXPECT_FALSE(std::filesystem::exists(before));
+    ASSERT_EQ(ToolLink_findPort(link), 1);
+    EXPECT_EQ(link->devicePath, tool_.sysfsNode());
+    EXPECT_NE(link->devicePath, before);
+    ASSERT_EQ(ToolLink_open(link), 1);
+    EXPECT_EQ(Tool_readRunMode(link), 1);
 }
 
 TEST_F(ToolLinkTest, ReopeningNeverLeaksADescriptor) {

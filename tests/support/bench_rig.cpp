@@ -15,6 +15,7 @@ BenchRig::BenchRig() {
     catalogue = dir / "catalogue";
     fs::create_directories(catalogue);
     link.timing = shortTiming();
+    toolOptions.rebootDelay = std::chrono::milliseconds(50);
 }
 
 BenchRig::~BenchRig() {
@@ -67,8 +68,6 @@ bool BenchRig::start(const ToolState& state, const nlohmann::json& records, std:
     ServerSession_configure(session.get(), *config);
     session->timing = shortTiming();
 
-    ToolSimOptions toolOptions;
-    toolOptions.rebootDelay = std::chrono::milliseconds(50);
     link.port = (dir / "ktx2").string();
     return tool.start(state, link.port, toolOptions, error);
 }

@@ -41,6 +41,7 @@ class BenchRig {
     BenchServer server;
     ServerSessionPtr session;
     LinkSettings link;
+    ToolSimOptions toolOptions;  // for the tool that start brings up
 };
 
 // A tool record the bench server knows for ToolState_default() (serial 100001, hardware

@@ -1,0 +1,69 @@
+// A tool that comes back from every reboot under another device node is followed by its USB
+// serial, through a whole update, and among other tools.
+#include <gtest/gtest.h>
+
+#include "support/update_bench.h"
+
+namespace {
+
+class ToolFollowing : public UpdateBench {
+  protected:
+    void SetUp() override {
+        UpdateBench::SetUp();
+        // Both bootloaders are written: the tool reboots at least twice.
+        state.bootSlotVersions = {"1.20", "1.20"};
+        addRelease(kReleaseId, makeRelease("1.24", "1.24", &releaseIdentity));
+        sysfsRoot = (rig.dir / "fake").string();
+        rig.toolOptions.fakeSysfsRoot = sysfsRoot;
+        rig.toolOptions.usbSerial = "KTX2-A";
+        rig.toolOptions.reenumerate = true;
+    }
+    // The controller on link settings that look at the fake sysfs tree.
+    void lookInFakeSysfs(const std::string& port, const std::string& tool) {
+        FakeSysfs tree(sysfsRoot);
+        rig.link.sysfsRoot = tree.sysfsRoot();
+        rig.link.devRoot = tree.devRoot();
+        rig.link.port = port;
+        rig.link.tool = tool;
+        makeDelegate();
+    }
+    void expectUpdated(VirtualTool& tool) {
+        EXPECT_EQ(tool.program(RawTarget::BootSlot0), rawProgram(catalogue::bootImage(0, "1.24")));
+        EXPECT_EQ(tool.program(RawTarget::BootSlot1), rawProgram(catalogue::bootImage(1, "1.24")));
+        EXPECT_GE(tool.rebootCount(), 2);
+    }
+    std::string sysfsRoot;
+};
+
+TEST_F(ToolFollowing, PortNamingTheFirstNodeFollowsTheToolToEachNewNode) {
+    ASSERT_TRUE(startBench());
+    const std::string firstNode = rig.tool.sysfsNode();
+    ASSERT_FALSE(firstNode.empty());
+    lookInFakeSysfs(firstNode, "");
+    ASSERT_TRUE(identify()) << ui.text(Line::Msg);
+    programRelease();
+
+    EXPECT_TRUE(succeeded()) << ui.text(Line::Msg);
+    // The first node was gone after the first reboot: only the serial led to the tool.
+    expectUpdated(rig.tool);
+}
+
+TEST_F(ToolFollowing, UsbSerialPicksTheSecondToolAndLeavesTheFirstAlone) {
+    ASSERT_TRUE(startBench());
+    VirtualTool second;
+    ToolSimOptions options = rig.toolOptions;
+    options.usbSerial = "KTX2-B";
+    std::string error;
+    ASSERT_TRUE(second.start(state, (rig.dir / "second").string(), options, &error)) << error;
+    lookInFakeSysfs("", "KTX2-B");
+    ASSERT_TRUE(identify()) << ui.text(Line::Msg);
+    programRelease();
+
+    EXPECT_TRUE(succeeded()) << ui.text(Line::Msg);
+    expectUpdated(second);
+    EXPECT_EQ(rig.tool.frames().size(), 0u);
+    EXPECT_EQ(rig.tool.rebootCount(), 0);
+    second.stop();
+}
+
+}  // namespace
