@@ -6,6 +6,23 @@
 #include "link/port_holder.h"
 #include "link/tool_link.h"
 
+namespace {
+
+std::string busyText(const std::string& path) {
+    const std::optional<PortHolder> holder = PortHolder_find(path);
+    const std::string text =
+        "The port " + path + " is in use by " +
+        (holder ? holder->name + " (pid " + std::to_string(holder->pid) + ")" : "another program") +
+        ".";
+    if (holder && holder->name == "ModemManager") {
+        return text + " Install the updater's udev rule so that ModemManager leaves the tool "
+                      "alone, then plug the tool in again.";
+    }
+    return text + " Close that program and try again.";
+}
+
+}  // namespace
+
 std::string ToolLink_openFailureText(const ToolLink* link) {
     std::string path = link->devicePath != nullptr ? link->devicePath : "";
     switch (link->lastError) {
@@ -17,6 +34,8 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
         case kLinkErrorBlocking:
             return "The serial device " + path + " could not be set up (" +
                    std::strerror(link->openErrno) + ").";
+        case kLinkErrorBusy:
+            return busyText(path);
         default:
             break;
     }
@@ -26,12 +45,6 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
                "/etc/udev/rules.d/ && sudo udevadm control --reload, then plug the tool in "
                "again) or add your user to the dialout group (sudo usermod -aG dialout $USER, "
                "then log in again).";
-    }
-    if (link->openErrno == EBUSY) {
-        const std::optional<PortHolder> holder = PortHolder_find(path);
-        const std::string who = holder ? holder->name + " (pid " + std::to_string(holder->pid) + ")"
-                                       : "another program";
-        return "The port " + path + " is in use by " + who + ". Close that program and try again.";
     }
     if (link->openErrno == ENOENT || link->openErrno == ENODEV || link->openErrno == ENXIO) {
         return "The serial device " + path + " is not there: is the tool plugged in?";
