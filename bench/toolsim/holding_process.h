@@ -3,8 +3,8 @@
 // own, it shows under /proc with its own pid and name.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 class HoldingProcess {
   public:

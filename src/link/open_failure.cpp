@@ -8,6 +8,10 @@
 
 namespace {
 
+constexpr const char* kInstallRule =
+    "sudo cp 70-zarvik-ktx2.rules /etc/udev/rules.d/ && sudo udevadm control --reload, then "
+    "plug the tool in again";
+
 std::string busyText(const std::string& path) {
     const std::optional<PortHolder> holder = PortHolder_find(path);
     const std::string text =
@@ -15,8 +19,9 @@ std::string busyText(const std::string& path) {
         (holder ? holder->name + " (pid " + std::to_string(holder->pid) + ")" : "another program") +
         ".";
     if (holder && holder->name == "ModemManager") {
-        return text + " Install the updater's udev rule so that ModemManager leaves the tool "
-                      "alone, then plug the tool in again.";
+        return text +
+               " Install the updater's udev rule so that ModemManager leaves the tool alone (" +
+               kInstallRule + ").";
     }
     return text + " Close that program and try again.";
 }
@@ -40,10 +45,9 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
             break;
     }
     if (link->openErrno == EACCES || link->openErrno == EPERM) {
-        return "Permission denied on " + path +
-               ". Install the updater's udev rule (sudo cp 70-zarvik-ktx2.rules "
-               "/etc/udev/rules.d/ && sudo udevadm control --reload, then plug the tool in "
-               "again) or add your user to the dialout group (sudo usermod -aG dialout $USER, "
+        return "Permission denied on " + path + ". Install the updater's udev rule (" +
+               kInstallRule +
+               ") or add your user to the dialout group (sudo usermod -aG dialout $USER, "
                "then log in again).";
     }
     if (link->openErrno == ENOENT || link->openErrno == ENODEV || link->openErrno == ENXIO) {

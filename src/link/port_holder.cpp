@@ -1,9 +1,11 @@
 #include "link/port_holder.h"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -32,12 +34,26 @@ std::string commandName(const fs::path& processDir) {
     return clean.empty() ? "an unnamed program" : clean;
 }
 
-bool holdsLock(const fs::path& processDir, const std::string& fd) {
-    std::ifstream info(processDir / "fdinfo" / fd);
-    for (std::string line; std::getline(info, line);) {
-        if (line.starts_with("lock:")) return true;
+// The process that /proc/locks names as holding a lock on the node, else 0. Readable by
+// everyone, unlike other users' descriptor lists: it names a holder of another user too.
+int lockingPid(const fs::path& procRoot, const struct stat& node) {
+    std::ifstream locks(procRoot / "locks");
+    // "1: FLOCK  ADVISORY  WRITE 612 00:19:5 0 EOF": the pid, then the node's file system
+    // (major and minor in hex) and inode.
+    const std::string where = [&] {
+        char text[64];
+        std::snprintf(text, sizeof text, " %02x:%02x:%llu ", major(node.st_dev), minor(node.st_dev),
+                      static_cast<unsigned long long>(node.st_ino));
+        return std::string(text);
+    }();
+    for (std::string line; std::getline(locks, line);) {
+        const size_t at = line.find(where);
+        if (at == std::string::npos) continue;
+        const size_t space = line.rfind(' ', at - 1);
+        if (space == std::string::npos) continue;
+        return pidOf(line.substr(space + 1, at - space - 1));
     }
-    return false;
+    return 0;
 }
 
 }  // namespace
@@ -49,8 +65,14 @@ std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
     struct stat node {};
     if (::stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return std::nullopt;
     const int self = static_cast<int>(::getpid());
-    std::optional<PortHolder> first;
+    // The lock holder first: others may merely have the port open (the virtual tool's own end
+    // of the line, a monitor).
+    const int locker = lockingPid(procRoot, node);
+    const fs::path lockerDir = fs::path(procRoot) / std::to_string(locker);
     std::error_code ec;
+    if (locker != 0 && locker != self && fs::exists(lockerDir, ec)) {
+        return PortHolder{locker, commandName(lockerDir)};
+    }
     fs::directory_iterator processes(procRoot, ec), end;
     for (; !ec && processes != end; processes.increment(ec)) {
         const int pid = pidOf(processes->path().filename().string());
@@ -60,17 +82,11 @@ std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
         // Processes of other users cannot be looked into; they are skipped, not failures.
         for (; !fdError && fds != end; fds.increment(fdError)) {
             struct stat target {};
-            if (::stat(fds->path().c_str(), &target) != 0 || !S_ISCHR(target.st_mode) ||
-                target.st_rdev != node.st_rdev) {
-                continue;
-            }
-            // A process that merely has the port open (the virtual tool's own end, a
-            // monitor) is named only when no process holds the lock.
-            if (holdsLock(processes->path(), fds->path().filename().string())) {
+            if (::stat(fds->path().c_str(), &target) == 0 && S_ISCHR(target.st_mode) &&
+                target.st_rdev == node.st_rdev) {
                 return PortHolder{pid, commandName(processes->path())};
             }
-            if (!first) first = PortHolder{pid, commandName(processes->path())};
         }
     }
-    return first;
+    return std::nullopt;
 }

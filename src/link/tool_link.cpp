@@ -84,8 +84,7 @@ int ToolLink_open(ToolLink* link) {
     int fd = ::open(link->devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int openErrno = errno;  // EBUSY: another program set the line exclusive
-        return failOpen(link, -1, openErrno == EBUSY ? kLinkErrorBusy : kLinkErrorOpen,
-                        openErrno);
+        return failOpen(link, -1, openErrno == EBUSY ? kLinkErrorBusy : kLinkErrorOpen, openErrno);
     }
     // The port is ours alone: a second updater, a terminal or a modem prober that writes to
     // the tool mid-update would corrupt what it receives. Another holder fails the open now,

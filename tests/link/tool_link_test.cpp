@@ -5,8 +5,15 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "link/port_holder.h"
 #include "link/tool_commands.h"
 #include "link_fixture.h"
 #include "toolsim/holding_process.h"
@@ -146,10 +153,10 @@ TEST_F(ToolLinkTest, APortHeldElsewhereFailsAtOnceNamingItsHolder) {
         EXPECT_EQ(ToolLink_open(link.get()), 0);
         EXPECT_EQ(link->lastError, kLinkErrorBusy);
         EXPECT_EQ(openDescriptorCount(), before);
-        EXPECT_EQ(ToolLink_openFailureText(link.get()).rfind(
-                      "The port " + linkPath() + " is in use by " + c.holder + " (pid " +
-                          std::to_string(other.pid()) + "). " + c.advice,
-                      0),
+        EXPECT_EQ(ToolLink_openFailureText(link.get())
+                      .rfind("The port " + linkPath() + " is in use by " + c.holder + " (pid " +
+                                 std::to_string(other.pid()) + "). " + c.advice,
+                             0),
                   0u)
             << ToolLink_openFailureText(link.get());
         other.release();
@@ -167,13 +174,48 @@ TEST_F(ToolLinkTest, AnOpenLinkKeepsOthersOutUntilClosed) {
     EXPECT_EQ(ToolLink_open(second.get()), 0);
     // The only other user of the node is this process's own virtual tool: no one to name.
     EXPECT_EQ(ToolLink_openFailureText(second.get()),
-              "The port " + linkPath() + " is in use by another program. Close that program "
-              "and try again.");
+              "The port " + linkPath() +
+                  " is in use by another program. Close that program "
+                  "and try again.");
     HoldingProcess other;
     EXPECT_FALSE(other.hold(tool_.devicePath()));
     EXPECT_EQ(Tool_readRunMode(first), 1);
     ToolLink_close(first);
     EXPECT_EQ(ToolLink_open(second.get()), 1);
+}
+
+// What a user's own /proc shows of a holder: another user's lock only through /proc/locks,
+// a non-locking program only through its descriptors.
+TEST_F(ToolLinkTest, TheHolderIsFoundByItsLockOrByItsDescriptor) {
+    startTool();
+    namespace fs = std::filesystem;
+    struct stat node {};
+    ASSERT_EQ(::stat(tool_.devicePath().c_str(), &node), 0);
+    char lockLine[128];
+    std::snprintf(lockLine, sizeof lockLine, "1: FLOCK  ADVISORY  WRITE 88 %02x:%02x:%llu 0 EOF\n",
+                  major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long long>(node.st_ino));
+    struct {
+        const char* locks;  // null: no lock anywhere
+        int pid;
+    } cases[] = {
+        {lockLine, 88}, {nullptr, 77}, {"1: FLOCK  ADVISORY  WRITE 99 00:01:2 0 EOF\n", 77}};
+    for (const auto& c : cases) {
+        const fs::path proc = fs::path(dir_) / "proc";
+        fs::remove_all(proc);
+        fs::create_directories(proc / "77" / "fd");
+        fs::create_directories(proc / "88" / "fd");
+        std::ofstream(proc / "77" / "comm") << "picocom\n";
+        std::ofstream(proc / "88" / "comm") << "zarvik-cli\n";
+        fs::create_symlink(linkPath(), proc / "77" / "fd" / "3");
+        fs::create_symlink("/dev/null", proc / "88" / "fd" / "0");
+        if (c.locks) std::ofstream(proc / "locks") << c.locks;
+        std::optional<PortHolder> holder = PortHolder_find(linkPath(), proc.string());
+        ASSERT_TRUE(holder.has_value());
+        EXPECT_EQ(holder->pid, c.pid);
+        EXPECT_EQ(holder->name, c.pid == 77 ? "picocom" : "zarvik-cli");
+    }
+    EXPECT_FALSE(PortHolder_find("/dev/zero", (fs::path(dir_) / "proc").string()));
 }
 
 }  // namespace
