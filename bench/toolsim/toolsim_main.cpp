@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "toolsim/holding_process.h"
 #include "toolsim/virtual_tool.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     int vanishAt = -1;
     bool stayAway = false;
     int hardwareIdAfterReboot = -1;
+    bool heldByOther = false;
 
     app.add_option("--state", statePath, "Tool state (JSON); default: a KTX2 at bootloader 1.23")
         ->check(CLI::ExistingFile);
@@ -44,6 +46,8 @@ int main(int argc, char** argv) {
     app.add_option("--usb-serial", options.usbSerial, "USB serial shown in the fake sysfs tree");
     app.add_flag("--reenumerate", options.reenumerate,
                  "Come back from each reboot under a new device node");
+    app.add_flag("--held-by-other", heldByOther,
+                 "Another process (named ModemManager) holds the device locked");
     CLI11_PARSE(app, argc, argv);
     options.rebootDelay = std::chrono::milliseconds(rebootDelay);
 
@@ -72,11 +76,17 @@ int main(int argc, char** argv) {
     tool.stayAwayAfterReboot(stayAway);
     if (hardwareIdAfterReboot >= 0) tool.changeHardwareIdAfterReboot(hardwareIdAfterReboot);
 
+    HoldingProcess holder;
+    if (heldByOther && !holder.hold(tool.devicePath(), "ModemManager", &error)) {
+        std::fprintf(stderr, "zarvik-toolsim: %s\n", error.c_str());
+        return 1;
+    }
     std::printf("zarvik-toolsim: %s -> %s\n", linkPath.c_str(), tool.devicePath().c_str());
     if (!options.fakeSysfsRoot.empty()) {
         std::printf("zarvik-toolsim: USB device %s, node %s\n", tool.usbPortPath().c_str(),
                     tool.sysfsNode().c_str());
     }
+    if (heldByOther) std::printf("zarvik-toolsim: held by ModemManager (pid %d)\n", holder.pid());
     std::fflush(stdout);
     int received = 0;
     sigwait(&signals, &received);

@@ -6,6 +6,28 @@
 #include "link/port_holder.h"
 #include "link/tool_link.h"
 
+namespace {
+
+constexpr const char* kInstallRule =
+    "sudo cp 70-zarvik-ktx2.rules /etc/udev/rules.d/ && sudo udevadm control --reload, then "
+    "plug the tool in again";
+
+std::string busyText(const std::string& path) {
+    const std::optional<PortHolder> holder = PortHolder_find(path);
+    const std::string text =
+        "The port " + path + " is in use by " +
+        (holder ? holder->name + " (pid " + std::to_string(holder->pid) + ")" : "another program") +
+        ".";
+    if (holder && holder->name == "ModemManager") {
+        return text +
+               " Install the updater's udev rule so that ModemManager leaves the tool alone (" +
+               kInstallRule + ").";
+    }
+    return text + " Close that program and try again.";
+}
+
+}  // namespace
+
 std::string ToolLink_openFailureText(const ToolLink* link) {
     std::string path = link->devicePath != nullptr ? link->devicePath : "";
     switch (link->lastError) {
@@ -17,21 +39,16 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
         case kLinkErrorBlocking:
             return "The serial device " + path + " could not be set up (" +
                    std::strerror(link->openErrno) + ").";
+        case kLinkErrorBusy:
+            return busyText(path);
         default:
             break;
     }
     if (link->openErrno == EACCES || link->openErrno == EPERM) {
-        return "Permission denied on " + path +
-               ". Install the updater's udev rule (sudo cp 70-zarvik-ktx2.rules "
-               "/etc/udev/rules.d/ && sudo udevadm control --reload, then plug the tool in "
-               "again) or add your user to the dialout group (sudo usermod -aG dialout $USER, "
+        return "Permission denied on " + path + ". Install the updater's udev rule (" +
+               kInstallRule +
+               ") or add your user to the dialout group (sudo usermod -aG dialout $USER, "
                "then log in again).";
-    }
-    if (link->openErrno == EBUSY) {
-        const std::optional<PortHolder> holder = PortHolder_find(path);
-        const std::string who = holder ? holder->name + " (pid " + std::to_string(holder->pid) + ")"
-                                       : "another program";
-        return "The port " + path + " is in use by " + who + ". Close that program and try again.";
     }
     if (link->openErrno == ENOENT || link->openErrno == ENODEV || link->openErrno == ENXIO) {
         return "The serial device " + path + " is not there: is the tool plugged in?";

@@ -1,8 +1,11 @@
 #include "link/port_holder.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -28,17 +31,48 @@ std::string commandName(const fs::path& processDir) {
     for (char c : name) {
         if (std::isprint(static_cast<unsigned char>(c))) clean += c;
     }
-    return clean;
+    return clean.empty() ? "an unnamed program" : clean;
+}
+
+// The process that /proc/locks names as holding a lock on the node, else 0. Readable by
+// everyone, unlike other users' descriptor lists: it names a holder of another user too.
+int lockingPid(const fs::path& procRoot, const struct stat& node) {
+    std::ifstream locks(procRoot / "locks");
+    // "1: FLOCK  ADVISORY  WRITE 612 00:19:5 0 EOF": the pid, then the node's file system
+    // (major and minor in hex) and inode.
+    const std::string where = [&] {
+        char text[64];
+        std::snprintf(text, sizeof text, " %02x:%02x:%llu ", major(node.st_dev), minor(node.st_dev),
+                      static_cast<unsigned long long>(node.st_ino));
+        return std::string(text);
+    }();
+    for (std::string line; std::getline(locks, line);) {
+        const size_t at = line.find(where);
+        if (at == std::string::npos) continue;
+        const size_t space = line.rfind(' ', at - 1);
+        if (space == std::string::npos) continue;
+        return pidOf(line.substr(space + 1, at - space - 1));
+    }
+    return 0;
 }
 
 }  // namespace
 
 std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
                                           const std::string& procRoot) {
-    std::error_code ec;
-    const fs::path node = fs::weakly_canonical(devicePath, ec);
-    if (ec) return std::nullopt;
+    // Compared by device number: a descriptor names the node it was opened through, which
+    // may be a symbolic link, and names a node that has since gone away as "(deleted)".
+    struct stat node {};
+    if (::stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return std::nullopt;
     const int self = static_cast<int>(::getpid());
+    // The lock holder first: others may merely have the port open (the virtual tool's own end
+    // of the line, a monitor).
+    const int locker = lockingPid(procRoot, node);
+    const fs::path lockerDir = fs::path(procRoot) / std::to_string(locker);
+    std::error_code ec;
+    if (locker != 0 && locker != self && fs::exists(lockerDir, ec)) {
+        return PortHolder{locker, commandName(lockerDir)};
+    }
     fs::directory_iterator processes(procRoot, ec), end;
     for (; !ec && processes != end; processes.increment(ec)) {
         const int pid = pidOf(processes->path().filename().string());
@@ -47,9 +81,9 @@ std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
         fs::directory_iterator fds(processes->path() / "fd", fdError);
         // Processes of other users cannot be looked into; they are skipped, not failures.
         for (; !fdError && fds != end; fds.increment(fdError)) {
-            std::error_code linkError;
-            const fs::path target = fs::read_symlink(fds->path(), linkError);
-            if (!linkError && target == node) {
+            struct stat target {};
+            if (::stat(fds->path().c_str(), &target) == 0 && S_ISCHR(target.st_mode) &&
+                target.st_rdev == node.st_rdev) {
                 return PortHolder{pid, commandName(processes->path())};
             }
         }

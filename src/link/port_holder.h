@@ -11,7 +11,7 @@ struct PortHolder {
     std::string name;  // the program's command name, as /proc/PID/comm gives it
 };
 
-// Another process that has `devicePath` open, looked up under procRoot; none when no process
-// (other than this one) can be seen holding it.
+// A process other than this one that has `devicePath` open, looked up under procRoot. Of
+// several, the one holding a lock on it; none when no such process can be seen.
 std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
                                           const std::string& procRoot = "/proc");

@@ -128,19 +128,22 @@ static int openUntraced(ToolLink* link) {
     link->serialState = 1;
 
     int fd = ::open(link->devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return failOpen(link, -1, kLinkErrorOpen, errno);
+    if (fd < 0) {
+        const int openErrno = errno;  // EBUSY: another program set the line exclusive
+        return failOpen(link, -1, openErrno == EBUSY ? kLinkErrorBusy : kLinkErrorOpen, openErrno);
+    }
     // The port is ours alone: a second updater, a terminal or a modem prober that writes to
     // the tool mid-update would corrupt what it receives. Another holder fails the open now,
-    // before anything is sent.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int lockErrno = errno;
-        return failOpen(link, fd, kLinkErrorOpen, lockErrno == EWOULDBLOCK ? EBUSY : lockErrno);
+    // before anything is sent. A node that cannot be locked at all is used unlocked.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        return failOpen(link, fd, kLinkErrorBusy, EBUSY);
     }
     if (::fcntl(fd, F_SETFL, 0) != 0) return failOpen(link, fd, kLinkErrorBlocking, errno);
     if (SerialLine_configure(fd, kToolBitRate) != 0) {
         return failOpen(link, fd, kLinkErrorSpeed, errno);
     }
-    // Further opens of the node fail with EBUSY (root is exempt; the lock still holds).
+    // Programs that do not lock are kept out too: their opens fail with EBUSY (except
+    // root's; the lock still stands against those that lock).
     ::ioctl(fd, TIOCEXCL);
     int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);

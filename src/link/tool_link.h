@@ -19,6 +19,7 @@ inline constexpr uint32_t kToolProductId = 0xF32B;
 inline constexpr int32_t kLinkErrorOpen = -3;      // the device path did not open
 inline constexpr int32_t kLinkErrorBlocking = -4;  // the descriptor refused blocking mode
 inline constexpr int32_t kLinkErrorSpeed = -5;     // 256000 bit/s refused: no tool driver
+inline constexpr int32_t kLinkErrorBusy = -6;      // another program holds the port
 
 struct ToolLink {
     uint8_t open;           // 1 while open

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "serversim/misbehaviour.h"
 #include "support/run_program.h"
@@ -152,6 +153,53 @@ TEST_F(UpdateBench, ProgramCommandExitsWithTheOutcome) {
               rawProgram(catalogue::firmwareProgram(releaseIdentity, 700)));
     rig.tool.refuseBlock(0);
     EXPECT_EQ(runProgram(cliPath(), arguments).status, 1);
+}
+
+// A tool that one run is updating is busy for a second one, which fails at once and leaves
+// the update alone; another tool is updated side by side.
+TEST_F(UpdateBench, ATwiceOpenedToolIsBusyWhileAnotherToolUpdatesSideBySide) {
+    addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
+    ASSERT_TRUE(startBench());
+    VirtualTool other;
+    const std::string otherPort = (rig.dir / "ktx2-other").string();
+    std::string error;
+    ASSERT_TRUE(other.start(ToolState_default(), otherPort, {}, &error)) << error;
+    auto cli = [&](const std::string& port, std::vector<std::string> command) {
+        std::vector<std::string> arguments = {
+            "--server", "127.0.0.1:" + std::to_string(rig.server.httpPort()), "--port", port};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        return runProgram(cliPath(), arguments);
+    };
+    const std::vector<std::string> program = {"--yes", "program", "--firmware", "900"};
+
+    // The first image transfer is answered late: the first run is mid-update, port held.
+    rig.tool.answerLate(23, std::chrono::milliseconds(2000));
+    ProgramRun first;
+    std::thread firstRun([&] { first = cli(rig.link.port, program); });
+    for (int i = 0; i < 2000 && framesOf(23) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto started = std::chrono::steady_clock::now();
+    ProgramRun busy = cli(rig.link.port, {"find"});
+    const auto took = std::chrono::steady_clock::now() - started;
+    ProgramRun side = cli(otherPort, program);
+    firstRun.join();
+
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_LT(took, std::chrono::seconds(4));  // no exchange was waited out
+    for (const std::string& line :
+         {std::string("Failed to open the port. conn_type=0 lastError=-6"),
+          "The port " + rig.link.port + " is in use by zarvik-cli (pid "}) {
+        EXPECT_NE(busy.err.find(line), std::string::npos) << busy.err;
+    }
+    for (const ProgramRun* run : {&first, &side}) {
+        EXPECT_EQ(run->status, 0) << run->err;
+        EXPECT_NE((run->out + run->err).find("KTX2 Firmware Updated Successfully"),
+                  std::string::npos);
+    }
+    const Bytes firmware = rawProgram(catalogue::firmwareProgram(releaseIdentity, 700));
+    EXPECT_EQ(rig.tool.program(RawTarget::Firmware), firmware);
+    EXPECT_EQ(other.program(RawTarget::Firmware), firmware);
 }
 
 TEST_F(IdentificationCommandsTest, UsageErrorsExitWithTwo) {

@@ -5,17 +5,19 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "link/port_holder.h"
 #include "link/tool_commands.h"
 #include "link_fixture.h"
+#include "toolsim/holding_process.h"
 
 namespace {
 
@@ -164,42 +166,88 @@ TEST_F(ToolLinkTest, ReopeningNeverLeaksADescriptor) {
     EXPECT_EQ(openDescriptorCount(), before - 1);
 }
 
+// Another process holds the port as ModemManager does; the open fails at once, sends
+// nothing and names the holder, found under the real /proc.
 TEST_F(ToolLinkTest, APortHeldElsewhereFailsAtOnceNamingItsHolder) {
     startTool();
-    const std::string node = tool_.devicePath();
-    // Another program holds the node as ModemManager would: a real process with a lock on it.
-    const char* argv[] = {"flock", "-n", "-o", node.c_str(), "sleep", "10", nullptr};
-    pid_t holder = 0;
-    ASSERT_EQ(posix_spawnp(&holder, "flock", nullptr, nullptr, const_cast<char**>(argv), environ),
-              0);
-    std::optional<PortHolder> seen;
-    for (int i = 0; i < 200 && !(seen = PortHolder_find(node)); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    struct {
+        const char* holder;
+        const char* advice;
+    } cases[] = {{"ModemManager", "Install the updater's udev rule"},
+                 {"minicom", "Close that program and try again."}};
+    for (const auto& c : cases) {
+        HoldingProcess other;
+        std::string error;
+        ASSERT_TRUE(other.hold(tool_.devicePath(), c.holder, &error)) << error;
+        ToolLinkPtr link = linkTo(linkPath());
+        ASSERT_EQ(ToolLink_findPort(link.get()), 1);
+        const int before = openDescriptorCount();
+        EXPECT_EQ(ToolLink_open(link.get()), 0);
+        EXPECT_EQ(link->lastError, kLinkErrorBusy);
+        EXPECT_EQ(openDescriptorCount(), before);
+        EXPECT_EQ(ToolLink_openFailureText(link.get())
+                      .rfind("The port " + linkPath() + " is in use by " + c.holder + " (pid " +
+                                 std::to_string(other.pid()) + "). " + c.advice,
+                             0),
+                  0u)
+            << ToolLink_openFailureText(link.get());
+        other.release();
+        EXPECT_EQ(ToolLink_open(link.get()), 1) << ToolLink_openFailureText(link.get());
     }
-    ASSERT_TRUE(seen.has_value());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the lock follows the open
+    EXPECT_TRUE(tool_.frames().empty());
+}
 
-    ToolLinkPtr second = linkTo(node);
+// The port is ours alone while open, and free again once closed.
+TEST_F(ToolLinkTest, AnOpenLinkKeepsOthersOutUntilClosed) {
+    startTool();
+    ToolLink* first = connect();
+    ToolLinkPtr second = linkTo(linkPath());
     ASSERT_EQ(ToolLink_findPort(second.get()), 1);
     EXPECT_EQ(ToolLink_open(second.get()), 0);
-    EXPECT_EQ(second->lastError, kLinkErrorOpen);
+    // The only other user of the node is this process's own virtual tool: no one to name.
     EXPECT_EQ(ToolLink_openFailureText(second.get()),
-              "The port " + node + " is in use by flock (pid " + std::to_string(holder) +
-                  "). Close that program and try again.");
-    EXPECT_TRUE(tool_.frames().empty());
+              "The port " + linkPath() +
+                  " is in use by another program. Close that program "
+                  "and try again.");
+    HoldingProcess other;
+    EXPECT_FALSE(other.hold(tool_.devicePath()));
+    EXPECT_EQ(Tool_readRunMode(first), 1);
+    ToolLink_close(first);
+    EXPECT_EQ(ToolLink_open(second.get()), 1);
+}
 
-    ::kill(holder, SIGTERM);
-    ::waitpid(holder, nullptr, 0);
-    // Once it lets go the port is ours, and ours alone: a second link of this process is
-    // refused while the first holds it, and gets it after the close.
-    ASSERT_EQ(ToolLink_open(second.get()), 1) << ToolLink_openFailureText(second.get());
-    ToolLinkPtr third = linkTo(node);
-    ASSERT_EQ(ToolLink_findPort(third.get()), 1);
-    EXPECT_EQ(ToolLink_open(third.get()), 0);
-    EXPECT_NE(ToolLink_openFailureText(third.get()).find("in use by another program"),
-              std::string::npos);
-    ToolLink_close(second.get());
-    EXPECT_EQ(ToolLink_open(third.get()), 1);
+// What a user's own /proc shows of a holder: another user's lock only through /proc/locks,
+// a non-locking program only through its descriptors.
+TEST_F(ToolLinkTest, TheHolderIsFoundByItsLockOrByItsDescriptor) {
+    startTool();
+    namespace fs = std::filesystem;
+    struct stat node {};
+    ASSERT_EQ(::stat(tool_.devicePath().c_str(), &node), 0);
+    char lockLine[128];
+    std::snprintf(lockLine, sizeof lockLine, "1: FLOCK  ADVISORY  WRITE 88 %02x:%02x:%llu 0 EOF\n",
+                  major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long long>(node.st_ino));
+    struct {
+        const char* locks;  // null: no lock anywhere
+        int pid;
+    } cases[] = {
+        {lockLine, 88}, {nullptr, 77}, {"1: FLOCK  ADVISORY  WRITE 99 00:01:2 0 EOF\n", 77}};
+    for (const auto& c : cases) {
+        const fs::path proc = fs::path(dir_) / "proc";
+        fs::remove_all(proc);
+        fs::create_directories(proc / "77" / "fd");
+        fs::create_directories(proc / "88" / "fd");
+        std::ofstream(proc / "77" / "comm") << "picocom\n";
+        std::ofstream(proc / "88" / "comm") << "zarvik-cli\n";
+        fs::create_symlink(linkPath(), proc / "77" / "fd" / "3");
+        fs::create_symlink("/dev/null", proc / "88" / "fd" / "0");
+        if (c.locks) std::ofstream(proc / "locks") << c.locks;
+        std::optional<PortHolder> holder = PortHolder_find(linkPath(), proc.string());
+        ASSERT_TRUE(holder.has_value());
+        EXPECT_EQ(holder->pid, c.pid);
+        EXPECT_EQ(holder->name, c.pid == 77 ? "picocom" : "zarvik-cli");
+    }
+    EXPECT_FALSE(PortHolder_find("/dev/zero", (fs::path(dir_) / "proc").string()));
 }
 
 }  // namespace
