@@ -27,8 +27,10 @@ std::string appendLine(const std::string& path, const std::string& line) {
     const std::string text = line + "\n";
     const ssize_t written = ::write(fd, text.data(), text.size());
     std::string reason;
-    if (written < 0) reason = std::strerror(errno);
-    else if (static_cast<size_t>(written) != text.size()) reason = "short write";
+    if (written < 0)
+        reason = std::strerror(errno);
+    else if (static_cast<size_t>(written) != text.size())
+        reason = "short write";
     if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
     return reason;
 }

@@ -29,7 +29,7 @@ struct RunHistoryRead {
     bool found = false;   // the file exists
     std::string failure;  // set when it exists but cannot be read
     std::vector<RunHistoryEntry> entries;
-    int skipped = 0;      // lines that could not be parsed
+    int skipped = 0;  // lines that could not be parsed
 };
 
 RunHistoryRead RunHistory_read(const std::string& path);

@@ -67,9 +67,8 @@ std::optional<RunRecord> RunRecord_fromLine(std::string_view line) {
     if (!object.is_object()) return std::nullopt;
     RunRecord record;
     std::optional<std::string> time, workflow, outcome;
-    if (!take(object, "time", time) || !take(object, "workflow", workflow) || !time ||
-        !workflow || !take(object, "outcome", outcome) ||
-        !take(object, "serialNumber", record.serialNumber) ||
+    if (!take(object, "time", time) || !take(object, "workflow", workflow) || !time || !workflow ||
+        !take(object, "outcome", outcome) || !take(object, "serialNumber", record.serialNumber) ||
         !take(object, "hardwareId", record.hardwareId) ||
         !take(object, "firmwareBefore", record.firmwareBefore) ||
         !take(object, "firmwareAfter", record.firmwareAfter) ||

@@ -10,8 +10,8 @@
 #include <string_view>
 
 struct RunRecord {
-    std::string time;      // the run's start, UTC, ISO 8601: "2024-05-01T09:30:00Z"
-    std::string workflow;  // "program", "program-memories" or "upload-backups"
+    std::string time;                      // the run's start, UTC, ISO 8601: "2024-05-01T09:30:00Z"
+    std::string workflow;                  // "program", "program-memories" or "upload-backups"
     std::optional<uint32_t> serialNumber;  // of the identified tool
     std::optional<int32_t> hardwareId;
     std::optional<std::string> firmwareBefore;  // version texts; none when not known

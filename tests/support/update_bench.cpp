@@ -77,8 +77,9 @@ bool UpdateBench::startBench() {
         return false;
     }
     delegate_ = std::make_unique<AppDelegate>(ui_, *rig_.session, rig_.link);
-    delegate_->setHistory(historyFile().string(),
-                          [this](const std::string& failure) { historyFailures.push_back(failure); });
+    delegate_->setHistory(historyFile().string(), [this](const std::string& failure) {
+        historyFailures.push_back(failure);
+    });
     return true;
 }
 

@@ -67,15 +67,15 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
     EXPECT_GE(run["durationSeconds"].get<double>(), 0.0);
     run.erase("time");
     run.erase("durationSeconds");
-    EXPECT_EQ(run, (nlohmann::json{{"workflow", "program"},
-                                   {"serialNumber", 100001},
-                                   {"hardwareId", 0x1234},
-                                   {"firmwareBefore", "2.18.04"},
-                                   {"firmwareAfter", "3.01.02"},
-                                   {"firmwareId", kReleaseId},
-                                   {"outcome", ui.boxes().back().title + ": " +
-                                                   ui.boxes().back().message},
-                                   {"reportTag", ""}}));
+    EXPECT_EQ(run, (nlohmann::json{
+                       {"workflow", "program"},
+                       {"serialNumber", 100001},
+                       {"hardwareId", 0x1234},
+                       {"firmwareBefore", "2.18.04"},
+                       {"firmwareAfter", "3.01.02"},
+                       {"firmwareId", kReleaseId},
+                       {"outcome", ui.boxes().back().title + ": " + ui.boxes().back().message},
+                       {"reportTag", ""}}));
     for (Control c : {Control::Find, Control::Program, Control::ProgramMemories}) {
         EXPECT_TRUE(ui.enabled(c)) << controlName(c);
     }

@@ -14,9 +14,10 @@ namespace fs = std::filesystem;
 class RunHistoryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("zarvik-history-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            fs::temp_directory_path() /
+            ("zarvik-history-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -62,9 +63,12 @@ TEST_F(RunHistoryTest, ReadsWhatItCanAndCountsTheRest) {
     {
         std::ofstream out(history.path, std::ios::app);
         out << "not json\n"
-            << R"({"time":"x","workflow":"program","serialNumber":"100001"})" << "\n"
-            << R"({"time":"x","workflow":"program","serialNumber":-1})" << "\n"
-            << R"({"workflow":"program"})" << "\n"
+            << R"({"time":"x","workflow":"program","serialNumber":"100001"})"
+            << "\n"
+            << R"({"time":"x","workflow":"program","serialNumber":-1})"
+            << "\n"
+            << R"({"workflow":"program"})"
+            << "\n"
             << "[1,2]\n\n   \n"
             << later << "\n"
             << R"({"time":"2030-01-01T00:00:00Z","work)";  // cut off mid-write
