@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <cstdio>
+#include <cstdlib>
 
 #include "server/request_trace.h"
 #include "server/server_config.h"
@@ -51,6 +52,12 @@ std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::
     link.tool = LinkSettings_namedTool(options.tool);
     auto setup = makeWindowSetup(*session, std::move(link));
     setup->linkTrace = std::move(trace);
+    // The window has no place for it: a history that cannot be written is told on stderr.
+    setup->delegate->setHistory(
+        RunHistory_defaultPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")),
+        [](const std::string& failure) {
+            std::fprintf(stderr, "zarvik-updater: %s (runs are not affected).\n", failure.c_str());
+        });
     QtUi* ui = setup->ui.get();
     session->uploadProgress = [ui](int percent) { ui->setProgress(percent); };
     setup->ownedSession = std::move(session);

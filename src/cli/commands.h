@@ -13,3 +13,4 @@ void addManualCommand(CLI::App& app, const CliOptions& options, int& status);
 void addCheckVersionCommand(CLI::App& app, const CliOptions& options, int& status);
 // program-memories and upload-backups.
 void addMemoryCommands(CLI::App& app, const CliOptions& options, int& status);
+void addHistoryCommand(CLI::App& app, const CliOptions& options, int& status);

@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
     addCheckVersionCommand(app, options, status);
     addInspectCommand(app, options, status);
     addPortsCommand(app, options, status);
+    addHistoryCommand(app, options, status);
 
     try {
         app.parse(argc, argv);

@@ -55,7 +55,14 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     link.trace = setup->linkTrace.get();
     link.tool = LinkSettings_namedTool(options.tool);
     setup->delegate = std::make_unique<AppDelegate>(*setup->ui, *setup->session, link);
+    setup->delegate->setHistory(historyPath(), [](const std::string& failure) {
+        std::fprintf(stderr, "%s (the run itself is not affected).\n", failure.c_str());
+    });
     return setup;
+}
+
+std::string historyPath() {
+    return RunHistory_defaultPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 }
 
 std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status) {

@@ -27,5 +27,8 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
 // The setup of a command, or null after telling the usage error (status 2).
 std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status);
 
+// Where the run history lives: under XDG_STATE_HOME, else under HOME.
+std::string historyPath();
+
 // Runs Find Device to its end; true for a complete identification.
 bool runFindDevice(UpdaterSetup& setup);

@@ -151,6 +151,7 @@ void AppDelegate::askQuestion(const std::string& title, const std::string& messa
 
 void AppDelegate::tell(const std::string& title, const std::string& message) {
     ui_.messageBoxNew(AlertMessage(title, message, AlertMessage::kTypeOk));
+    noteShown(title + ": " + message);
 }
 
 void AppDelegate::setProgress(int value) {

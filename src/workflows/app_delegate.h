@@ -16,6 +16,7 @@
 #include "link/tool_link.h"
 #include "package/firmware_package.h"
 #include "workflows/firmware_choices.h"
+#include "workflows/run_history.h"
 #include "workflows/updater_ui.h"
 
 struct ServerSession;
@@ -55,6 +56,10 @@ class AppDelegate {
     std::string getFirmwareName();
     void updateFirmwareDesc();
 
+    // Where the runs that write to the tool or upload are recorded ("" for nowhere), and who
+    // hears, once, that the history cannot be written; called on the workflow's thread.
+    void setHistory(std::string path, std::function<void(const std::string&)> onFailure);
+
     // Blocks until no workflow thread is running.
     void waitIdle();
 
@@ -77,7 +82,10 @@ class AppDelegate {
     void askQuestion(const std::string& title, const std::string& message, Workflow continuation);
     void tell(const std::string& title, const std::string& message);
     void setProgress(int value);
-    void say(const std::string& text) { ui_.setText(Line::Msg, text); }
+    void say(const std::string& text) {
+        ui_.setText(Line::Msg, text);
+        noteShown(text);
+    }
     std::optional<std::string> chosenDescription();
     void replaceToolRecord(FirmwarePackagePtr record);
     void readBackupState(FirmwarePackage* record);
@@ -105,6 +113,22 @@ class AppDelegate {
     ProgressFn linkProgress();
     ToolLink* link();
 
+    // Records the workflow it is made in from its start to its end, whatever way it ends.
+    struct HistoryScope {
+        HistoryScope(AppDelegate& owner, const char* workflow) : delegate(owner) {
+            delegate.beginHistory(workflow);
+        }
+        ~HistoryScope() { delegate.finishHistory(); }
+        HistoryScope(const HistoryScope&) = delete;
+        HistoryScope& operator=(const HistoryScope&) = delete;
+        AppDelegate& delegate;
+    };
+    void beginHistory(const char* workflow);
+    void finishHistory();
+    void noteShown(const std::string& text);
+    void noteReport(const std::string* tag);
+    void noteFirmwareAfter(const FirmwarePackage* record);
+
     UpdaterUi& ui_;
     ServerSession& session_;
     LinkSettings linkSettings_;
@@ -117,6 +141,11 @@ class AppDelegate {
     std::atomic<bool> force_{false};
     std::atomic<bool> firmwareUnknown_{false};
     std::atomic<int> gnGlobalFileCount_{0};
+
+    std::mutex historyMutex_;
+    RunHistory history_;
+    std::function<void(const std::string&)> historyFailure_;
+    std::optional<HistoryRun> historyRun_;
 
     std::mutex runMutex_;
     std::condition_variable idle_;

@@ -68,6 +68,7 @@ class StoredDirectory {
 }  // namespace
 
 void AppDelegate::executeUploadFile() {
+    HistoryScope history(*this, "upload-backups");
     if (checkSameTool() != ToolCheck::same) return;
     ToolLink* toolLink = link();
     const PackageFile* area = findExtraArea(tool_.get());

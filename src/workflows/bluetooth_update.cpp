@@ -76,6 +76,7 @@ void AppDelegate::completeProgramming(ProgrammingRun& run) {
     Tool_readIdentity(toolLink, record);
     Tool_readConfiguration(toolLink, record);
     ServerRequest_firmwareInfo(&session_, record, 0);
+    noteFirmwareAfter(record);
     reportWithoutTag(record);
 
     const bool inBootloader = Tool_enterBootloader(toolLink) == 1;

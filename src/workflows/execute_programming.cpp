@@ -24,6 +24,7 @@ bool differentSides(int32_t a, int32_t b) {
 }  // namespace
 
 void AppDelegate::executeProgramming() {
+    HistoryScope history(*this, "program");
     if (checkSameTool() != ToolCheck::same) return;
     ToolLink_close(link());
 

@@ -9,6 +9,7 @@
 #include "workflows/programming_run.h"
 
 void AppDelegate::executeMemoryProgramming() {
+    HistoryScope history(*this, "program-memories");
     if (checkSameTool() != ToolCheck::same) return;
     ToolLink* toolLink = link();
     const int32_t eraseUnit = eraseUnitFor(tool_->bootVersionNumber, toolLink->serialState);

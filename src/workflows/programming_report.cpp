@@ -55,10 +55,12 @@ AppDelegate::ToolCheck AppDelegate::checkSameTool() {
 void AppDelegate::report(FirmwarePackage* record, const std::string& tag) {
     ByteStringPtr text = makeByteString(tag);
     queryToolRecord(&session_, record, ToolRecordMode::report, text.get());
+    noteReport(&tag);
 }
 
 void AppDelegate::reportWithoutTag(FirmwarePackage* record) {
     queryToolRecord(&session_, record, ToolRecordMode::report, nullptr);
+    noteReport(nullptr);
 }
 
 void AppDelegate::failRun(ProgrammingRun& run, const std::string& text, const std::string& tag,

@@ -137,7 +137,8 @@ TEST_F(IdentificationCommandsTest, ManualPrintsTheAddress) {
                            "/docs/ZarvikV2.20.01-ENF.pdf\n");
 }
 
-// Program runs the whole update and exits 0 only on success.
+// Program runs the whole update and exits 0 only on success; history shows each run, and a
+// history that cannot be written is told once without failing the update.
 TEST_F(UpdateBench, ProgramCommandExitsWithTheOutcome) {
     addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
     ASSERT_TRUE(startBench());
@@ -146,13 +147,53 @@ TEST_F(UpdateBench, ProgramCommandExitsWithTheOutcome) {
         "--port",     rig.link.port,
         "--yes",      "program",
         "--firmware", "900"};
-    ProgramRun run = runProgram(cliPath(), arguments);
+    const std::filesystem::path blocked = rig.dir / "blocked";
+    std::filesystem::create_directories(blocked / "zarvik-updater" / "history.jsonl");
+    ProgramRun run = runProgram(cliPath(), arguments, {{"XDG_STATE_HOME", blocked.string()}});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE((run.out + run.err).find("KTX2 Firmware Updated Successfully"), std::string::npos);
     EXPECT_EQ(rig.tool.program(RawTarget::Firmware),
               rawProgram(catalogue::firmwareProgram(releaseIdentity, 700)));
+    const std::string told = "The run history could not be written to " +
+                             (blocked / "zarvik-updater" / "history.jsonl").string() +
+                             ": Is a directory (the run itself is not affected).\n";
+    EXPECT_EQ(run.err.find(told), run.err.rfind(told)) << run.err;
+    EXPECT_NE(run.err.find(told), std::string::npos) << run.err;
+
+    const std::map<std::string, std::string> stateHome = {
+        {"XDG_STATE_HOME", (rig.dir / "state").string()}};
+    auto history = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), "history");
+        return runProgram(cliPath(), options, stateHome);
+    };
+    EXPECT_NE(history({}).out.find("No runs recorded in"), std::string::npos);
+    EXPECT_EQ(runProgram(cliPath(), arguments, stateHome).status, 0);
     rig.tool.refuseBlock(0);
-    EXPECT_EQ(runProgram(cliPath(), arguments).status, 1);
+    EXPECT_EQ(runProgram(cliPath(), arguments, stateHome).status, 1);
+    const std::filesystem::path file = rig.dir / "state" / "zarvik-updater" / "history.jsonl";
+    std::ofstream(file, std::ios::app) << "{\"time\": \"cut off\n";
+
+    ProgramRun table = history({});
+    EXPECT_EQ(table.status, 0);
+    EXPECT_EQ(table.err, "1 unreadable line skipped in " + file.string() + ".\n");
+    std::vector<std::string> rows;
+    std::istringstream lines(table.out);
+    for (std::string line; std::getline(lines, line);) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 3u) << table.out;
+    EXPECT_TRUE(rows[0].starts_with("TIME")) << rows[0];
+    // The tool already runs the release: the unrecorded run gave it.
+    for (const char* part : {" 100001 ", " program ", " 3.01.02 -> 3.01.02 ",
+                             " Operation Completed: KTX2 firmware update to version "}) {
+        EXPECT_NE(rows[1].find(part), std::string::npos) << part << "\n" << rows[1];
+    }
+    EXPECT_NE(rows[2].find(" 3.01.02 -> ? "), std::string::npos) << rows[2];
+    EXPECT_TRUE(rows[2].ends_with(" Writing Firmware V3.01.02 Failed")) << rows[2];
+
+    std::istringstream stored(history({"--json"}).out);
+    std::vector<json> runs;
+    for (std::string line; std::getline(stored, line);) runs.push_back(json::parse(line));
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1]["reportTag"], "_Failed_FIRM");
 }
 
 // A tool that one run is updating is busy for a second one, which fails at once and leaves
@@ -189,7 +230,8 @@ TEST_F(UpdateBench, ATwiceOpenedToolIsBusyWhileAnotherToolUpdatesSideBySide) {
     EXPECT_LT(took, std::chrono::seconds(4));  // no exchange was waited out
     for (const std::string& line :
          {std::string("Failed to open the port. conn_type=0 lastError=-6"),
-          "The port " + rig.link.port + " is in use by zarvik-cli (pid "}) {
+          "The port " + std::filesystem::canonical(rig.link.port).string() +
+              " is in use by zarvik-cli (pid "}) {
         EXPECT_NE(busy.err.find(line), std::string::npos) << busy.err;
     }
     for (const ProgramRun* run : {&first, &side}) {

@@ -1,5 +1,6 @@
 #include "support/update_bench.h"
 
+#include <fstream>
 #include <iterator>
 #include <sstream>
 
@@ -76,6 +77,9 @@ bool UpdateBench::startBench() {
         return false;
     }
     delegate_ = std::make_unique<AppDelegate>(ui_, *rig_.session, rig_.link);
+    delegate_->setHistory(historyFile().string(), [this](const std::string& failure) {
+        historyFailures.push_back(failure);
+    });
     return true;
 }
 
@@ -105,6 +109,13 @@ std::string UpdateBench::tags() {
         out += (out.empty() ? "" : " ") + (tag.empty() ? std::string("(no tag)") : tag);
     }
     return out;
+}
+
+std::vector<nlohmann::json> UpdateBench::history() {
+    std::vector<nlohmann::json> lines;
+    std::ifstream in(historyFile());
+    for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+    return lines;
 }
 
 std::vector<std::string> words(const std::string& text) {

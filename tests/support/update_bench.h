@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ class UpdateBench : public WorkflowTest {
     int framesOf(uint8_t command);
     // The tags of the reports the server received, joined by spaces; "(no tag)" for none.
     std::string tags();
+    // The run history the controller writes, and its lines as JSON.
+    std::filesystem::path historyFile() { return rig_.dir / "state" / "history.jsonl"; }
+    std::vector<nlohmann::json> history();
+    std::vector<std::string> historyFailures;
 
     // The fixture's bench under the names the update tests use.
     BenchRig& rig = rig_;

@@ -1,6 +1,8 @@
 // The full update against the virtual tool and the bench server: what lands in the tool.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "core/byte_string.h"
 #include "support/update_bench.h"
 #include "workflows/bootloader_resources.h"
@@ -56,6 +58,24 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
     EXPECT_EQ(tool.program(RawTarget::BluetoothModule), rawProgram(catalogue::bluetoothImage(7)));
 
     EXPECT_EQ(tags(), "(no tag)");
+    const auto runs = history();
+    ASSERT_EQ(runs.size(), 1u);
+    nlohmann::json run = runs[0];
+    EXPECT_TRUE(std::regex_match(run["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")))
+        << run;
+    EXPECT_GE(run["durationSeconds"].get<double>(), 0.0);
+    run.erase("time");
+    run.erase("durationSeconds");
+    EXPECT_EQ(run, (nlohmann::json{
+                       {"workflow", "program"},
+                       {"serialNumber", 100001},
+                       {"hardwareId", 0x1234},
+                       {"firmwareBefore", "2.18.04"},
+                       {"firmwareAfter", "3.01.02"},
+                       {"firmwareId", kReleaseId},
+                       {"outcome", ui.boxes().back().title + ": " + ui.boxes().back().message},
+                       {"reportTag", ""}}));
     for (Control c : {Control::Find, Control::Program, Control::ProgramMemories}) {
         EXPECT_TRUE(ui.enabled(c)) << controlName(c);
     }

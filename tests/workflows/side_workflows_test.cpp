@@ -53,6 +53,9 @@ TEST_P(MemoryOnly, RewritesTheExtraFiles) {
     EXPECT_TRUE(ui.boxes().back().title == c.outcome || ui.text(Line::Msg) == c.outcome)
         << ui.text(Line::Msg);
     EXPECT_EQ(tags(), c.tags);
+    ASSERT_EQ(history().size(), 1u);
+    EXPECT_EQ(history()[0]["workflow"], "program-memories");
+    EXPECT_EQ(history()[0].value("reportTag", ""), c.tags);
     EXPECT_EQ(framesOf(5), c.erased ? 1 : 0);
     EXPECT_TRUE(ui.enabled(Control::Find));
     EXPECT_TRUE(ui.enabled(Control::ProgramMemories));
@@ -166,6 +169,8 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     }
     EXPECT_EQ(registered, words(c.registered));
     EXPECT_EQ(countMessage("File upload failed. Uploading again."), c.retries);
+    ASSERT_EQ(history().size(), 1u);
+    EXPECT_EQ(history()[0]["workflow"], "upload-backups");
     if (c.message == nullptr) {
         EXPECT_EQ(ui.boxes().size(), boxes + 1);  // the question only
         return;

@@ -86,6 +86,10 @@ TEST_P(UpdateFailure, ShowsReportsAndStops) {
         EXPECT_EQ(texts[texts.size() - 2], c.before);
     }
     EXPECT_EQ(tags(), c.tags);
+    const auto runs = history();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0]["outcome"].get<std::string>().ends_with(c.text)) << runs[0];
+    EXPECT_EQ(runs[0].value("reportTag", "(none)"), *c.tags ? c.tags : "(none)");
     for (Control button : {Control::Find, Control::Program, Control::ProgramMemories}) {
         EXPECT_EQ(ui.enabled(button), c.reached == Reached::nothing) << controlName(button);
     }

@@ -1,0 +1,67 @@
+// The controller's side of the run history: what a run was given, showed and reported.
+#include "core/byte_string.h"
+#include "workflows/app_delegate.h"
+
+namespace {
+
+std::optional<std::string> versionOf(const FirmwarePackage* record) {
+    if (record == nullptr || record->firmwareVersion == nullptr) return std::nullopt;
+    return ByteString_str(record->firmwareVersion);
+}
+
+}  // namespace
+
+void AppDelegate::setHistory(std::string path, std::function<void(const std::string&)> onFailure) {
+    std::lock_guard lock(historyMutex_);
+    history_ = RunHistory{std::move(path)};
+    historyFailure_ = std::move(onFailure);
+}
+
+void AppDelegate::beginHistory(const char* workflow) {
+    const bool update = std::string_view(workflow) == "program";
+    // Taken before the lock: the choices have their own.
+    const int firmwareId = update ? getFirmwareId() : 0;
+    std::lock_guard lock(historyMutex_);
+    if (history_.path.empty()) return;
+    HistoryRun& run = historyRun_.emplace(HistoryRun_begin(workflow));
+    const FirmwarePackage* tool = tool_.get();
+    if (tool != nullptr) {
+        run.record.serialNumber = tool->serialNumber;
+        run.record.hardwareId = tool->hardwareId;
+        run.record.firmwareBefore = versionOf(tool);
+    }
+    if (update) {
+        if (firmwareId > 0) run.record.firmwareId = static_cast<uint32_t>(firmwareId);
+    } else {
+        // Only the update writes firmware.
+        run.record.firmwareAfter = run.record.firmwareBefore;
+    }
+}
+
+void AppDelegate::finishHistory() {
+    std::string failure;
+    std::function<void(const std::string&)> tell;
+    {
+        std::lock_guard lock(historyMutex_);
+        if (!historyRun_) return;
+        failure = RunHistory_append(history_, HistoryRun_end(*historyRun_));
+        historyRun_.reset();
+        tell = historyFailure_;
+    }
+    if (!failure.empty() && tell) tell(failure);
+}
+
+void AppDelegate::noteShown(const std::string& text) {
+    std::lock_guard lock(historyMutex_);
+    if (historyRun_) HistoryRun_noteShown(*historyRun_, text);
+}
+
+void AppDelegate::noteReport(const std::string* tag) {
+    std::lock_guard lock(historyMutex_);
+    if (historyRun_) HistoryRun_noteReport(*historyRun_, tag);
+}
+
+void AppDelegate::noteFirmwareAfter(const FirmwarePackage* record) {
+    std::lock_guard lock(historyMutex_);
+    if (historyRun_) historyRun_->record.firmwareAfter = versionOf(record);
+}
