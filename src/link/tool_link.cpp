@@ -44,9 +44,16 @@ int failOpen(ToolLink* link, int fd, int32_t code, int savedErrno) {
     return 0;
 }
 
-int storeFound(ToolLink* link, const std::string& path, UsbIdentity identity) {
+int toolCount(const std::vector<SerialPortInfo>& ports) {
+    return static_cast<int>(
+        std::ranges::count_if(ports, [](const auto& p) { return SerialPortInfo_isTool(p); }));
+}
+
+int storeFound(ToolLink* link, const std::string& path, UsbIdentity identity,
+               const std::vector<SerialPortInfo>& ports) {
     if (!storePath(link, path)) return 0;
     link->found = std::move(identity);
+    link->foundAmongOthers = toolCount(ports) > 1 ? 1 : 0;
     link->serialState = 2;
     return 1;
 }
@@ -57,7 +64,7 @@ int findByName(ToolLink* link, const std::vector<SerialPortInfo>& ports) {
     if (!settings.tool.empty()) {
         const SerialPortInfo* port = UsbIdentity_findTool(ports, {settings.tool, ""});
         if (port == nullptr || !port->nodeExists) return 0;
-        return storeFound(link, port->devicePath, UsbIdentity_of(*port));
+        return storeFound(link, port->devicePath, UsbIdentity_of(*port), ports);
     }
     if (!settings.port.empty()) {
         // /dev/serial/by-id links and the like lead to the node the tool has now; a link
@@ -66,13 +73,14 @@ int findByName(ToolLink* link, const std::vector<SerialPortInfo>& ports) {
         const fs::path node = fs::canonical(settings.port, ec);
         const std::string path = ec ? settings.port : node.string();
         const SerialPortInfo* port = UsbIdentity_toolAtNode(ports, path);
-        return storeFound(link, path, port != nullptr ? UsbIdentity_of(*port) : UsbIdentity{});
+        return storeFound(link, path, port != nullptr ? UsbIdentity_of(*port) : UsbIdentity{},
+                          ports);
     }
     for (const SerialPortInfo& port : ports) {
         if (!SerialPortInfo_isTool(port)) continue;
         // The first matching device decides, even when it has no device node.
         if (!port.nodeExists) return 0;
-        return storeFound(link, port.devicePath, UsbIdentity_of(port));
+        return storeFound(link, port.devicePath, UsbIdentity_of(port), ports);
     }
     return 0;
 }
@@ -92,22 +100,22 @@ static int findPortUntraced(ToolLink* link) {
     // An open that worked since the last search decides which tool the record follows.
     if (UsbIdentity_isEmpty(link->followed) && link->serialState == 1 && link->lastError == 0) {
         link->followed = link->found;
+        link->followedAmongOthers = link->foundAmongOthers;
     }
     const std::vector<SerialPortInfo> ports =
         PortDiscovery_list(link->settings.sysfsRoot, link->settings.devRoot);
     if (!UsbIdentity_isEmpty(link->followed)) {
         const SerialPortInfo* port = UsbIdentity_findTool(ports, link->followed);
         if (port != nullptr && port->nodeExists) {
-            return storeFound(link, port->devicePath, link->followed);
+            const uint8_t amongOthers = link->followedAmongOthers;
+            const int stored = storeFound(link, port->devicePath, link->followed, ports);
+            link->foundAmongOthers = amongOthers;
+            return stored;
         }
-        // While the tool is away (rebooting), another one attached is never taken instead;
-        // a lone tool is, as it may come back from its bootloader under another serial.
-        const bool severalTools = std::ranges::count_if(ports, [](const auto& p) {
-                                      return SerialPortInfo_isTool(p);
-                                  }) > 1;
-        if (!link->settings.tool.empty() || (link->settings.port.empty() && severalTools)) {
-            return 0;
-        }
+        // While the tool is away (rebooting) no other tool is taken in its stead. A tool
+        // that was alone is taken when alone again: its bootloader may give another serial.
+        const bool others = link->followedAmongOthers != 0 || toolCount(ports) > 1;
+        if (!link->settings.tool.empty() || (link->settings.port.empty() && others)) return 0;
     }
     return findByName(link, ports);
 }

@@ -43,6 +43,9 @@ struct ToolLink {
     // last ToolLink_findPort stored, when it is a tool listed in sysfs.
     UsbIdentity followed;
     UsbIdentity found;
+    // Other tools were attached when the followed (or found) device was found.
+    uint8_t followedAmongOthers;
+    uint8_t foundAmongOthers;
 };
 
 ToolLink* ToolLink_create();

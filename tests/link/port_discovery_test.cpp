@@ -82,6 +82,27 @@ INSTANTIATE_TEST_SUITE_P(Trees, PortDiscoveryTest, ::testing::Values(
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 
+// A followed tool that is away (rebooting) is waited for, not replaced by the other tool.
+TEST(PortDiscoveryFollow, AnAwayToolIsNotReplacedByAnother) {
+    char pattern[] = "/tmp/zarvik-follow-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    FakeSysfs tree(pattern);
+    const std::string first = tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-A"));
+    tree.addUsbSerial("ttyACM1", toolWithSerial("KTX2-B"));
+    ToolLinkPtr link(ToolLink_create());
+    link->settings.sysfsRoot = tree.sysfsRoot();
+    link->settings.devRoot = tree.devRoot();
+    ASSERT_EQ(ToolLink_findPort(link.get()), 1);
+    link->serialState = 1;  // as a successful ToolLink_open leaves it (the nodes are files)
+
+    tree.detachTty(first, "ttyACM0");
+    EXPECT_EQ(ToolLink_findPort(link.get()), 0);
+    ASSERT_EQ(tree.attachTty(first, "/dev/null", "ttyACM0"), "ttyACM2");
+    EXPECT_EQ(ToolLink_findPort(link.get()), 1);
+    EXPECT_EQ(link->devicePath, tree.devRoot() + "/ttyACM2");
+    std::filesystem::remove_all(pattern);
+}
+
 // What a device writes into its serial attribute reaches terminals and JSON as printable
 // ASCII, and only when a real device could have written it.
 TEST(PortDiscoverySerial, OddSerialAttributes) {
