@@ -186,8 +186,8 @@ TEST_F(ToolLinkTest, APortHeldElsewhereFailsAtOnceNamingItsHolder) {
         EXPECT_EQ(link->lastError, kLinkErrorBusy);
         EXPECT_EQ(openDescriptorCount(), before);
         EXPECT_EQ(ToolLink_openFailureText(link.get())
-                      .rfind("The port " + linkPath() + " is in use by " + c.holder + " (pid " +
-                                 std::to_string(other.pid()) + "). " + c.advice,
+                      .rfind("The port " + tool_.devicePath() + " is in use by " + c.holder +
+                                 " (pid " + std::to_string(other.pid()) + "). " + c.advice,
                              0),
                   0u)
             << ToolLink_openFailureText(link.get());
@@ -206,7 +206,7 @@ TEST_F(ToolLinkTest, AnOpenLinkKeepsOthersOutUntilClosed) {
     EXPECT_EQ(ToolLink_open(second.get()), 0);
     // The only other user of the node is this process's own virtual tool: no one to name.
     EXPECT_EQ(ToolLink_openFailureText(second.get()),
-              "The port " + linkPath() +
+              "The port " + tool_.devicePath() +
                   " is in use by another program. Close that program "
                   "and try again.");
     HoldingProcess other;
