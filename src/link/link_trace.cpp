@@ -179,20 +179,8 @@ void LinkTrace_event(LinkTrace* trace, LinkTraceEvent event, std::string_view no
     if (trace == nullptr) return;
     Line line;
     trace->stamp(line);
-    switch (event) {
-        case LinkTraceEvent::Find:
-            line.add(" find ");
-            break;
-        case LinkTraceEvent::Open:
-            line.add(" open ");
-            break;
-        case LinkTraceEvent::Close:
-            line.add(" close ");
-            break;
-        case LinkTraceEvent::Reboot:
-            line.add(" reboot ");
-            break;
-    }
+    static constexpr std::string_view kNames[] = {" find ", " open ", " close ", " reboot "};
+    line.add(kNames[static_cast<size_t>(event)]);
     line.add(node.empty() ? std::string_view("(no node)") : node);
     if (event == LinkTraceEvent::Reboot) {
         line.add(": the tool restarts, link marked not open");

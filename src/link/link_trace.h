@@ -13,6 +13,7 @@
 struct LinkTrace;
 
 enum class LinkTraceDirection : char { Sent = '>', Received = '<' };
+// In the order of their names in the trace.
 enum class LinkTraceEvent { Find, Open, Close, Reboot };
 
 // Bytes shown in full up to this many; longer runs keep their head and tail.
