@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     setup->window->show();
-    setup->delegate->applicationDidFinishLaunching();
+    setup->delegate->startUp();
     int status = app.exec();
     // No orderly shutdown: a workflow may still be running, and the tool and the server
     // cope with an updater that simply goes away.

@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include "workflows/time_remaining.h"
+
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFrame>
@@ -217,6 +219,36 @@ void MainWindow::showProgress() {
     }
     bar->setRange(0, 100);
     bar->setValue(std::clamp(value, 0, 100));
+    const std::string remaining = TimeRemaining_text(remainingSeconds.load());
+    bar->setTextVisible(!remaining.empty());
+    if (!remaining.empty()) bar->setFormat("%p%  -  " + QString::fromStdString(remaining));
+}
+
+std::vector<QWidget*> MainWindow::heldControls() const {
+    return {btnFind, btnProgram, btnProgramMemories, btnUploadReadFiles, btnManual, choiceBox};
+}
+
+void MainWindow::setControlEnabled(Control which, bool enabled) {
+    QWidget* widget = control(which);
+    if (held_ && heldState_.contains(widget)) {
+        heldState_[widget] = enabled;
+        return;
+    }
+    widget->setEnabled(enabled);
+}
+
+void MainWindow::holdInput(bool held) {
+    if (held == held_) return;
+    held_ = held;
+    for (QWidget* widget : heldControls()) {
+        if (held) {
+            heldState_[widget] = widget->isEnabled();
+            widget->setEnabled(false);
+        } else {
+            widget->setEnabled(heldState_[widget]);
+        }
+    }
+    if (!held) heldState_.clear();
 }
 
 void MainWindow::showChoices(const FirmwareChoices& choices) {

@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <atomic>
 #include <functional>
+#include <map>
+#include <vector>
 
 #include "workflows/firmware_choices.h"
 #include "workflows/updater_ui.h"
@@ -26,6 +28,10 @@ class MainWindow : public QWidget {
     QWidget* control(Control which) const;
 
     void setLineColour(Line which, Colour colour);
+    // Enables or disables a control; while the input is held the change waits for the release.
+    void setControlEnabled(Control which, bool enabled);
+    // Greys out every control but Close, and gives each back its own state on release.
+    void holdInput(bool held);
     // Draws the current progress value: -1 is indeterminate, else a percentage.
     void showProgress();
     // Shows the control that holds the choice and fills it, without reporting a change.
@@ -38,6 +44,7 @@ class MainWindow : public QWidget {
 
     // Written by any thread, drawn by showProgress on the main thread.
     std::atomic<int> progressValue{0};
+    std::atomic<int> remainingSeconds{-1};  // -1: no estimate to show
 
     QLabel* imgBackground;
     QPushButton* btnFind;
@@ -61,6 +68,10 @@ class MainWindow : public QWidget {
     QComboBox* opt4;
 
   private:
+    std::vector<QWidget*> heldControls() const;
+
+    bool held_ = false;
+    std::map<QWidget*, bool> heldState_;  // each held control's own state
     std::function<void()> programMemories_;
     std::function<void()> uploadFiles_;
 };

@@ -87,11 +87,11 @@ std::string QtUi::messageText() {
 }
 
 void QtUi::enableButton(Control control) {
-    onMain([&] { window_.control(control)->setEnabled(true); });
+    onMain([&] { window_.setControlEnabled(control, true); });
 }
 
 void QtUi::disableButton(Control control) {
-    onMain([&] { window_.control(control)->setEnabled(false); });
+    onMain([&] { window_.setControlEnabled(control, false); });
 }
 
 void QtUi::showControl(Control control) {
@@ -108,6 +108,16 @@ void QtUi::setProgress(int value) {
     MainWindow* window = &window_;
     QMetaObject::invokeMethod(
         window, [window] { window->showProgress(); }, Qt::QueuedConnection);
+}
+
+void QtUi::setTimeRemaining(int seconds) {
+    // Drawn with the next progress value, which follows at once.
+    window_.remainingSeconds = seconds;
+    if (seconds < 0) setProgress(window_.progressValue.load());
+}
+
+void QtUi::holdInput(bool held) {
+    onMain([&] { window_.holdInput(held); });
 }
 
 int QtUi::runBox(const QtBox& box) {

@@ -37,6 +37,8 @@ class QtUi : public UpdaterUi {
     void showControl(Control control) override;
     void hideControl(Control control) override;
     void setProgress(int value) override;
+    void setTimeRemaining(int seconds) override;
+    void holdInput(bool held) override;
     int messageBox(const std::string& title, const std::string& message, int type) override;
     void messageBoxNew(const AlertMessage& alert) override;
     void showOutOfDateSheet(const std::string& message, const std::string& informative) override;

@@ -21,7 +21,7 @@ std::unique_ptr<WindowSetup> makeWindowSetup(ServerSession& session, LinkSetting
     QObject::connect(window->btnFind, &QPushButton::clicked, window,
                      [delegate] { delegate->portClicked(); });
     QObject::connect(window->btnProgram, &QPushButton::clicked, window,
-                     [delegate] { delegate->programClicked(); });
+                     [delegate] { delegate->programInBackground(); });
     QObject::connect(window->btnManual, &QPushButton::clicked, window,
                      [delegate] { delegate->manualClicked(); });
     window->setMemoryActions([delegate] { delegate->programMemOnlyClicked(); },

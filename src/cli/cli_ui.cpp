@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "workflows/time_remaining.h"
+
 using nlohmann::json;
 
 CliUi::CliUi(Settings settings) : settings_(settings) {}
@@ -88,7 +90,9 @@ void CliUi::setProgress(int value) {
     if (value == lastProgress_) return;
     lastProgress_ = value;
     if (settings_.json) {
-        emit(json{{"event", "progress"}, {"value", value}}.dump());
+        json event{{"event", "progress"}, {"value", value}};
+        if (remainingSeconds_ >= 0 && value >= 0) event["remainingSeconds"] = remainingSeconds_;
+        emit(event.dump());
         return;
     }
     if (!isatty(fileno(settings_.err))) return;
@@ -101,9 +105,17 @@ void CliUi::setProgress(int value) {
         int filled = value > 100 ? kWidth : value * kWidth / 100;
         std::fprintf(settings_.err, "[%s%s] %3d%%", std::string(filled, '#').c_str(),
                      std::string(kWidth - filled, '.').c_str(), value);
+        if (remainingSeconds_ >= 0) {
+            std::fprintf(settings_.err, "  %s", TimeRemaining_text(remainingSeconds_).c_str());
+        }
     }
     std::fflush(settings_.err);
     progressLine_ = true;
+}
+
+void CliUi::setTimeRemaining(int seconds) {
+    std::lock_guard lock(mutex_);
+    remainingSeconds_ = seconds;
 }
 
 int CliUi::ask(const std::string& title, const std::string& message, int type) {

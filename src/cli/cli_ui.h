@@ -33,6 +33,8 @@ class CliUi : public UpdaterUi {
     void showControl(Control control) override;
     void hideControl(Control control) override;
     void setProgress(int value) override;
+    // Carried by the progress that follows: in the bar's line and as "remainingSeconds".
+    void setTimeRemaining(int seconds) override;
     int messageBox(const std::string& title, const std::string& message, int type) override;
     void messageBoxNew(const AlertMessage& alert) override;
     void showOutOfDateSheet(const std::string& message, const std::string& informative) override;
@@ -64,5 +66,6 @@ class CliUi : public UpdaterUi {
     std::string lastAddress_;
     std::string lastBoxTitle_;
     int lastProgress_ = -2;
+    int remainingSeconds_ = -1;
     bool progressLine_ = false;
 };

@@ -31,6 +31,43 @@ bool AppDelegate::applicationDidFinishLaunching() {
     return current;
 }
 
+void AppDelegate::startUp() {
+    holdInput();
+    ui_.setText(Line::Status, "Checking for a newer updater...");
+    startWorkflow(&AppDelegate::launchSequence);
+    releaseInput();
+}
+
+void AppDelegate::launchSequence() {
+    applicationDidFinishLaunching();
+    ui_.setText(Line::Status, "");
+}
+
+void AppDelegate::programInBackground() {
+    holdInput();
+    startWorkflow(&AppDelegate::programDevice);
+    releaseInput();
+}
+
+void AppDelegate::holdInput() {
+    bool first = false;
+    {
+        std::lock_guard lock(runMutex_);
+        first = holds_++ == 0;
+    }
+    // Outside the lock: the port may wait for the main thread, which may want the lock.
+    if (first) ui_.holdInput(true);
+}
+
+void AppDelegate::releaseInput() {
+    bool last = false;
+    {
+        std::lock_guard lock(runMutex_);
+        last = --holds_ == 0;
+    }
+    if (last) ui_.holdInput(false);
+}
+
 void AppDelegate::downloadBoxResult(int returnCode) {
     if (returnCode == kFirstButton) ui_.openAddress(downloadAddress());
 }
@@ -122,15 +159,26 @@ void AppDelegate::updateFirmwareDesc() {
 }
 
 void AppDelegate::startWorkflow(Workflow workflow) {
+    bool first = false;
+    bool keepsHold = false;
     {
         std::lock_guard lock(runMutex_);
-        ++running_;
+        first = running_++ == 0;
+        keepsHold = holds_ > 0;
+        if (keepsHold) ++holds_;
     }
-    // A choice changed mid-run would describe a firmware other than the one being written.
-    ui_.disableButton(Control::Choices);
-    std::thread([this, workflow] {
+    // A choice changed mid-run would describe a firmware other than the one being written;
+    // a run started by a workflow's question keeps the lock its starter took.
+    if (first) ui_.disableButton(Control::Choices);
+    std::thread([this, workflow, keepsHold] {
         (this->*workflow)();
-        ui_.enableButton(Control::Choices);
+        bool last = false;
+        {
+            std::lock_guard lock(runMutex_);
+            last = running_ == 1;
+        }
+        if (last) ui_.enableButton(Control::Choices);
+        if (keepsHold) releaseInput();
         std::lock_guard lock(runMutex_);
         --running_;
         idle_.notify_all();

@@ -35,6 +35,12 @@ class AppDelegate {
     // the download when it is out of date. True when the updater is current.
     bool applicationDidFinishLaunching();
     void downloadBoxResult(int returnCode);
+    // The window's start-up and Program: the same sequences on a thread of their own, so that
+    // a slow or silent server never stops the window answering. The window takes no input
+    // (but Close) until the server has answered; a run that Program's question starts keeps
+    // it so until the run ends. Both return at once.
+    void startUp();
+    void programInBackground();
 
     // Button actions, called on the main thread.
     void portClicked();
@@ -77,7 +83,11 @@ class AppDelegate {
 
   private:
     using Workflow = void (AppDelegate::*)();
+    // A workflow started while the input is held keeps it held until the workflow ends.
     void startWorkflow(Workflow workflow);
+    void launchSequence();
+    void holdInput();
+    void releaseInput();
     // A type-2 question whose Yes starts `continuation` on a new thread.
     void askQuestion(const std::string& title, const std::string& message, Workflow continuation);
     void tell(const std::string& title, const std::string& message);
@@ -150,4 +160,5 @@ class AppDelegate {
     std::mutex runMutex_;
     std::condition_variable idle_;
     int running_ = 0;
+    int holds_ = 0;
 };

@@ -11,6 +11,7 @@
 #include "workflows/bootloader_resources.h"
 #include "workflows/message_text.h"
 #include "workflows/programming_run.h"
+#include "workflows/time_remaining.h"
 
 namespace {
 
@@ -179,10 +180,17 @@ bool AppDelegate::programFirmware(ProgrammingRun& run) {
     say(fillText("Writing Firmware %s", {version}));
     const ByteString* image = firmware->section ? firmware->section->data : nullptr;
     // As for a bootloader, an empty image is a failed write, never a firmware written.
-    if (image != nullptr && image->length > 0 &&
-        Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, linkProgress())) {
-        return true;
-    }
+    // The firmware is the long write: the user is told how long it still needs.
+    TimeRemaining estimate;
+    ProgressFn progress = [this, &estimate](int percent) {
+        TimeRemaining_update(&estimate, percent, TimeRemaining::Clock::now());
+        ui_.setTimeRemaining(TimeRemaining_seconds(&estimate));
+        setProgress(percent);
+    };
+    const bool written = image != nullptr && image->length > 0 &&
+                         Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, progress);
+    ui_.setTimeRemaining(-1);
+    if (written) return true;
     failRun(run, fillText("Writing Firmware V%s Failed", {version}), "_Failed_FIRM", true);
     return false;
 }

@@ -1,6 +1,7 @@
 // Program: check the chosen firmware against the tool and ask the fitting question.
 #include "core/byte_string.h"
 #include "server/server_request.h"
+#include "server/server_session.h"
 #include "workflows/app_delegate.h"
 #include "workflows/message_text.h"
 
@@ -47,7 +48,10 @@ void AppDelegate::programDevice() {
     }
 
     std::string path = "ktxFirmwares/" + std::to_string(id) + ".gfi";
+    ui_.setText(Line::Status, "Downloading firmware information...");
     ByteStringPtr bytes(ServerRequest_download(&session_, path));
+    // Why the server did not answer, when it did not: the box alone cannot say.
+    ui_.setText(Line::Status, bytes == nullptr ? ServerSession_failureText(&session_) : "");
     if (bytes == nullptr) {
         // A network failure is not an outdated updater.
         tell("Download Failed",

@@ -37,6 +37,12 @@ class UpdaterUi {
     virtual void hideControl(Control control) = 0;
     // -1 is indeterminate. Never waits for the front end.
     virtual void setProgress(int value) = 0;
+    // The time the running transfer still needs, shown with the progress; -1 clears it.
+    // Never waits for the front end; a front end without a place for it ignores it.
+    virtual void setTimeRemaining(int /*seconds*/) {}
+    // While held the window takes no input but Close; the controls keep their own enabled
+    // state underneath. Front ends that take no input while a workflow runs ignore it.
+    virtual void holdInput(bool /*held*/) {}
     // Type 2 offers "No" then "Yes", type 1 "Ok"; returns kFirstButton or kSecondButton.
     virtual int messageBox(const std::string& title, const std::string& message, int type) = 0;
     virtual void messageBoxNew(const AlertMessage& alert) = 0;
