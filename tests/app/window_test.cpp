@@ -5,9 +5,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
 
 #include "app/window_fixture.h"
 #include "core/byte_string.h"
+#include "server/server_config.h"
 
 namespace {
 
@@ -37,6 +41,62 @@ TEST_F(WindowTest, StartUpLeavesOnlyFindAndOffersTheDownloadWhenOutOfDate) {
     EXPECT_EQ(opened, std::vector<std::string>{"http://" + rig.server.host() +
                                                "docs/Zarvik_Updater_Mac.zip"});
 }
+
+// The start-up check on a server that does not answer: the event loop keeps turning while
+// the check waits, the window takes no input but Close, and the check's answer frees it.
+class SlowServerTest : public WindowTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SlowServerTest, TheWindowAnswersWhileTheVersionCheckWaits) {
+    const bool silent = GetParam();
+    startBench(kOneRelease);
+    if (silent) {
+        Misbehaviour m;
+        m.stall = true;
+        rig.server.setMisbehaviour(m);
+    } else {
+        // A documentation address: nothing answers there, the connection times out or fails.
+        ServerSession_configure(rig.session.get(), ServerConfig{"192.0.2.1:8080/", "", "", ""});
+    }
+    using Clock = std::chrono::steady_clock;
+    int beatsWhileChecking = 0;
+    Clock::duration longestGap{};
+    Clock::time_point last = Clock::now();
+    QTimer heartbeat;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        Clock::time_point now = Clock::now();
+        longestGap = std::max(longestGap, now - last);
+        last = now;
+        if (text(Line::Status) == "Checking for a newer updater...") ++beatsWhileChecking;
+    });
+    heartbeat.start(5);
+    last = Clock::now();
+
+    delegate().startUp();
+    EXPECT_EQ(text(Line::Status), "Checking for a newer updater...");
+    EXPECT_FALSE(enabled(Control::Find));
+    EXPECT_TRUE(enabled(Control::Close));
+    if (silent) {
+        // Still waiting on the server, and the loop has turned many times meanwhile.
+        ASSERT_TRUE(waitFor([&] { return beatsWhileChecking >= 20; }));
+        rig.server.setMisbehaviour(Misbehaviour{});
+    }
+    ASSERT_TRUE(waitIdle());
+    heartbeat.stop();
+    // The check has answered (current: nothing to offer) and the window is free.
+    EXPECT_EQ(text(Line::Status), "");
+    EXPECT_TRUE(enabled(Control::Find));
+    EXPECT_FALSE(enabled(Control::Program));
+    EXPECT_TRUE(boxes.empty());
+    const auto gapMs = std::chrono::duration_cast<std::chrono::milliseconds>(longestGap).count();
+    RecordProperty("longestMainThreadGapMs", static_cast<int>(gapMs));
+    std::printf("longest gap between heartbeats (%s server): %lld ms\n",
+                silent ? "silent" : "unreachable", static_cast<long long>(gapMs));
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, SlowServerTest, ::testing::Values(true, false),
+                         [](const auto& param) {
+                             return std::string(param.param ? "Silent" : "Unreachable");
+                         });
 
 struct ChoiceCase {
     const char* name;
@@ -149,8 +209,8 @@ TEST_F(WindowTest, ProgramAnsweredYesRunsTheUpdateWithTheChoiceLocked) {
     EXPECT_EQ(text(Line::Msg), "KTX2 Firmware Updated Successfully");
     ASSERT_GE(boxes.size(), 2u);
     EXPECT_EQ(boxes.back().title, "Operation Completed");
-    // Live when asked, locked while the update runs, live again after it.
-    EXPECT_TRUE(choiceLive.front());
+    // Locked from Program on (the question is about the choice made), live again after.
+    EXPECT_FALSE(choiceLive.front());
     EXPECT_FALSE(choiceLive.back());
     EXPECT_TRUE(window().choiceBox->isEnabled());
     EXPECT_TRUE(enabled(Control::Program));
