@@ -47,7 +47,8 @@ int TimeRemaining_seconds(const TimeRemaining* estimate) {
         return -1;
     }
     const double left = (100 - estimate->lastPercent) / estimate->rate;
-    return static_cast<int>(std::ceil(std::max(0.0, left)));
+    // The margin keeps a rounding error from adding a whole second.
+    return static_cast<int>(std::ceil(std::max(0.0, left - 1e-6)));
 }
 
 std::string TimeRemaining_text(int seconds) {

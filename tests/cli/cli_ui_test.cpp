@@ -38,6 +38,9 @@ TEST(CliUiProgress, AShorterBarLeavesNothingOfTheLineBefore) {
     settings.err = terminal;
     CliUi ui(settings);
     ui.setProgress(-1);
+    ui.setTimeRemaining(125);
+    ui.setProgress(50);
+    ui.setTimeRemaining(-1);
     ui.setProgress(0);
     std::string bytes;
     char buffer[512];
@@ -51,6 +54,29 @@ TEST(CliUiProgress, AShorterBarLeavesNothingOfTheLineBefore) {
     ui.finishProgress();
     std::fclose(terminal);
     close(master);
+}
+
+TEST(CliUiProgress, JsonProgressCarriesTheTimeRemainingWhileThereIsOne) {
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&bytes, &size);
+    CliUi::Settings settings;
+    settings.json = true;
+    settings.out = out;
+    {
+        CliUi ui(settings);
+        ui.setProgress(10);
+        ui.setTimeRemaining(125);
+        ui.setProgress(20);
+        ui.setTimeRemaining(-1);
+        ui.setProgress(-1);
+    }
+    std::fclose(out);
+    EXPECT_EQ(std::string(bytes, size),
+              "{\"event\":\"progress\",\"value\":10}\n"
+              "{\"event\":\"progress\",\"remainingSeconds\":125,\"value\":20}\n"
+              "{\"event\":\"progress\",\"value\":-1}\n");
+    free(bytes);
 }
 
 }  // namespace
