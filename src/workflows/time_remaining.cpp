@@ -34,8 +34,8 @@ void TimeRemaining_update(TimeRemaining* estimate, int percent,
     const double span = Seconds(now - estimate->lastSample).count();
     if (span < kSampleSpan) return;
     const double measured = (percent - estimate->lastPercent) / span;
-    estimate->rate = estimate->rate == 0 ? measured
-                                         : estimate->rate + kSmoothing * (measured - estimate->rate);
+    estimate->rate =
+        estimate->rate == 0 ? measured : estimate->rate + kSmoothing * (measured - estimate->rate);
     estimate->lastSample = now;
     estimate->lastPercent = percent;
 }

@@ -12,12 +12,13 @@ struct TimeRemaining {
     Clock::time_point lastSample{};
     int startPercent = -1;  // -1: not started
     int lastPercent = 0;
-    double rate = 0;        // smoothed percent per second; 0: not measured yet
+    double rate = 0;  // smoothed percent per second; 0: not measured yet
 };
 
 // Starts afresh; a percentage that goes back (a new image, a retry) starts afresh too.
 void TimeRemaining_reset(TimeRemaining* estimate);
-void TimeRemaining_update(TimeRemaining* estimate, int percent, TimeRemaining::Clock::time_point now);
+void TimeRemaining_update(TimeRemaining* estimate, int percent,
+                          TimeRemaining::Clock::time_point now);
 // Whole seconds still needed, never negative; -1 while there is too little to go on.
 int TimeRemaining_seconds(const TimeRemaining* estimate);
 // "About 3 min remaining", "About 40 s remaining"; empty for -1.

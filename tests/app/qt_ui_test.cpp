@@ -88,12 +88,18 @@ TEST(QtUi, ProgressNeverWaitsAndOnlyTheLatestValueIsDrawn) {
     auto work = std::async(std::launch::async, [&] {
         ui.setProgress(-1);
         ui.setProgress(10);
+        ui.setTimeRemaining(125);
         ui.setProgress(40);
     });
     ASSERT_EQ(work.wait_for(10s), std::future_status::ready);
     QCoreApplication::processEvents();
     EXPECT_EQ(window.bar->maximum(), 100);
     EXPECT_EQ(window.bar->value(), 40);
+    EXPECT_TRUE(window.bar->isTextVisible());
+    EXPECT_EQ(window.bar->text(), "40%  -  About 3 min remaining");
+    ui.setTimeRemaining(-1);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.bar->isTextVisible());
 
     // Indeterminate, then determinate again, clamped.
     ui.setProgress(-1);

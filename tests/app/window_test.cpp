@@ -192,6 +192,31 @@ TEST_F(WindowTest, FindDeviceFillsTheLinesAndProgramAnsweredNoStartsNothing) {
     EXPECT_FALSE(boxOffMainThread);
 }
 
+TEST_F(WindowTest, ProgramAsksOnlyOnceTheSlowDownloadIsInAndHoldsTheWindowMeanwhile) {
+    startBench(kOneRelease);
+    ASSERT_TRUE(identify());
+    Misbehaviour m;
+    m.stall = true;
+    rig.server.setMisbehaviour(m);
+    window().btnProgram->click();
+    // The loop turns while the download waits; no question yet, and only Close takes input.
+    ASSERT_TRUE(
+        waitFor([&] { return text(Line::Status) == "Downloading firmware information..."; }));
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(enabled(Control::Find));
+    EXPECT_FALSE(enabled(Control::Manual));
+    EXPECT_TRUE(enabled(Control::Close));
+    rig.server.setMisbehaviour(Misbehaviour{});
+    ASSERT_TRUE(waitIdle());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Do you wish to proceed?");
+    // Answered No: the window is as it was before Program.
+    EXPECT_EQ(text(Line::Status), "");
+    EXPECT_TRUE(enabled(Control::Find));
+    EXPECT_TRUE(enabled(Control::Manual));
+    EXPECT_TRUE(enabled(Control::Program));
+}
+
 TEST_F(WindowTest, ProgramAnsweredYesRunsTheUpdateWithTheChoiceLocked) {
     startBench(kOneRelease);
     ASSERT_TRUE(identify());
