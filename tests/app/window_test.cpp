@@ -1,5 +1,9 @@
 // The window application end to end against the virtual tool and the bench server:
 // start-up, Find Device, the firmware choice and Program.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,7 +48,15 @@ TEST_F(WindowTest, StartUpLeavesOnlyFindAndOffersTheDownloadWhenOutOfDate) {
 
 // The start-up check on a server that does not answer: the event loop keeps turning while
 // the check waits, the window takes no input but Close, and the check's answer frees it.
-class SlowServerTest : public WindowTest, public ::testing::WithParamInterface<bool> {};
+class SlowServerTest : public WindowTest, public ::testing::WithParamInterface<bool> {
+  protected:
+    ~SlowServerTest() override {
+        for (int fd : fillers) close(fd);
+        close(blackhole);
+    }
+    int blackhole = -1;
+    int fillers[3] = {-1, -1, -1};
+};
 
 TEST_P(SlowServerTest, TheWindowAnswersWhileTheVersionCheckWaits) {
     const bool silent = GetParam();
@@ -54,8 +66,22 @@ TEST_P(SlowServerTest, TheWindowAnswersWhileTheVersionCheckWaits) {
         m.stall = true;
         rig.server.setMisbehaviour(m);
     } else {
-        // A documentation address: nothing answers there, the connection times out or fails.
-        ServerSession_configure(rig.session.get(), ServerConfig{"192.0.2.1:8080/", "", "", ""});
+        // A listener whose queue is full and that never accepts: the connection is never made,
+        // as with a server behind a dead route, until the connect time-out.
+        blackhole = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        auto* raw = reinterpret_cast<sockaddr*>(&address);
+        ASSERT_EQ(bind(blackhole, raw, length) | listen(blackhole, 0), 0);
+        ASSERT_EQ(getsockname(blackhole, raw, &length), 0);
+        for (int& filler : fillers) {
+            filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(filler, raw, length);
+        }
+        const std::string host = "127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+        ServerSession_configure(rig.session.get(), ServerConfig{host, "", "", ""});
     }
     using Clock = std::chrono::steady_clock;
     int beatsWhileChecking = 0;
@@ -75,13 +101,12 @@ TEST_P(SlowServerTest, TheWindowAnswersWhileTheVersionCheckWaits) {
     EXPECT_EQ(text(Line::Status), "Checking for a newer updater...");
     EXPECT_FALSE(enabled(Control::Find));
     EXPECT_TRUE(enabled(Control::Close));
-    if (silent) {
-        // Still waiting on the server, and the loop has turned many times meanwhile.
-        ASSERT_TRUE(waitFor([&] { return beatsWhileChecking >= 20; }));
-        rig.server.setMisbehaviour(Misbehaviour{});
-    }
+    // Still waiting on the server, and the loop has turned many times meanwhile.
+    ASSERT_TRUE(waitFor([&] { return beatsWhileChecking >= 20; }));
+    if (silent) rig.server.setMisbehaviour(Misbehaviour{});
     ASSERT_TRUE(waitIdle());
     heartbeat.stop();
+    longestGap = std::max(longestGap, Clock::now() - last);
     // The check has answered (current: nothing to offer) and the window is free.
     EXPECT_EQ(text(Line::Status), "");
     EXPECT_TRUE(enabled(Control::Find));
