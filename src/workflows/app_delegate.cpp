@@ -223,14 +223,20 @@ ToolLink* AppDelegate::link() {
 
 void AppDelegate::programMemOnlyClicked() {
     force_ = true;
+    // Held to the run's end: the upload button stays live under this run, and the upload run
+    // touches no button at all, so nothing else would keep a second workflow off the link.
+    holdInput();
     askQuestion("Programming memory files",
                 "You are about to program the memory files. Are you sure you want to continue?",
                 &AppDelegate::executeMemoryProgramming);
+    releaseInput();
 }
 
 void AppDelegate::uploadFilesClicked() {
     force_ = true;
+    holdInput();
     askQuestion("Uploading backup files",
                 "You are about to upload backup files. Are you sure you want to continue?",
                 &AppDelegate::executeUploadFile);
+    releaseInput();
 }

@@ -56,6 +56,7 @@ class RecordingUi : public UpdaterUi {
     void showOutOfDateSheet(const std::string&, const std::string&) override { record("sheet"); }
     void showFirmwareChoices(const FirmwareChoices&) override { record("choices"); }
     void openAddress(const std::string& address) override { record("open " + address); }
+    void holdInput(bool held) override { record(held ? "hold" : "release"); }
 
     std::vector<std::string> calls() { return copy(calls_); }
     std::vector<Box> boxes() { return copy(boxes_); }

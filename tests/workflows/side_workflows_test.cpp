@@ -2,6 +2,7 @@
 // server and its real FTP server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -160,6 +161,9 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     if (c.fault == Backup::nothingLeft) delegate->setGnGlobalFileCount(c.files);
     const size_t boxes = ui.boxes().size();
     answerYes(&AppDelegate::uploadFilesClicked);
+    // Held from the question to the run's end: no second workflow can reach the link.
+    EXPECT_EQ(std::ranges::count(ui.calls(), "hold"), 1);
+    EXPECT_EQ(ui.calls().back(), "release");
 
     std::vector<std::string> registered;
     for (const auto& r : rig.requests()) {
