@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "core/byte_string.h"
+#include "core/stop_request.h"
+#include "link/link_trace.h"
 #include "server/server_request.h"
 #include "server/server_session.h"
 #include "workflows/message_text.h"
@@ -122,19 +124,41 @@ void AppDelegate::updateFirmwareDesc() {
 }
 
 void AppDelegate::startWorkflow(Workflow workflow) {
+    const bool writing = workflow == &AppDelegate::executeProgramming ||
+                         workflow == &AppDelegate::executeMemoryProgramming ||
+                         workflow == &AppDelegate::executeUploadFile;
     {
         std::lock_guard lock(runMutex_);
         ++running_;
     }
+    // Counted before the thread starts: a close request that comes at once must be asked.
+    if (writing) ++writing_;
     // A choice changed mid-run would describe a firmware other than the one being written.
     ui_.disableButton(Control::Choices);
-    std::thread([this, workflow] {
-        (this->*workflow)();
+    std::thread([this, workflow, writing] {
+        {
+            SleepInhibitorPtr inhibitor = writing ? holdOffSleep() : nullptr;
+            (this->*workflow)();
+            // A stopped run leaves the link closed, not half in use.
+            if (stopRequested() && link_ != nullptr && link_->open) ToolLink_close(link_.get());
+        }
+        if (writing) --writing_;
         ui_.enableButton(Control::Choices);
         std::lock_guard lock(runMutex_);
         --running_;
         idle_.notify_all();
     }).detach();
+}
+
+bool AppDelegate::stopRequested() const {
+    return StopRequest_requested(linkSettings_.stop);
+}
+
+SleepInhibitorPtr AppDelegate::holdOffSleep() {
+    std::string note;
+    SleepInhibitorPtr inhibitor(SleepInhibitor_take(linkSettings_.timing.busCallTimeout, &note));
+    if (!note.empty() && !inhibitorNoted_.exchange(true)) LinkTrace_note(linkSettings_.trace, note);
+    return inhibitor;
 }
 
 void AppDelegate::waitIdle() {
