@@ -3,6 +3,7 @@
 #include "workflows/time_remaining.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -267,6 +268,14 @@ void MainWindow::showChoices(const FirmwareChoices& choices) {
     opt2_1->setVisible(choices.shown == ChoiceControl::Opt2);
     opt2_2->setVisible(choices.shown == ChoiceControl::Opt2);
     opt4->setVisible(choices.shown == ChoiceControl::Opt4);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (mayClose && !mayClose()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
 }
 
 void MainWindow::setMemoryActions(std::function<void()> programMemories,

@@ -42,6 +42,9 @@ class MainWindow : public QWidget {
     // Program Memories and Upload Read Files start these when set.
     void setMemoryActions(std::function<void()> programMemories, std::function<void()> uploadFiles);
 
+    // Asked before the window closes, however the close was asked for; false keeps it open.
+    std::function<bool()> mayClose;
+
     // Written by any thread, drawn by showProgress on the main thread.
     std::atomic<int> progressValue{0};
     std::atomic<int> remainingSeconds{-1};  // -1: no estimate to show
@@ -66,6 +69,9 @@ class MainWindow : public QWidget {
     QRadioButton* opt2_1;
     QRadioButton* opt2_2;
     QComboBox* opt4;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     std::vector<QWidget*> heldControls() const;

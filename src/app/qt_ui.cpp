@@ -121,13 +121,24 @@ void QtUi::holdInput(bool held) {
 }
 
 int QtUi::runBox(const QtBox& box) {
-    if (answerBox) return answerBox(box);
-    std::vector<QAbstractButton*> buttons;
-    QMessageBox* alert = makeBox(&window_, box, &buttons);
-    alert->exec();
-    int answer = answerOf(alert, buttons);
-    delete alert;
+    ++openBoxes_;
+    int answer = kFirstButton;
+    if (answerBox) {
+        answer = answerBox(box);
+    } else {
+        std::vector<QAbstractButton*> buttons;
+        QMessageBox* alert = makeBox(&window_, box, &buttons);
+        alert->exec();
+        answer = answerOf(alert, buttons);
+        delete alert;
+    }
+    --openBoxes_;
     return answer;
+}
+
+bool QtUi::askCloseDuringUpdate() {
+    // No comes first and is the default: Return must not end an update.
+    return runBox(QtBox{kCloseDuringUpdate, "", {"No", "Yes"}}) == kSecondButton;
 }
 
 int QtUi::messageBox(const std::string& title, const std::string& message, int type) {

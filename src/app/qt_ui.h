@@ -45,10 +45,20 @@ class QtUi : public UpdaterUi {
     void showFirmwareChoices(const FirmwareChoices& choices) override;
     void openAddress(const std::string& address) override;
 
+    // A message box is open now (main thread only).
+    bool boxOpen() const { return openBoxes_ > 0; }
+    // Asks, on the main thread, whether to close under a running update; true for Yes.
+    bool askCloseDuringUpdate();
+
   private:
     // Runs `work` on the main thread and returns when it is done.
     void onMain(const std::function<void()>& work);
     int runBox(const QtBox& box);
 
     MainWindow& window_;
+    int openBoxes_ = 0;
 };
+
+inline constexpr const char* kCloseDuringUpdate =
+    "An update is running. Closing now can leave the KTX2 unusable until it is programmed again. "
+    "Close anyway?";

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/close_guard.h"
 #include "server/request_trace.h"
 #include "server/server_config.h"
 
@@ -26,8 +27,7 @@ std::unique_ptr<WindowSetup> makeWindowSetup(ServerSession& session, LinkSetting
                      [delegate] { delegate->manualClicked(); });
     window->setMemoryActions([delegate] { delegate->programMemOnlyClicked(); },
                              [delegate] { delegate->uploadFilesClicked(); });
-    QObject::connect(window->btnClose, &QPushButton::clicked, window,
-                     [] { QCoreApplication::exit(0); });
+    CloseGuard_install(*setup);
     return setup;
 }
 

@@ -24,7 +24,8 @@ void printTable(const std::vector<RunHistoryEntry>& entries) {
         const std::string serial = r.serialNumber ? std::to_string(*r.serialNumber) : "?";
         char duration[32];
         std::snprintf(duration, sizeof duration, "%.1f s", r.durationSeconds);
-        const std::string outcome = r.outcome.empty() ? "-" : firstLine(r.outcome);
+        std::string outcome = r.outcome.empty() ? "-" : firstLine(r.outcome);
+        if (r.interrupted) outcome += " (interrupted)";
         std::printf("%-20s  %-10s  %-16s  %-20s  %8s  %s\n", r.time.c_str(), serial.c_str(),
                     r.workflow.c_str(), firmwareChange(r).c_str(), duration, outcome.c_str());
     }

@@ -22,7 +22,7 @@ void runAfterFind(const CliOptions& options, int& status, Control button,
     setup->ui->finishProgress();
     bool done = setup->ui->lastBoxTitle() == successBox;
     if (successText != nullptr) done = done && setup->ui->text(Line::Msg) == successText;
-    status = done ? 0 : 1;
+    status = runStatus(*setup, done);
 }
 
 }  // namespace

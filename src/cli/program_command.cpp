@@ -61,6 +61,6 @@ void addProgramCommand(CLI::App& app, const CliOptions& options, int& status) {
         setup->delegate->waitIdle();
         setup->ui->finishProgress();
         std::string done = fillText("%@ Firmware Updated Successfully", {kDeviceName});
-        status = setup->ui->text(Line::Msg) == done ? 0 : 1;
+        status = runStatus(*setup, setup->ui->text(Line::Msg) == done);
     });
 }

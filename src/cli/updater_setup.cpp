@@ -54,11 +54,23 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     link.port = LinkSettings_explicitPort(options.port);
     link.trace = setup->linkTrace.get();
     link.tool = LinkSettings_namedTool(options.tool);
+    link.stop = &setup->stop;
     setup->delegate = std::make_unique<AppDelegate>(*setup->ui, *setup->session, link);
     setup->delegate->setHistory(historyPath(), [](const std::string& failure) {
         std::fprintf(stderr, "%s (the run itself is not affected).\n", failure.c_str());
     });
+    AppDelegate* delegate = setup->delegate.get();
+    setup->interrupts = std::make_unique<InterruptGuard>(
+        setup->stop, [delegate] { return delegate->writingRun(); }, stderr);
     return setup;
+}
+
+int runStatus(UpdaterSetup& setup, bool ok) {
+    if (!setup.stop.requested) return ok ? 0 : 1;
+    std::fprintf(stderr,
+                 "The update was stopped: the KTX2 may be unusable until it is programmed "
+                 "again.\n");
+    return kInterruptedStatus;
 }
 
 std::string historyPath() {

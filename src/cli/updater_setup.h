@@ -9,6 +9,8 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_ui.h"
+#include "cli/interrupt_guard.h"
+#include "core/stop_request.h"
 #include "link/link_trace.h"
 #include "server/server_session.h"
 #include "workflows/app_delegate.h"
@@ -18,8 +20,14 @@ struct UpdaterSetup {
     LinkTracePtr linkTrace;  // outlives the controller, whose link writes to it
     ServerSessionPtr session;
     std::unique_ptr<CliUi> ui;
+    StopRequest stop;  // set by the second Ctrl-C of a writing run
     std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<InterruptGuard> interrupts;  // first to go: it asks the controller
 };
+
+// The exit status of a run that ended `ok`: 0, 1, or the interrupted status after a stop,
+// which it tells.
+int runStatus(UpdaterSetup& setup, bool ok);
 
 // Null with `error` set when the options do not make sense (a usage error).
 std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error);

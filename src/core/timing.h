@@ -18,6 +18,10 @@ struct Timing {
     ms reconnectWait{1000};       // between further looks for a rebooted tool
     ms rebootRetryWait{3000};     // a rebooted tool not back yet: the last wait for it
     ms bluetoothStartWait{1000};  // after the module update start, before its image
+    ms stopPoll{50};              // how often a wait looks whether the run must stop
+
+    // The system bus: a call not answered this long finds no login manager.
+    ms busCallTimeout{3000};
 
     // Server client.
     ms connectTimeout{15000};  // to reach the server

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/byte_string.h"
+#include "core/stop_request.h"
 #include "link/frame_builder.h"
 #include "link/link_trace.h"
 #include "link/tool_link.h"
@@ -148,6 +149,11 @@ int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint3
     const Timing& timing = link->settings.timing;
     const auto wait = timing.exchangeUnit * (timeout > 0 ? timeout : 0);
 
+    if (StopRequest_requested(link->settings.stop)) {
+        LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Sent, command, {},
+                        "not sent, the run was stopped", true);
+        return 0;
+    }
     // The late bytes of a reply given up before must not start this one.
     const bool suspect = link->unsettled != 0;
     if (suspect && !drainUntilQuiet(link, command, timing.lineQuiet, Clock::now() + wait)) {

@@ -6,6 +6,7 @@
 #include "core/timing.h"
 
 struct LinkTrace;
+struct StopRequest;
 
 struct LinkSettings {
     std::string port;                // explicit device path; empty: look the tool up on USB
@@ -14,6 +15,8 @@ struct LinkSettings {
     std::string devRoot = "/dev";    // where their device nodes live
     Timing timing;
     LinkTrace* trace = nullptr;  // the front end's frame trace; null: none
+    // Once requested, no further frame is sent; null: runs are never stopped.
+    const StopRequest* stop = nullptr;
 };
 
 // The explicit port a front end asks for: the option when given, else ZARVIK_PORT, else empty.

@@ -174,6 +174,15 @@ void LinkTrace_bytes(LinkTrace* trace, LinkTraceDirection direction, uint32_t co
     trace->write(line, failure);
 }
 
+void LinkTrace_note(LinkTrace* trace, std::string_view text) {
+    if (trace == nullptr) return;
+    Line line;
+    trace->stamp(line);
+    line.add(" note ");
+    line.add(text);
+    trace->write(line, true);
+}
+
 void LinkTrace_event(LinkTrace* trace, LinkTraceEvent event, std::string_view node, int result,
                      int32_t lastError, int errnoValue) {
     if (trace == nullptr) return;

@@ -36,6 +36,10 @@ void LinkTrace_bytes(LinkTrace* trace, LinkTraceDirection direction, uint32_t co
 void LinkTrace_event(LinkTrace* trace, LinkTraceEvent event, std::string_view node, int result,
                      int32_t lastError = 0, int errnoValue = 0);
 
+// One line of free text (what the updater could not arrange around the run), written out
+// at once.
+void LinkTrace_note(LinkTrace* trace, std::string_view text);
+
 // The protocol's name of a command code ("ReadMemory"), or null for a code it does not name.
 const char* LinkTrace_commandName(uint32_t command);
 

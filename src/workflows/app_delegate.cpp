@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "core/byte_string.h"
+#include "core/stop_request.h"
+#include "link/link_trace.h"
 #include "server/server_request.h"
 #include "server/server_session.h"
 #include "workflows/message_text.h"
@@ -159,6 +161,9 @@ void AppDelegate::updateFirmwareDesc() {
 }
 
 void AppDelegate::startWorkflow(Workflow workflow) {
+    const bool writing = workflow == &AppDelegate::executeProgramming ||
+                         workflow == &AppDelegate::executeMemoryProgramming ||
+                         workflow == &AppDelegate::executeUploadFile;
     bool first = false;
     bool keepsHold = false;
     {
@@ -167,11 +172,19 @@ void AppDelegate::startWorkflow(Workflow workflow) {
         keepsHold = holds_ > 0;
         if (keepsHold) ++holds_;
     }
+    // Counted before the thread starts: a close request that comes at once must be asked.
+    if (writing) ++writing_;
     // A choice changed mid-run would describe a firmware other than the one being written;
     // a run started by a workflow's question keeps the lock its starter took.
     if (first) ui_.disableButton(Control::Choices);
-    std::thread([this, workflow, keepsHold] {
-        (this->*workflow)();
+    std::thread([this, workflow, writing, keepsHold] {
+        {
+            SleepInhibitorPtr inhibitor = writing ? holdOffSleep() : nullptr;
+            (this->*workflow)();
+            // A stopped run leaves the link closed, not half in use.
+            if (stopRequested() && link_ != nullptr && link_->open) ToolLink_close(link_.get());
+        }
+        if (writing) --writing_;
         bool last = false;
         {
             std::lock_guard lock(runMutex_);
@@ -183,6 +196,17 @@ void AppDelegate::startWorkflow(Workflow workflow) {
         --running_;
         idle_.notify_all();
     }).detach();
+}
+
+bool AppDelegate::stopRequested() const {
+    return StopRequest_requested(linkSettings_.stop);
+}
+
+SleepInhibitorPtr AppDelegate::holdOffSleep() {
+    std::string note;
+    SleepInhibitorPtr inhibitor(SleepInhibitor_take(linkSettings_.timing.busCallTimeout, &note));
+    if (!note.empty() && !inhibitorNoted_.exchange(true)) LinkTrace_note(linkSettings_.trace, note);
+    return inhibitor;
 }
 
 void AppDelegate::waitIdle() {

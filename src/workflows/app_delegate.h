@@ -17,6 +17,7 @@
 #include "package/firmware_package.h"
 #include "workflows/firmware_choices.h"
 #include "workflows/run_history.h"
+#include "workflows/sleep_inhibitor.h"
 #include "workflows/updater_ui.h"
 
 struct ServerSession;
@@ -68,6 +69,12 @@ class AppDelegate {
 
     // Blocks until no workflow thread is running.
     void waitIdle();
+    // A run that writes to the tool or uploads from it is under way: closing the updater now
+    // can leave the tool unusable.
+    bool writingRun() const { return writing_.load() > 0; }
+    // The process is about to end under the running run (the session ends and cannot wait):
+    // the run is recorded now, as interrupted with `why` as its outcome.
+    void recordCutShort(const std::string& why);
 
     // What the front ends and tests read.
     FirmwareChoices choices();
@@ -88,6 +95,9 @@ class AppDelegate {
     void launchSequence();
     void holdInput();
     void releaseInput();
+    bool stopRequested() const;
+    // Suspend and shutdown held off for a writing run; what could not be held is told once.
+    SleepInhibitorPtr holdOffSleep();
     // A type-2 question whose Yes starts `continuation` on a new thread.
     void askQuestion(const std::string& title, const std::string& message, Workflow continuation);
     void tell(const std::string& title, const std::string& message);
@@ -161,4 +171,6 @@ class AppDelegate {
     std::condition_variable idle_;
     int running_ = 0;
     int holds_ = 0;
+    std::atomic<int> writing_{0};
+    std::atomic<bool> inhibitorNoted_{false};
 };

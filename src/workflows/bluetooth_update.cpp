@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "core/byte_string.h"
+#include "core/stop_request.h"
 #include "link/frame_exchange.h"
 #include "link/tool_commands.h"
 #include "server/decimal_text.h"
@@ -55,7 +56,8 @@ bool AppDelegate::updateBluetoothModule(ProgrammingRun& run) {
         ByteStringPtr reply(ByteString_create(8));
         const int started =
             ToolLink_exchange(link(), reply.get(), kStartModuleUpdate, 0, 0, nullptr, 0, 500, 0);
-        std::this_thread::sleep_for(linkSettings_.timing.bluetoothStartWait);
+        StopRequest_sleep(linkSettings_.stop, linkSettings_.timing.bluetoothStartWait,
+                          linkSettings_.timing.stopPoll);
         done = started && Tool_writeImage(link(), image.get(), 256, 1, 0, 0, 1, 0,
                                           kModuleRecordCommand, linkProgress());
     } while (false);

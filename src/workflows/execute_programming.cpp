@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/byte_string.h"
+#include "core/stop_request.h"
 #include "link/tool_commands.h"
 #include "server/server_request.h"
 #include "workflows/app_delegate.h"
@@ -82,11 +83,13 @@ bool AppDelegate::rebootAndReconnect(int32_t bootVersionNumber) {
                        : Tool_reboot(toolLink);
     ToolLink_markNotOpen(toolLink);
     const Timing& timing = linkSettings_.timing;
-    std::this_thread::sleep_for(timing.rebootWait);
+    // A stop asked for meanwhile ends the wait; the tool is still looked for, so that the
+    // link ends closed rather than lost.
+    StopRequest_sleep(linkSettings_.stop, timing.rebootWait, timing.stopPoll);
     ToolLink_findPort(toolLink);
     ToolLink_open(toolLink);
-    if (!toolLink->open) {
-        std::this_thread::sleep_for(timing.rebootRetryWait);
+    if (!toolLink->open && !stopRequested()) {
+        StopRequest_sleep(linkSettings_.stop, timing.rebootRetryWait, timing.stopPoll);
         ToolLink_findPort(toolLink);
         ToolLink_open(toolLink);
     }
@@ -127,7 +130,7 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
             // A slot that takes a resource image takes it on every attempt: a retry must not
             // bring the package's own image to the tool that the resource is there to bridge.
             ByteStringPtr resource;
-            while (run.attempts <= 3 && (run.runMode != n || run.substitute[1])) {
+            while (run.attempts <= 3 && (run.runMode != n || run.substitute[1]) && !stopRequested()) {
                 say(fillText("Writing Bootloader %d", {std::to_string(n)}));
                 if (run.substitute[1]) {
                     resource.reset(BootloaderResource_load("Enc_QNv3HIDBootloader_1"));
@@ -167,7 +170,7 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
         i = n + 1;
     }
 
-    if (!lost && run.ok && run.runMode == 1) return true;
+    if (!lost && run.ok && run.runMode == 1 && !stopRequested()) return true;
     failRun(run, fillText("Writing Bootloader %d Failed", {std::to_string(failedSlot)}),
             "_Failed_BL" + std::to_string(failedSlot), false);
     return false;

@@ -57,6 +57,7 @@ std::string RunRecord_toLine(const RunRecord& record) {
     line["outcome"] = record.outcome;
     put(line, "reportTag", record.reportTag);
     line["durationSeconds"] = record.durationSeconds;
+    if (record.interrupted) line["interrupted"] = true;
     // Texts from the tool or the server need not be UTF-8: their bytes are replaced rather
     // than the run lost.
     return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -83,6 +84,11 @@ std::optional<RunRecord> RunRecord_fromLine(std::string_view line) {
     if (duration != object.end()) {
         if (!duration->is_number()) return std::nullopt;
         record.durationSeconds = duration->get<double>();
+    }
+    auto interrupted = object.find("interrupted");
+    if (interrupted != object.end()) {
+        if (!interrupted->is_boolean()) return std::nullopt;
+        record.interrupted = interrupted->get<bool>();
     }
     return record;
 }

@@ -22,6 +22,8 @@ struct RunRecord {
     // report without a tag; none when nothing was reported.
     std::optional<std::string> reportTag;
     double durationSeconds = 0;
+    // Stopped on the user's request, or cut short by the session ending.
+    bool interrupted = false;
 };
 
 // A run being recorded: its record and when it started.

@@ -1,5 +1,6 @@
 // The controller's side of the run history: what a run was given, showed and reported.
 #include "core/byte_string.h"
+#include "core/stop_request.h"
 #include "workflows/app_delegate.h"
 
 namespace {
@@ -44,8 +45,27 @@ void AppDelegate::finishHistory() {
     {
         std::lock_guard lock(historyMutex_);
         if (!historyRun_) return;
-        failure = RunHistory_append(history_, HistoryRun_end(*historyRun_));
+        RunRecord record = HistoryRun_end(*historyRun_);
+        if (StopRequest_requested(linkSettings_.stop)) record.interrupted = true;
+        failure = RunHistory_append(history_, record);
         historyRun_.reset();
+        tell = historyFailure_;
+    }
+    if (!failure.empty() && tell) tell(failure);
+}
+
+void AppDelegate::recordCutShort(const std::string& why) {
+    std::string failure;
+    std::function<void(const std::string&)> tell;
+    {
+        std::lock_guard lock(historyMutex_);
+        if (!historyRun_) return;
+        // A copy: should the process live on after all, the run's end is recorded too.
+        HistoryRun now = *historyRun_;
+        HistoryRun_noteShown(now, why);
+        RunRecord record = HistoryRun_end(now);
+        record.interrupted = true;
+        failure = RunHistory_append(history_, record);
         tell = historyFailure_;
     }
     if (!failure.empty() && tell) tell(failure);

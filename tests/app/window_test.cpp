@@ -242,6 +242,8 @@ TEST_F(WindowTest, ProgramAsksOnlyOnceTheSlowDownloadIsInAndHoldsTheWindowMeanwh
     EXPECT_TRUE(enabled(Control::Program));
 }
 
+// A close during the update asks, and No keeps the run going to its end; a close while
+// idle is not asked.
 TEST_F(WindowTest, ProgramAnsweredYesRunsTheUpdateWithTheChoiceLocked) {
     startBench(kOneRelease);
     ASSERT_TRUE(identify());
@@ -253,17 +255,28 @@ TEST_F(WindowTest, ProgramAnsweredYesRunsTheUpdateWithTheChoiceLocked) {
         return answer(box);
     };
 
+    window().show();
     window().btnProgram->click();
+    // The question comes once the package information is in; Yes starts the writing run.
+    ASSERT_TRUE(waitFor([&] { return delegate().writingRun(); }));
+    EXPECT_FALSE(window().close());
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].title, kCloseDuringUpdate);
+    EXPECT_EQ(boxes[1].buttons, (std::vector<std::string>{"No", "Yes"}));
     ASSERT_TRUE(waitIdle());
 
     EXPECT_EQ(text(Line::Msg), "KTX2 Firmware Updated Successfully");
-    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_TRUE(window().isVisible());
+    ASSERT_GE(boxes.size(), 3u);
     EXPECT_EQ(boxes.back().title, "Operation Completed");
     // Locked from Program on (the question is about the choice made), live again after.
     EXPECT_FALSE(choiceLive.front());
     EXPECT_FALSE(choiceLive.back());
     EXPECT_TRUE(window().choiceBox->isEnabled());
     EXPECT_TRUE(enabled(Control::Program));
+    const size_t asked = boxes.size();
+    EXPECT_TRUE(window().close());
+    EXPECT_EQ(boxes.size(), asked);
 }
 
 TEST(WindowSetupTest, TheProgramsOwnSessionFollowsTheServerOptionAndRefusesNonsense) {

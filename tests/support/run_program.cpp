@@ -23,7 +23,8 @@ std::string takeFile(char* path, int fd) {
 }  // namespace
 
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::map<std::string, std::string>& environment) {
+                      const std::map<std::string, std::string>& environment,
+                      std::atomic<int>* started) {
     ProgramRun run;
     char outPath[] = "/tmp/zarvik-out-XXXXXX";
     char errPath[] = "/tmp/zarvik-err-XXXXXX";
@@ -55,6 +56,7 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     pid_t pid;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
+        if (started != nullptr) *started = pid;
         int status = 0;
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,9 +12,11 @@ struct ProgramRun {
 };
 
 // Runs a program to its end without a shell and without a terminal (standard input is
-// /dev/null), with extra environment variables, and collects what it printed.
+// /dev/null), with extra environment variables, and collects what it printed. `started`,
+// when given, gets the program's pid as soon as it runs (for signals).
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::map<std::string, std::string>& environment = {});
+                      const std::map<std::string, std::string>& environment = {},
+                      std::atomic<int>* started = nullptr);
 
 // zarvik-cli of this build.
 std::string cliPath();

@@ -56,6 +56,7 @@ TEST_F(RunHistoryTest, ReadsWhatItCanAndCountsTheRest) {
     run.outcome = "Writing Firmware V3.01.02 Failed\n\"quoted\"";
     run.reportTag = "_Failed_FIRM";
     run.durationSeconds = 12.5;
+    run.interrupted = true;
     EXPECT_EQ(RunHistory_append(history, run), "");
     const std::string later =
         R"({"time":"2030-01-01T00:00:00Z","workflow":"program","outcome":"interrupted",)"
