@@ -24,9 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kSlackSeconds = 5;     // start-up and a loaded machine
-constexpr double kHangSeconds = 15;     // past the bound: the run is stopped as hung
-constexpr uint64_t kExtraArea = 40;     // 64 KB page of the demo's extra-file area
+constexpr double kSlackSeconds = 5;  // start-up and a loaded machine
+constexpr double kHangSeconds = 15;  // past the bound: the run is stopped as hung
+constexpr uint64_t kExtraArea = 40;  // 64 KB page of the demo's extra-file area
 constexpr uint64_t kExtraAreaPages = 4;
 
 std::string readFile(const fs::path& path) {
@@ -135,6 +135,7 @@ bool CaseRunner::prepare(const fs::path& dir, const std::string& cli, std::strin
     writeRecordsVariant(dir / "state", "records-sql.json", tricky, std::nullopt);
     writeRecordsVariant(dir / "state", "records-absurd.json", plain, int64_t{2147483647});
     writeRecordsVariant(dir / "state", "records-negative.json", plain, int64_t{-5});
+    writeRecordsVariant(dir / "state", "records-plain.json", plain, std::nullopt);
     return true;
 }
 
@@ -186,7 +187,13 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
     for (const auto& [k, v] : fault.environment) env[k] = v;
     std::vector<std::string> environment;
     for (const auto& [k, v] : env) environment.push_back(k + "=" + v);
-    std::vector<std::string> arguments = {cli_, "--port", link, "--json", "--yes",
+    std::vector<std::string> arguments = {cli_,
+                                          "--port",
+                                          link,
+                                          "--json",
+                                          "--yes",
+                                          "--trace-link",
+                                          (work / "link.trace").string(),
                                           commandOf(fault.run)};
     if (fault.run == CliRun::Program) {
         arguments.push_back("--firmware");
@@ -218,7 +225,8 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
             }
         }
     }
-    if (msg == "KTX2 Firmware Updated Successfully" || msg == "File uploaded to server successfully") {
+    if (msg == "KTX2 Firmware Updated Successfully" ||
+        msg == "File uploaded to server successfully") {
         r.claimedUpdated = true;
     }
     if (r.status == 0 && fault.run != CliRun::Find) r.claimedUpdated = true;
@@ -247,12 +255,13 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
 }
 
 const CleanRun* CaseRunner::cleanRun(const FaultCase& fault) {
-    const std::string key = std::string(commandOf(fault.run)) + "|" + fault.records;
+    const std::string records = fault.reference.empty() ? fault.records : fault.reference;
+    const std::string key = std::string(commandOf(fault.run)) + "|" + records;
     auto known = clean_.find(key);
     if (known != clean_.end()) return &known->second;
     FaultCase clean;
     clean.run = fault.run;
-    clean.records = fault.records;
+    clean.records = records;
     Outcome o = execute(clean, 300);
     if (o.result.status != 0 && fault.run != CliRun::Find) return nullptr;
     CleanRun& c = clean_[key];

@@ -19,8 +19,9 @@ struct FaultCase {
     Misbehaviour server;
     bool ftp = true;
     std::vector<std::pair<std::string, std::string>> environment;  // overrides
-    std::string records;   // a records file of the catalogue folder instead of records.json
-    int limitSeconds = 0;  // what the fault may cost on top of a clean run
+    std::string records;    // a records file of the state folder instead of records.json
+    std::string reference;  // the records of the clean run to compare with; empty: `records`
+    int limitSeconds = 0;   // what the fault may cost on top of a clean run
     std::string limitName;
     bool inShortForm = false;
 

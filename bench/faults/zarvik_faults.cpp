@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
         char time[48];
         std::snprintf(time, sizeof time, "%5.1f s (%.0f s)", r.seconds, r.boundSeconds);
         std::printf("| %-36s | %-28s | %-40s | %-26s | %4d | %-16s | %-7s | %-5s | %s\n",
-                    clip(c.name, 36).c_str(), clip(r.step, 28).c_str(),
-                    clip(r.message, 40).c_str(), shown(r.tag).c_str(), r.status, time,
+                    clip(c.name, 36).c_str(), clip(r.step, 28).c_str(), clip(r.message, 40).c_str(),
+                    shown(r.tag).c_str(), r.status, time,
                     r.claimedUpdated ? (c.status == 0 ? "yes, ok" : "YES") : "never",
                     r.staleData ? "YES" : "never", why.empty() ? "as expected" : why.c_str());
         if (!why.empty()) {

@@ -131,7 +131,10 @@ struct BenchServer::Impl {
             std::lock_guard lock(mutex);
             if (!misbehaviour.emptyAnswers) reply = answers->answer(script, *decoded, misbehaviour);
             trickleMs = misbehaviour.trickleMs;
-            if (misbehaviour.errorWords.count(decoded->word) != 0) response.status = 500;
+            if (misbehaviour.errorWords.count(decoded->word) != 0) {
+                response.status = 500;
+                reply = {"<html><body>Internal Server Error</body></html>"};
+            }
             enormous = misbehaviour.enormousWords.count(decoded->word) != 0;
             closeMidway = reply.download && misbehaviour.closeMidDownload;
         }

@@ -67,7 +67,8 @@ std::string_view ToolPhase_name(ToolPhase phase) {
 std::optional<CutPoint> CutPoint_parse(std::string_view text) {
     const size_t colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
-    const std::string_view where = colon == std::string_view::npos ? "start" : text.substr(colon + 1);
+    const std::string_view where =
+        colon == std::string_view::npos ? "start" : text.substr(colon + 1);
     CutPoint point;
     bool known = false;
     for (size_t i = 0; i < kNames.size(); ++i) {

@@ -34,8 +34,8 @@ struct ExtraAreaPlace {
 std::optional<ToolPhase> ToolPhase_of(const IncomingFrame& frame, const ExtraAreaPlace& area);
 std::string_view ToolPhase_name(ToolPhase phase);
 
-// Position counts the frames of a phase from the tool's start (0: the first); kLast is the frame that ends an image (its last record), which only
-// record phases know.
+// Position counts the frames of a phase from the tool's start (0: the first); kLast is the frame
+// that ends an image (its last record), which only record phases know.
 struct CutPoint {
     static constexpr int64_t kLast = -1;
     ToolPhase phase = ToolPhase::Firmware;
