@@ -282,7 +282,7 @@ CaseResult CaseRunner::run(const FaultCase& fault) {
     Outcome o = execute(fault, bound + kHangSeconds);
     CaseResult& r = o.result;
     r.boundSeconds = bound;
-    r.staleData = staleBytes(o.before, o.after, clean->toolData);
+    r.staleData = !fault.ownLayout && staleBytes(o.before, o.after, clean->toolData);
     for (const auto& [name, bytes] : o.uploads) {
         // A transfer cut short may leave the beginning of the right file, nothing else.
         auto ref = clean->uploads.find(name);

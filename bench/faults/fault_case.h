@@ -21,6 +21,7 @@ struct FaultCase {
     std::vector<std::pair<std::string, std::string>> environment;  // overrides
     std::string records;    // a records file of the state folder instead of records.json
     std::string reference;  // the records of the clean run to compare with; empty: `records`
+    bool ownLayout = false;  // files land elsewhere than in the clean run: no byte comparison
     int limitSeconds = 0;   // what the fault may cost on top of a clean run
     std::string limitName;
     bool inShortForm = false;

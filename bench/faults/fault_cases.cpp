@@ -202,9 +202,11 @@ std::vector<FaultCase> build() {
 
     // Table replies.
     {
+        // The count rules the table: the rows beyond the real ones have no name to download.
         FaultCase c = serverCase("table: absurd row count", CliRun::ProgramMemories, {}, 0, "-",
-                                 "box:Programming succeed", "_FFO", 0);
+                                 "Extra File 3 Not Programmed Correctly", "_Failed_Custom_Mem_3");
         c.records = "records-absurd.json";
+        c.ownLayout = true;
         c.reference = "records-plain.json";
         add(c);
     }
