@@ -80,7 +80,8 @@ std::vector<FaultCase> build() {
                  kFirmwareFailed, "_Failed_FIRM"),
         true);
     add(toolCase("vanish: firmware (last block)", cut("firmware:last"), kExchange, exchange,
-                 kFirmwareFailed, "_Failed_FIRM"));
+                 kFirmwareFailed, "_Failed_FIRM"),
+        true);
     // Memory 1 is the one the tool already holds (same place and version): not written again.
     // The first erase is that of the extra-file area (memory 4).
     add(toolCase("vanish: erase", cut("erase:start"), kErase, "erase 50 s", "Erase 4 Failed",
