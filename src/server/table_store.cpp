@@ -141,7 +141,11 @@ int32_t TableStore_columnIndex(sqlite3_stmt* statement, const ByteString* name) 
 int ServerTable_request(ServerSession* session, sqlite3* database, const ByteString* request,
                         const char* tableName) {
     ByteStringPtr reply(ServerRequest_send(session, request));
-    FieldSplitter fields(ByteString_view(reply.get()), "|||");
+    return ServerTable_read(database, reply.get(), tableName);
+}
+
+int ServerTable_read(sqlite3* database, const ByteString* reply, const char* tableName) {
+    FieldSplitter fields(ByteString_view(reply), "|||");
     if (fields.field(1) != "SUCCESS") return 0;
     if (tableName != nullptr && database != nullptr) fillTable(database, fields, tableName);
     return 1;
