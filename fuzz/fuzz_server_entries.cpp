@@ -87,9 +87,9 @@ bool fuzzDownload(const uint8_t* data, size_t size) {
 
 // First byte: the field number (signed); second: the separators; the rest is the text.
 bool fuzzField(const uint8_t* data, size_t size) {
-    static constexpr std::string_view kSeparators[][2] = {
-        {"|", "|"}, {"|||", "|||"}, {",", ","}, {"$$", "$$"},
-        {"##", "##"}, {"#", ":"},   {":", ":"}, {":", "#"}};
+    static constexpr std::string_view kSeparators[][2] = {{"|", "|"},   {"|||", "|||"}, {",", ","},
+                                                          {"$$", "$$"}, {"##", "##"},   {"#", ":"},
+                                                          {":", ":"},   {":", "#"}};
     if (size < 2) return true;
     return leakChecked([&] {
         const int32_t n = static_cast<int8_t>(data[0]);
@@ -110,9 +110,8 @@ bool fuzzToolRecord(const uint8_t* data, size_t size) {
         const std::string_view text = view(reply.get());
         const bool success = referenceField(text, "|", "|", 1) == "SUCCESS";
         if (ToolRecord_storeReply(record.get(), reply.get()) != success) return false;
-        ByteString* const stored[] = {record->toolName, record->manualCode1, record->vehicle2,
-                                      record->vehicle1, record->firmwareList,
-                                      record->manualCode2};
+        ByteString* const stored[] = {record->toolName, record->manualCode1,  record->vehicle2,
+                                      record->vehicle1, record->firmwareList, record->manualCode2};
         for (const ByteString* s : stored) {
             if (success ? !holdsText(s) : s != nullptr) return false;
         }
@@ -137,8 +136,8 @@ bool fuzzTable(const uint8_t* data, size_t size) {
         }
         // Walk the table as the workflows do: every row, the column by name.
         sqlite3_stmt* raw = nullptr;
-        const int prepared = sqlite3_prepare_v2(database.get(), "SELECT * FROM fileList;", -1,
-                                                &raw, nullptr);
+        const int prepared =
+            sqlite3_prepare_v2(database.get(), "SELECT * FROM fileList;", -1, &raw, nullptr);
         std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
         if (prepared != SQLITE_OK) return true;  // no table came of it
         if (!success) return false;              // a refusal creates nothing
@@ -176,8 +175,7 @@ bool fuzzFirmwareList(const uint8_t* data, size_t size) {
     // A second parse of the same text gives the same choice.
     FirmwareChoices again = choices;
     parseFirmwareIds(again, std::string(reinterpret_cast<const char*>(data), size));
-    return again.opt3 == choices.opt3 && again.opt5 == choices.opt5 &&
-           again.count == choices.count;
+    return again.opt3 == choices.opt3 && again.opt5 == choices.opt5 && again.count == choices.count;
 }
 
 bool fuzzVersionReply(const uint8_t* data, size_t size) {
@@ -188,8 +186,8 @@ bool fuzzVersionReply(const uint8_t* data, size_t size) {
         const std::string_view text = view(reply.get());
         const std::string_view latest = referenceField(text, "|", "|", 2);
         auto digit = [](char c) { return c >= '0' && c <= '9'; };
-        return outdated == 1 && referenceField(text, "|", "|", 1) == "NO" &&
-               latest.size() >= 3 && digit(latest[0]) && digit(latest[2]) &&
+        return outdated == 1 && referenceField(text, "|", "|", 1) == "NO" && latest.size() >= 3 &&
+               digit(latest[0]) && digit(latest[2]) &&
                (latest[0] - '0') * 10 + (latest[2] - '0') > 13;
     });
 }

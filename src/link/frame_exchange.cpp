@@ -109,8 +109,8 @@ int receiveReply(ToolLink* link, ByteString* reply, int32_t length, Clock::durat
         const ReadOutcome outcome = readAvailable(link, received);
         // A device that has left the bus never completes the reply: stop waiting for it.
         if (outcome == ReadOutcome::Gone || (outcome == ReadOutcome::Nothing && hungUp)) return 0;
-        const ReplyVerdict verdict = ToolReply_assess(
-            {link->receiveBuffer, static_cast<size_t>(received)}, length, suspect);
+        const ReplyVerdict verdict =
+            ToolReply_assess({link->receiveBuffer, static_cast<size_t>(received)}, length, suspect);
         if (verdict == ReplyVerdict::Refused) return 0;
         if (verdict == ReplyVerdict::Hi || verdict == ReplyVerdict::Complete) {
             // After a given-up reply, one that is followed by more bytes may be the late one.

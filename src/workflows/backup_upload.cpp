@@ -1,7 +1,5 @@
 // Upload Backups: the stored files the server lacks are read out of the tool one by one,
 // uploaded over FTP and registered with the server.
-#include <vector>
-
 #include "core/byte_string.h"
 #include "core/crc32.h"
 #include "link/frame_builder.h"

@@ -39,9 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Target{"inflate", fuzzInflate}, Target{"rechecksum", fuzzRechecksum},
                       Target{"download", fuzzDownload}, Target{"field", fuzzField},
                       Target{"toolrecord", fuzzToolRecord}, Target{"table", fuzzTable},
-                      Target{"firmwarelist", fuzzFirmwareList},
-                      Target{"version", fuzzVersionReply}, Target{"reply", fuzzReplyAssembly},
-                      Target{"storedheader", fuzzStoredHeader},
+                      Target{"firmwarelist", fuzzFirmwareList}, Target{"version", fuzzVersionReply},
+                      Target{"reply", fuzzReplyAssembly}, Target{"storedheader", fuzzStoredHeader},
                       Target{"directory", fuzzStoredDirectory}),
     [](const auto& test) { return std::string(test.param.name); });
 
