@@ -1,25 +1,17 @@
 #include "fuzz_entries.h"
 
 #include <algorithm>
-#include <climits>
 
 #include "core/byte_string.h"
+#include "fuzz_input.h"
 #include "package/firmware_package.h"
 #include "package/package_section.h"
 #include "package/rechecksum.h"
 
 namespace {
 
-ByteStringPtr bytesOf(const uint8_t* data, size_t size) {
-    if (size > INT32_MAX / 2) size = INT32_MAX / 2;
-    ByteStringPtr s(ByteString_create(static_cast<int32_t>(size)));
-    ByteString_appendBytes(s.get(), data, static_cast<int32_t>(size));
-    return s;
-}
-
-bool terminated(const ByteString* s) {
-    return s == nullptr || s->data[s->length] == 0;
-}
+using fuzzinput::bytesOf;
+using fuzzinput::terminated;
 
 // Adds what the section's data holds in memory to `held`.
 bool sectionHolds(const PackageSection* s, bool image, int64_t& held) {

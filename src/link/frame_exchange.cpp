@@ -12,14 +12,13 @@
 #include "core/stop_request.h"
 #include "link/frame_builder.h"
 #include "link/link_trace.h"
+#include "link/reply_assembly.h"
 #include "link/tool_link.h"
 #include "link/tool_protocol.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int32_t kMostShortReply = 2;  // one data byte and the final "O"
 
 bool deviceGone(int error) {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
@@ -105,32 +104,28 @@ bool drainUntilQuiet(ToolLink* link, uint32_t command, Clock::duration quiet,
 // `received` tells how many bytes the receive buffer holds afterwards, whatever the result.
 int receiveReply(ToolLink* link, ByteString* reply, int32_t length, Clock::duration wait,
                  bool suspect, int32_t& received) {
-    const int32_t expected = length > 0 ? length + 1 : 1;
     const auto deadline = Clock::now() + wait;
     bool hungUp = false;
     for (;;) {
         const ReadOutcome outcome = readAvailable(link, received);
         // A device that has left the bus never completes the reply: stop waiting for it.
         if (outcome == ReadOutcome::Gone || (outcome == ReadOutcome::Nothing && hungUp)) return 0;
-        // The tool sends exactly the data asked for, and at most one byte to a command without
-        // length: anything more belongs to another reply. Without length the line may still
-        // carry the stale bytes of a send-only command or a late refusal, which the callers
-        // read, so the short limit holds only after a reply was given up.
-        if (length > 0 ? received > expected : suspect && received > kMostShortReply) return 0;
-        const uint8_t* buffer = link->receiveBuffer;
-        const bool hi = received == 2 && buffer[0] == 'H' && buffer[1] == 'I';
-        const bool complete = received >= expected && buffer[received - 1] == tool::kReplyEnd;
-        if (hi || complete) {
+        const ReplyVerdict verdict =
+            ToolReply_assess({link->receiveBuffer, static_cast<size_t>(received)}, length, suspect);
+        if (verdict == ReplyVerdict::Refused) return 0;
+        if (verdict == ReplyVerdict::Hi || verdict == ReplyVerdict::Complete) {
             // After a given-up reply, one that is followed by more bytes may be the late one.
             if (suspect && waitFor(link->descriptor, POLLIN,
                                    Clock::now() + link->settings.timing.lineQuiet) != 0) {
                 return 0;
             }
-            if (complete) ByteString_appendBytes(reply, buffer, received);
+            if (verdict == ReplyVerdict::Complete) {
+                ByteString_appendBytes(reply, link->receiveBuffer, received);
+            }
             return 1;
         }
         if (Clock::now() >= deadline) return 0;
-        if (received >= kReceiveBufferSize) {
+        if (verdict == ReplyVerdict::Full) {
             // A full buffer that does not end the reply cannot grow: sit out the time.
             std::this_thread::sleep_until(deadline);
             return 0;

@@ -125,12 +125,16 @@ int ServerRequest_userFileVersion(ServerSession* session, std::string_view heade
 int ServerRequest_updaterOutdated(ServerSession* session) {
     RequestText request("versionUpd|");
     request.glue(kUpdaterVersion);
-    ByteStringPtr reply = send(session, request);
-    ByteStringPtr status(ServerReply_field(reply.get(), 1));
+    return ServerReply_updaterOutdated(send(session, request).get());
+}
+
+int ServerReply_updaterOutdated(const ByteString* reply) {
+    ByteStringPtr status(ServerReply_field(reply, 1));
     if (!ByteString_equalsText(status.get(), "NO")) return 0;
-    ByteStringPtr latest(ServerReply_field(reply.get(), 2));
-    // A version text too short to read counts as no news.
-    if (latest->length < 3) return 0;
+    ByteStringPtr latest(ServerReply_field(reply, 2));
+    // A version text too short to read, or not made of digits, counts as no news.
+    auto digit = [](uint8_t b) { return b >= '0' && b <= '9'; };
+    if (latest->length < 3 || !digit(latest->data[0]) || !digit(latest->data[2])) return 0;
     auto value = [](const uint8_t* text) { return (text[0] - '0') * 10 + (text[2] - '0'); };
     int own = value(reinterpret_cast<const uint8_t*>(kUpdaterVersion));
     return value(latest->data) > own ? 1 : 0;

@@ -40,3 +40,5 @@ int ServerRequest_userFileVersion(ServerSession* session, std::string_view heade
 
 // 1 when the server says a newer updater is out, else 0 (an unreachable server included).
 int ServerRequest_updaterOutdated(ServerSession* session);
+// The same answer from a "versionUpd|" reply at hand.
+int ServerReply_updaterOutdated(const ByteString* reply);

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,9 @@ namespace {
 // Declared sizes beyond these are no table of ours; they must not stall the updater.
 constexpr int32_t kMaxRows = 65536;
 constexpr int32_t kMaxColumns = 256;
+// A few bytes can declare both at their largest: the values stored, present or missing, are
+// bounded as a whole.
+constexpr int32_t kMaxValues = 65536;
 
 // The fields of `text` between successive separators, as ByteString_field takes them one by
 // one (the k-th field lies between the k-th and the next separator; no re-test after a
@@ -68,6 +72,7 @@ int32_t countValue(std::string_view text, int32_t limit) {
 void fillTable(sqlite3* database, const FieldSplitter& reply, const char* tableName) {
     int32_t rows = countValue(reply.field(2), kMaxRows);
     int32_t columns = countValue(reply.field(3), kMaxColumns);
+    if (columns > 0) rows = std::min(rows, kMaxValues / columns);
     FieldSplitter names(reply.field(4), ",");
     FieldSplitter rowTexts(reply.field(5), "$$");
 
@@ -141,7 +146,11 @@ int32_t TableStore_columnIndex(sqlite3_stmt* statement, const ByteString* name) 
 int ServerTable_request(ServerSession* session, sqlite3* database, const ByteString* request,
                         const char* tableName) {
     ByteStringPtr reply(ServerRequest_send(session, request));
-    FieldSplitter fields(ByteString_view(reply.get()), "|||");
+    return ServerTable_read(database, reply.get(), tableName);
+}
+
+int ServerTable_read(sqlite3* database, const ByteString* reply, const char* tableName) {
+    FieldSplitter fields(ByteString_view(reply), "|||");
     if (fields.field(1) != "SUCCESS") return 0;
     if (tableName != nullptr && database != nullptr) fillTable(database, fields, tableName);
     return 1;

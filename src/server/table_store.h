@@ -23,6 +23,9 @@ int32_t TableStore_columnIndex(sqlite3_stmt* statement, const ByteString* name);
 int ServerTable_request(ServerSession* session, sqlite3* database, const ByteString* request,
                         const char* tableName);
 
+// The reply side of ServerTable_request: the same result and table from a reply at hand.
+int ServerTable_read(sqlite3* database, const ByteString* reply, const char* tableName);
+
 struct TableStoreDeleter {
     void operator()(sqlite3* database) const { TableStore_close(database); }
 };

@@ -19,9 +19,12 @@ bool queryToolRecord(ServerSession* session, FirmwarePackage* record, ToolRecord
         .arg(static_cast<uint32_t>(record->optionCode))
         .arg(static_cast<uint32_t>(mode));
     ByteStringPtr reply(ServerRequest_send(session, request.get()));
-    if (!ServerReply_succeeded(reply.get())) return false;
+    return ToolRecord_storeReply(record, reply.get());
+}
 
-    auto field = [&](int32_t n) { return ServerReply_field(reply.get(), n); };
+bool ToolRecord_storeReply(FirmwarePackage* record, const ByteString* reply) {
+    if (!ServerReply_succeeded(reply)) return false;
+    auto field = [&](int32_t n) { return ServerReply_field(reply, n); };
     FirmwarePackage_setText(&record->toolName, field(2));
     FirmwarePackage_setText(&record->manualCode1, field(4));
     FirmwarePackage_setText(&record->vehicle2, field(5));

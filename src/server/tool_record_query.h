@@ -16,5 +16,9 @@ enum class ToolRecordMode : int32_t { identify = 1, report = 2 };
 bool queryToolRecord(ServerSession* session, FirmwarePackage* record, ToolRecordMode mode,
                      const ByteString* tag);
 
+// The reply side of queryToolRecord: true when field 1 is exactly "SUCCESS", and then the
+// record holds the reply's fields; otherwise the record is left as it was.
+bool ToolRecord_storeReply(FirmwarePackage* record, const ByteString* reply);
+
 // Identification: mode 1, no tag.
 bool identifyToolRecord(ServerSession* session, FirmwarePackage* record);

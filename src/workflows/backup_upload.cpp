@@ -1,7 +1,5 @@
 // Upload Backups: the stored files the server lacks are read out of the tool one by one,
 // uploaded over FTP and registered with the server.
-#include <vector>
-
 #include "core/byte_string.h"
 #include "core/crc32.h"
 #include "link/frame_builder.h"
@@ -14,56 +12,13 @@
 #include "workflows/app_delegate.h"
 #include "workflows/extra_area.h"
 #include "workflows/message_text.h"
+#include "workflows/stored_directory.h"
 
 namespace {
 
 constexpr uint32_t kSingleFileAddress = 0x6C0000;  // kind 1: one file, byte address
 constexpr uint32_t kDirectoryBlock = 0x600000;     // kind 2: directory, block number
-constexpr int32_t kDirectoryBlockSize = 512;
 constexpr uint32_t kReadBlockCommand = 17;
-
-// The directory of a kind-2 area, read a block at a time as far as it is needed and never
-// past the entries it announces.
-class StoredDirectory {
-  public:
-    explicit StoredDirectory(ToolLink* link) : link_(link) {}
-
-    bool readFirstBlock() { return readNextBlock(); }
-    int32_t fileCount() const { return bytes_[4] | (bytes_[5] << 8); }
-    // Reads on until entry g is in; false for an entry the directory does not hold.
-    bool readThrough(int32_t g) {
-        if (g < 0 || g >= fileCount()) return false;
-        while (8 + 4 * static_cast<size_t>(g) + 4 > bytes_.size()) {
-            if (!readNextBlock()) return false;
-        }
-        return true;
-    }
-    // Entry g lies at bytes 8 + 4g to 11 + 4g.
-    int32_t firstBlock(int32_t g) const {
-        const size_t at = 8 + 4 * static_cast<size_t>(g);
-        const uint32_t v = bytes_[at + 1] | (bytes_[at + 2] << 8) | (bytes_[at + 3] << 16);
-        return static_cast<int32_t>(v >> 1);
-    }
-
-  private:
-    // A reply without a whole block ("HI" carries none) is no block.
-    bool readNextBlock() {
-        ByteStringPtr reply(ByteString_create(kDirectoryBlockSize + 1));
-        if (!ToolLink_exchange(link_, reply.get(), kReadBlockCommand, kDirectoryBlock + blocks_,
-                               kDirectoryBlockSize, nullptr, 0, tool::kTimeoutShort,
-                               kSeedComputed) ||
-            reply->length < kDirectoryBlockSize) {
-            return false;
-        }
-        bytes_.insert(bytes_.end(), reply->data, reply->data + kDirectoryBlockSize);
-        ++blocks_;
-        return true;
-    }
-
-    ToolLink* link_;
-    std::vector<uint8_t> bytes_;
-    uint32_t blocks_ = 0;
-};
 
 }  // namespace
 
@@ -74,7 +29,11 @@ void AppDelegate::executeUploadFile() {
     const PackageFile* area = findExtraArea(tool_.get());
     const int32_t kind = area != nullptr ? area->memoryKind : 0;
 
-    StoredDirectory directory(toolLink);
+    StoredDirectory directory([toolLink](uint32_t index, ByteString* reply) {
+        return ToolLink_exchange(toolLink, reply, kReadBlockCommand, kDirectoryBlock + index,
+                                 kStoredDirectoryBlockSize, nullptr, 0, tool::kTimeoutShort,
+                                 kSeedComputed) == 1;
+    });
     // Only kinds 1 and 2 hold backup files; any other has nothing to upload.
     int32_t fileCount = kind == 1 ? 1 : 0;
     if (kind == 2) {

@@ -1,4 +1,5 @@
-// Replays the committed fuzzing seeds through the fuzz targets' own entries.
+// Replays the committed fuzzing seeds (and the inputs that once failed, kept among them)
+// through the fuzz targets' own entries.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,10 +32,16 @@ TEST_P(FuzzCorpus, EverySeedKeepsTheInvariants) {
     EXPECT_GE(seeds, 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, FuzzCorpus,
-                         ::testing::Values(Target{"image", fuzzImage}, Target{"info", fuzzInfo},
-                                           Target{"inflate", fuzzInflate},
-                                           Target{"rechecksum", fuzzRechecksum}),
-                         [](const auto& test) { return std::string(test.param.name); });
+// Every fuzz target, named as its corpus directory.
+INSTANTIATE_TEST_SUITE_P(
+    Targets, FuzzCorpus,
+    ::testing::Values(Target{"image", fuzzImage}, Target{"info", fuzzInfo},
+                      Target{"inflate", fuzzInflate}, Target{"rechecksum", fuzzRechecksum},
+                      Target{"download", fuzzDownload}, Target{"field", fuzzField},
+                      Target{"toolrecord", fuzzToolRecord}, Target{"table", fuzzTable},
+                      Target{"firmwarelist", fuzzFirmwareList}, Target{"version", fuzzVersionReply},
+                      Target{"reply", fuzzReplyAssembly}, Target{"storedheader", fuzzStoredHeader},
+                      Target{"directory", fuzzStoredDirectory}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

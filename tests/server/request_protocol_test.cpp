@@ -207,7 +207,9 @@ INSTANTIATE_TEST_SUITE_P(Replies, UpdaterVersion, ::testing::Values(
     // Too short to hold a digit, a point and a digit: no news, and nothing read past it.
     VersionCase{"TwoBytes", "|NO|9.|", 0}, VersionCase{"OneByte", "|NO|9|", 0},
     VersionCase{"Empty", "|NO||", 0}, VersionCase{"Unterminated", "|NO|2.0", 0},
-    VersionCase{"NoReply", "", 0}),
+    VersionCase{"NoReply", "", 0},
+    // Bytes that are no digits name no version, however large their codes.
+    VersionCase{"NotDigits", "|NO|\xff.\x01|", 0}, VersionCase{"Letters", "|NO|a.b|", 0}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 

@@ -75,6 +75,19 @@ TEST_F(BenchTest, AbsurdRowCountIsBounded) {
     EXPECT_EQ(rows->front(), "a.bin");
 }
 
+// 256 columns of 65536 declared rows, in a reply of a kilobyte, would stall the update.
+TEST(TableStore, DeclaredValuesAreBoundedAsAWhole) {
+    std::string names = ",";
+    for (int i = 0; i < 256; ++i) names += "c" + std::to_string(i) + ",";
+    ByteStringPtr reply = makeByteString("|||SUCCESS|||65536|||256|||" + names + "|||$$##1##$$|||");
+    TableStorePtr db(TableStore_open());
+    EXPECT_EQ(ServerTable_read(db.get(), reply.get(), "fileList"), 1);
+    auto rows = readColumn(db.get(), "fileList", "c0");
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->size(), 256u);
+    EXPECT_EQ(rows->front(), "1");
+}
+
 struct StatusCase {
     const char* name;
     std::string reply;
