@@ -45,10 +45,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${ZARVIK_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for the KTX2 vehicle-diagnostic interface")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Finds the KTX2 diagnostic interface on USB, reads which firmware it runs, asks the\n"
-  "maker's server which firmware the tool may receive and writes the chosen one into\n"
-  "it. Comes as a window (zarvik-updater) and a command line (zarvik-cli), with a udev\n"
-  "rule that lets the desktop user open the tool and keeps ModemManager away from it.")
+  "Finds the KTX2 diagnostic interface on USB, reads which firmware it runs,\n"
+  "asks the maker's server which firmware the tool may receive and writes the\n"
+  "chosen one into it. Comes as a window (zarvik-updater) and a command line\n"
+  "(zarvik-cli), with a udev rule that lets the desktop user open the tool and\n"
+  "keeps ModemManager away from it.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
