@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "link/access_guidance.h"
 #include "link/link_settings.h"
 #include "link/port_discovery.h"
 #include "link/usb_identity.h"
@@ -41,6 +42,15 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
         const std::string explicitPort = LinkSettings_explicitPort(options.port);
         const std::string namedTool = LinkSettings_namedTool(options.tool);
         const bool namedToolAttached = UsbIdentity_findTool(found, {namedTool, ""}) != nullptr;
+        // A tool that is missing or closed to this user: what to do, beside the list.
+        // An explicit port is the user's own choice and gets none.
+        const std::string guidance =
+            explicitPort.empty() ? AccessGuidance_forPorts(found, namedTool) : "";
+        auto finish = [&status, &guidance] {
+            std::fflush(stdout);
+            if (!guidance.empty()) std::fprintf(stderr, "%s\n", guidance.c_str());
+            status = 0;
+        };
 
         if (options.json) {
             for (const SerialPortInfo& port : found) {
@@ -64,7 +74,7 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
                                        {"attached", namedToolAttached}};
                 printLine(line);
             }
-            status = 0;
+            finish();
             return;
         }
 
@@ -89,6 +99,6 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
                 "ZARVIK_TOOL)%s.\n",
                 namedTool.c_str(), namedToolAttached ? "" : ", which is not attached");
         }
-        status = 0;
+        finish();
     });
 }

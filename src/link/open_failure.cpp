@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "link/access_guidance.h"
 #include "link/port_holder.h"
 #include "link/tool_link.h"
 
@@ -45,14 +46,16 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
             break;
     }
     if (link->openErrno == EACCES || link->openErrno == EPERM) {
-        return "Permission denied on " + path + ". Install the updater's udev rule (" +
-               kInstallRule +
-               ") or add your user to the dialout group (sudo usermod -aG dialout $USER, "
-               "then log in again).";
+        return "Permission denied on " + path + ". " + AccessGuidance_access(kUdevRuleDirs);
     }
     if (link->openErrno == ENOENT || link->openErrno == ENODEV || link->openErrno == ENXIO) {
         return "The serial device " + path + " is not there: is the tool plugged in?";
     }
     std::string reason = link->openErrno != 0 ? std::strerror(link->openErrno) : "unknown error";
     return "The serial device " + path + " could not be opened (" + reason + ").";
+}
+
+std::string ToolLink_notFoundText(const ToolLink* link) {
+    return AccessGuidance_forPorts(
+        PortDiscovery_list(link->settings.sysfsRoot, link->settings.devRoot), link->settings.tool);
 }

@@ -1,5 +1,7 @@
 #include "link/port_discovery.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +117,7 @@ std::vector<SerialPortInfo> PortDiscovery_list(const std::string& sysfsRoot,
         if (!findUsbIds(classDir / name / "device", root, port)) continue;
         port.devicePath = (fs::path(devRoot) / name).string();
         port.nodeExists = fs::exists(port.devicePath, ec);
+        port.accessible = port.nodeExists && ::access(port.devicePath.c_str(), R_OK | W_OK) == 0;
         ports.push_back(std::move(port));
     }
     return ports;

@@ -9,6 +9,7 @@ struct SerialPortInfo {
     std::string name;        // tty name, e.g. ttyACM0
     std::string devicePath;  // its device node: devRoot/name
     bool nodeExists = false;
+    bool accessible = false;  // this process may read and write the node
     uint32_t vendorId = 0;
     uint32_t productId = 0;
     std::string product;  // the USB device's product text, when it gives one

@@ -66,6 +66,8 @@ void ToolLink_markNotOpen(ToolLink* link);
 
 // A sentence that tells the user why the last open failed and what to do about it.
 std::string ToolLink_openFailureText(const ToolLink* link);
+// After a failed ToolLink_findPort: why no tool was found and what the user can do.
+std::string ToolLink_notFoundText(const ToolLink* link);
 
 struct ToolLinkDeleter {
     void operator()(ToolLink* link) const { ToolLink_free(link); }

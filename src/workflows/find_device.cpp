@@ -96,6 +96,8 @@ void AppDelegate::findDevice() {
         ui_.messageBoxNew(AlertMessage(fillText("%@ not Found", {kDeviceName}),
                                        "Please ensure that the device is connected",
                                        AlertMessage::kTypeOk));
+        // What to do next, there once the box is gone.
+        ui_.setText(Line::Status, ToolLink_notFoundText(link));
         ui_.enableButton(Control::Find);
         return;
     }

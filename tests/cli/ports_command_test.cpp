@@ -64,6 +64,10 @@ TEST_F(PortsCommandTest, NothingAttached) {
     ProgramRun run = ports();
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "No USB serial devices found.\n");
+    EXPECT_NE(run.err.find("No KTX2 tool is attached"), std::string::npos) << run.err;
+    // The tool there and open to this user: nothing to tell.
+    tree.addUsbSerial("ttyACM0", FakeUsbDevice{});
+    EXPECT_EQ(ports().err, "");
 }
 
 }  // namespace

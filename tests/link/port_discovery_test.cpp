@@ -1,8 +1,10 @@
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 
+#include "link/access_guidance.h"
 #include "link/port_discovery.h"
 #include "link/tool_link.h"
 #include "link/usb_identity.h"
@@ -14,8 +16,9 @@ namespace {
 struct DiscoveryCase {
     const char* name;
     std::function<void(FakeSysfs&)> build;
-    const char* found;      // tty name whose node is stored, or null for none
-    const char* tool = "";  // the USB serial asked for
+    const char* found;          // tty name whose node is stored, or null for none
+    const char* tool = "";      // the USB serial asked for
+    const char* guidance = "";  // part of what the user is told when nothing is found
 };
 
 class PortDiscoveryTest : public LinkTest, public ::testing::WithParamInterface<DiscoveryCase> {};
@@ -34,6 +37,13 @@ TEST_P(PortDiscoveryTest, FindsTheFirstToolInNameOrder) {
     EXPECT_EQ(ToolLink_findPort(link.get()), found ? 1 : 0);
     EXPECT_EQ(link->devicePath, found ? tree.devRoot() + "/" + c.found : "unchanged");
     EXPECT_EQ(link->serialState, found ? 2 : 0);
+    const std::string guidance = ToolLink_notFoundText(link.get());
+    if (found) {
+        EXPECT_EQ(guidance, "");
+    } else {
+        EXPECT_NE(guidance.find(c.guidance), std::string::npos) << guidance;
+        EXPECT_NE(guidance.find("plug"), std::string::npos) << guidance;
+    }
 }
 
 constexpr uint16_t kVendor = 0x04D8, kProduct = 0xF32B;
@@ -51,7 +61,7 @@ void twoTools(FakeSysfs& tree) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Trees, PortDiscoveryTest, ::testing::Values(
-    DiscoveryCase{"EmptyTree", [](FakeSysfs&) {}, nullptr},
+    DiscoveryCase{"EmptyTree", [](FakeSysfs&) {}, nullptr, "", "No KTX2 tool is attached: no USB device 04d8:f32b is listed. Check that the USB cable"},
     DiscoveryCase{"OnlyTheTool", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", kVendor, kProduct); }, "ttyACM0"},
     DiscoveryCase{"AmongOtherDevices", [](FakeSysfs& tree) {
         tree.addVirtualTerminal("tty0");
@@ -66,21 +76,48 @@ INSTANTIATE_TEST_SUITE_P(Trees, PortDiscoveryTest, ::testing::Values(
     DiscoveryCase{"FirstMatchWithoutNodeEndsTheSearch", [](FakeSysfs& tree) {
         tree.addUsbSerial("ttyACM0", kVendor, kProduct, false);
         tree.addUsbSerial("ttyACM1", kVendor, kProduct, true);
-    }, nullptr},
-    DiscoveryCase{"SameVendorOtherProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", kVendor, 0x000A); }, nullptr},
-    DiscoveryCase{"OtherVendorSameProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", 0x1234, kProduct); }, nullptr},
+    }, nullptr, "", "attached but its serial device"},
+    DiscoveryCase{"SameVendorOtherProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", kVendor, 0x000A); }, nullptr, "", "No KTX2 tool is attached: no USB device 04d8:f32b is listed. Check that the USB cable"},
+    DiscoveryCase{"OtherVendorSameProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", 0x1234, kProduct); }, nullptr, "", "04d8:f32b is listed"},
     DiscoveryCase{"UsbSerialPicksTheSecond", twoTools, "ttyACM1", "KTX2-B"},
-    DiscoveryCase{"UsbSerialOfNoAttachedTool", twoTools, nullptr, "KTX2-C"},
+    DiscoveryCase{"UsbSerialOfNoAttachedTool", twoTools, nullptr, "KTX2-C",
+        "No KTX2 tool with USB serial KTX2-C is attached (zarvik-cli ports lists those that are). Check"},
     DiscoveryCase{"UsbSerialOfAnotherDevice", [](FakeSysfs& tree) {
         tree.addUsbSerial("ttyUSB0", FakeUsbDevice{0x0403, 0x6001, "", "KTX2-B"});
         tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-A"));
-    }, nullptr, "KTX2-B"},
+    }, nullptr, "KTX2-B", "USB serial KTX2-B is attached"},
     DiscoveryCase{"UsbSerialOfAToolWithoutNode", [](FakeSysfs& tree) {
         tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-B"), false);
         tree.addUsbSerial("ttyACM1", toolWithSerial("KTX2-B"));
-    }, nullptr, "KTX2-B"}),
+    }, nullptr, "KTX2-B", "ttyACM0 is missing"}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
+
+// A tool the user may not open: the rule to install, or, once it is, plugging in again.
+using AccessGuidanceTest = LinkTest;
+
+TEST_F(AccessGuidanceTest, ToolClosedToTheUser) {
+    const std::string rules = dir_;
+    SerialPortInfo tool{"ttyACM0", "/dev/ttyACM0", true, false, kVendor, kProduct};
+    const std::vector<std::string> dirs = {rules + "/missing", rules};
+    const std::string before = AccessGuidance_forPorts({tool}, "", dirs);
+    EXPECT_EQ(before,
+              "The KTX2 tool is attached as /dev/ttyACM0, but you may not open it. Install the "
+              "updater's udev rule (sudo cp 70-zarvik-ktx2.rules /etc/udev/rules.d/ && sudo "
+              "udevadm control --reload) or add your user to the dialout group (sudo usermod "
+              "-aG dialout $USER, then log out and in again), then unplug the tool and plug it "
+              "in again.");
+    std::ofstream(rules + "/70-zarvik-ktx2.rules") << "\n";
+    const std::string after = AccessGuidance_forPorts({tool}, "", dirs);
+    EXPECT_NE(after.find("rule (" + rules +
+                         "/70-zarvik-ktx2.rules) is installed: unplug the "
+                         "tool and plug it in again."),
+              std::string::npos)
+        << after;
+    EXPECT_NE(after.find("dialout"), std::string::npos);
+    tool.accessible = true;
+    EXPECT_EQ(AccessGuidance_forPorts({tool}, "", dirs), "");
+}
 
 // A followed tool that is away (rebooting) is waited for, not replaced by the other tool.
 TEST(PortDiscoveryFollow, AnAwayToolIsNotReplacedByAnother) {

@@ -71,6 +71,7 @@ TEST_P(OpenFailureTest, TellsWhyThePortDidNotOpen) {
     }
     if (c.path != nullptr && *c.path == '\0') {
         EXPECT_EQ(ui_.boxes()[0].message, "Please ensure that the device is connected");
+        EXPECT_NE(ui_.text(Line::Status).find("the tool is powered"), std::string::npos);
     }
     if (c.path != nullptr && std::string(c.path) == "/dev/null") {
         // The steps that apply on Linux: no driver to install, the device and the access.
