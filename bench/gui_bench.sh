@@ -1,13 +1,13 @@
 # Sourced by the window's scripts: starts the virtual tool and the bench server in $work
 # (which the caller creates and removes) on the demo catalogue of ./run demo, and loads the
-# server settings. Needs $build.
+# server settings. Needs $build; GUI_BENCH_PACE=1 runs the tool's line at its real speed.
 
 start_gui_bench() {
   # Releases the virtual tool accepts: the demo tool runs 2.18.04 and is offered 3.01.02.
   "$build/bench/zarvik-catalogue" "$work" >/dev/null
   mkdir -p "$work/uploads"
   "$build/bench/zarvik-toolsim" --state "$work/demo-tool.json" --link "$work/ktx2" \
-    --reboot-delay 1000 >"$work/toolsim.log" 2>&1 &
+    --reboot-delay 1000 ${GUI_BENCH_PACE:+--pace} >"$work/toolsim.log" 2>&1 &
   toolsim_pid=$!
   "$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
     --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/env" \

@@ -1,13 +1,16 @@
 // zarvik-window-shot: opens the window as zarvik-updater does (server and port from the
 // environment), presses Find Device, waits for the end and saves the window as a picture.
-// With --program it goes on as a user would: Program, Yes, and waits for the update's end.
+// With --program it goes on as a user would: Program, Yes, and waits for the update's end;
+// --mid-update also draws the window once the firmware write is under way.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <future>
 
 #include "app/window_setup.h"
@@ -15,12 +18,14 @@
 namespace {
 
 // Serves the window until no workflow runs; false after `seconds`.
-bool serveUntilIdle(AppDelegate* delegate, int seconds) {
+bool serveUntilIdle(AppDelegate* delegate, int seconds,
+                    const std::function<void()>& eachTurn = [] {}) {
     auto idle = std::async(std::launch::async, [delegate] { delegate->waitIdle(); });
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (idle.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         if (std::chrono::steady_clock::now() > end) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        eachTurn();
     }
     return true;
 }
@@ -39,7 +44,10 @@ int main(int argc, char** argv) {
     QCommandLineOption out("out", "PNG to write.", "file");
     QCommandLineOption program("program", "Then press Program and answer Yes.");
     parser.addOption(out);
+    QCommandLineOption middle("mid-update", "With --program, also draw the update mid-way.",
+                              "file");
     parser.addOption(program);
+    parser.addOption(middle);
     parser.process(app);
     const bool update = parser.isSet(program);
 
@@ -66,7 +74,23 @@ int main(int argc, char** argv) {
     bool identified = setup->window->btnProgram->isEnabled();
     if (identified && update) {
         setup->window->btnProgram->click();
-        if (!serveUntilIdle(delegate, 600)) giveUp("the update");
+        bool drawn = !parser.isSet(middle);
+        MainWindow* window = setup->window.get();
+        // Mid-way through the firmware, once the bar shows the time remaining.
+        auto drawMidway = [&] {
+            if (drawn || !window->txtMsg->text().startsWith("Writing Firmware") ||
+                window->bar->value() < 40 || !window->bar->isTextVisible()) {
+                return;
+            }
+            drawn = true;
+            QCoreApplication::processEvents();
+            if (!window->grab().save(parser.value(middle))) {
+                std::fprintf(stderr, "zarvik-window-shot: cannot write %s\n",
+                             parser.value(middle).toStdString().c_str());
+            }
+        };
+        if (!serveUntilIdle(delegate, 600, drawMidway)) giveUp("the update");
+        if (!drawn) std::fprintf(stderr, "zarvik-window-shot: no mid-update picture\n");
     }
     // Let the window settle into its final layout before it is drawn.
     QTimer::singleShot(300, [&] { QCoreApplication::exit(0); });
