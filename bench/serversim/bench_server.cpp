@@ -1,7 +1,11 @@
 #include "bench_server.h"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -19,6 +23,53 @@ namespace {
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr const char* kScripts[] = {"ktx/updaterComm.php", "ktx/websiteQuery.php"};
 constexpr size_t kTricklePiece = 64;
+constexpr size_t kEnormousFiller = size_t{300} << 20;
+constexpr size_t kFillerPiece = size_t{1} << 20;
+
+// An FTP server that accepts connections and never says a word: its clients wait for the
+// greeting until they give up.
+class SilentListener {
+  public:
+    bool start() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            return false;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            std::vector<int> held;
+            while (!stopping_) {
+                pollfd p{fd_, POLLIN, 0};
+                if (::poll(&p, 1, 50) > 0) {
+                    int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                    if (c >= 0) held.push_back(c);
+                }
+            }
+            for (int c : held) ::close(c);
+        });
+        return true;
+    }
+    void stop() {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    ~SilentListener() { stop(); }
+    int port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -26,6 +77,8 @@ struct BenchServer::Impl {
     httplib::Server http;
     std::thread listener;
     FtpProcess ftp;
+    SilentListener silentFtp;
+    bool ftpSilent = false;
     RequestLog log;
     std::unique_ptr<RequestAnswers> answers;
     std::mutex mutex;  // guards answers, misbehaviour and keys
@@ -36,14 +89,16 @@ struct BenchServer::Impl {
     std::filesystem::path uploadDir;
     bool ownUploadDir = false;
 
-    bool stalled() {
+    bool stalled(const std::string& word) {
         std::lock_guard lock(mutex);
-        return misbehaviour.stall;
+        return misbehaviour.stall || misbehaviour.stalledWords.count(word) != 0;
     }
 
     // Accepts and goes silent until told otherwise or stopped.
-    void waitWhileStalled() {
-        while (!stopping && stalled()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    void waitWhileStalled(const std::string& word = "") {
+        while (!stopping && stalled(word)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
     std::string freshKey() {
@@ -66,12 +121,49 @@ struct BenchServer::Impl {
             return;
         }
         log.write(script, *decoded);
+        waitWhileStalled(decoded->word);
+        if (stopping) return;
         BenchReply reply;
         int trickleMs = 0;
+        bool enormous = false;
+        bool closeMidway = false;
         {
             std::lock_guard lock(mutex);
             if (!misbehaviour.emptyAnswers) reply = answers->answer(script, *decoded, misbehaviour);
             trickleMs = misbehaviour.trickleMs;
+            if (misbehaviour.errorWords.count(decoded->word) != 0) {
+                response.status = 500;
+                reply = {"<html><body>Internal Server Error</body></html>"};
+            }
+            enormous = misbehaviour.enormousWords.count(decoded->word) != 0;
+            closeMidway = reply.download && misbehaviour.closeMidDownload;
+        }
+        if (enormous) {
+            auto body = std::make_shared<std::string>(std::move(reply.body));
+            response.set_content_provider(
+                body->size() + kEnormousFiller, "text/html",
+                [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
+                    if (stopping) return false;
+                    if (offset < body->size()) {
+                        sink.write(body->data() + offset, std::min(length, body->size() - offset));
+                        return true;
+                    }
+                    static const std::string filler(kFillerPiece, '7');
+                    return sink.write(filler.data(), std::min(length, filler.size()));
+                });
+            return;
+        }
+        if (closeMidway) {
+            // The length promised is the whole reply's; half of it comes.
+            auto body = std::make_shared<std::string>(std::move(reply.body));
+            response.set_content_provider(
+                body->size(), "text/html",
+                [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                    const size_t half = body->size() / 2;
+                    if (offset >= half) return false;
+                    return sink.write(body->data() + offset, std::min(length, half - offset));
+                });
+            return;
         }
         if (!reply.download || trickleMs <= 0) {
             response.set_content(reply.body, "text/html");
@@ -127,7 +219,10 @@ bool BenchServer::start(const BenchServerOptions& options, std::string* error) {
         std::make_unique<RequestAnswers>(std::move(records), options.catalogueDir, s.uploadDir);
     s.misbehaviour = options.misbehaviour;
 
-    if (options.ftp) {
+    if (options.ftp && options.misbehaviour.ftpStall) {
+        if (!s.silentFtp.start()) return fail("cannot listen for FTP");
+        s.ftpSilent = true;
+    } else if (options.ftp) {
         std::string why;
         if (!s.ftp.start(s.uploadDir, options.ftpUser, options.ftpPassword, options.ftpPort,
                          &why)) {
@@ -164,6 +259,7 @@ void BenchServer::stop() {
         s.listener.join();
     }
     s.ftp.stop();
+    s.silentFtp.stop();
     if (s.ownUploadDir) {
         std::error_code ec;
         std::filesystem::remove_all(s.uploadDir, ec);
@@ -175,7 +271,7 @@ int BenchServer::httpPort() const {
     return impl_->httpPort;
 }
 int BenchServer::ftpPort() const {
-    return impl_->ftp.port();
+    return impl_->ftpSilent ? impl_->silentFtp.port() : impl_->ftp.port();
 }
 
 std::string BenchServer::host() const {

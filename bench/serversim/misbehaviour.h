@@ -13,6 +13,12 @@ struct Misbehaviour {
     bool stall = false;                          // every POST is accepted and never answered
     bool dropFirstRegistration = false;          // the first "uploadUserFile|" fails
     int trickleMs = 0;                           // a download reply goes out 64 bytes per pause
+    std::set<std::string> stalledWords;          // these requests are accepted, never answered
+    std::set<std::string> errorWords;            // HTTP 500 with an error page
+    std::set<std::string> enormousWords;         // the normal answer, then 300 MiB of filler
+    bool closeMidDownload = false;               // half a download, then the connection closes
+    bool truncatedDownloads = false;             // a whole reply of half the file, its CRC kept
+    bool ftpStall = false;                       // FTP accepts connections and says nothing
     std::string keyText;                         // handed out instead of a fresh key
     std::map<std::string, std::string> replies;  // request word -> exactly this reply
 };

@@ -91,7 +91,9 @@ BenchReply RequestAnswers::answer(const std::string& script, const DecodedReques
         return {info.table ? kTableRefused : kRefused};
     }
     const std::string& word = request.word;
-    if (word == "download|") return {download(request, misbehaviour.corruptCrc), true};
+    if (word == "download|") {
+        return {download(request, misbehaviour.corruptCrc, misbehaviour.truncatedDownloads), true};
+    }
     if (word == "firmware|") return {firmware(request)};
     if (word == "firmEmergency|") return {firmEmergency(request)};
     if (word == "versionUpd|") {
@@ -115,10 +117,12 @@ bool RequestAnswers::readCatalogueFile(const std::string& name, std::string* byt
     return true;
 }
 
-std::string RequestAnswers::download(const DecodedRequest& request, bool corruptCrc) const {
+std::string RequestAnswers::download(const DecodedRequest& request, bool corruptCrc,
+                                     bool truncated) const {
     std::string bytes;
     if (request.args.size() != 1 || !readCatalogueFile(request.args[0], &bytes)) return kRefused;
     uint32_t crc = crcOf(bytes) + (corruptCrc ? 1 : 0);
+    if (truncated) bytes.resize(bytes.size() / 2);
     return "|SUCCESS|" + std::to_string(crc) + "|" + bytes + kTrailer;
 }
 

@@ -25,7 +25,7 @@ class RequestAnswers {
                       Misbehaviour& misbehaviour);
 
   private:
-    std::string download(const DecodedRequest& request, bool corruptCrc) const;
+    std::string download(const DecodedRequest& request, bool corruptCrc, bool truncated) const;
     std::string firmware(const DecodedRequest& request) const;
     std::string firmEmergency(const DecodedRequest& request) const;
     std::string userFileCount(const DecodedRequest& request);

@@ -50,6 +50,12 @@ int main(int argc, char** argv) {
                  "Refuse the first uploadUserFile|");
     app.add_option("--trickle-ms", m.trickleMs, "Send downloads 64 bytes per pause");
     app.add_option("--key", m.keyText, "Hand out this key text");
+    app.add_option("--stall-word", m.stalledWords, "Accept this request word, never answer");
+    app.add_option("--error-word", m.errorWords, "Answer this request word with HTTP 500 and an error page");
+    app.add_option("--enormous-word", m.enormousWords, "Answer this word with 300 MiB more");
+    app.add_flag("--close-mid-download", m.closeMidDownload, "Close downloads half way");
+    app.add_flag("--truncated-downloads", m.truncatedDownloads, "Send half of each file");
+    app.add_flag("--ftp-stall", m.ftpStall, "An FTP server that never greets");
     CLI11_PARSE(app, argc, argv);
     options.catalogueDir = catalogue;
     options.toolRecordsPath = records;

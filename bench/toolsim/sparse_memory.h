@@ -17,6 +17,7 @@ class SparseMemory {
     // Erases the 64 KB units first .. end-1.
     void erasePages(uint64_t first, uint64_t end);
     void clear() { pages_.clear(); }
+    const std::map<uint64_t, std::vector<uint8_t>>& pages() const { return pages_; }
 
   private:
     std::map<uint64_t, std::vector<uint8_t>> pages_;

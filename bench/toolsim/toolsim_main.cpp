@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
     bool stayAway = false;
     int hardwareIdAfterReboot = -1;
     bool heldByOther = false;
+    std::string cut, refuseAt;
+    std::vector<int> half;
+    std::vector<uint64_t> extraArea;
 
     app.add_option("--state", statePath, "Tool state (JSON); default: a KTX2 at bootloader 1.23")
         ->check(CLI::ExistingFile);
@@ -38,6 +41,11 @@ int main(int argc, char** argv) {
     app.add_flag("--late-refusal", lateRefusal, "Refuse with a late \"E\" after \"O\"");
     app.add_option("--split", split, "Send replies in pieces of this many bytes");
     app.add_option("--vanish-at-block", vanishAt, "Leave the bus for good at the Nth block");
+    app.add_option("--cut", cut, "Leave the bus for good at PHASE:start|last|N (see tool_phase.h)");
+    app.add_option("--refuse-at", refuseAt, "Answer \"E\" at PHASE:start|last|N");
+    app.add_option("--half", half, "Send half the answer to this command, then nothing");
+    app.add_option("--extra-area", extraArea, "Extra-file area in data memory: ADDRESS SIZE")
+        ->expected(2);
     app.add_flag("--stay-away", stayAway, "Never come back after a reboot");
     app.add_option("--hardware-id-after-reboot", hardwareIdAfterReboot,
                    "Report this hardware id after the next reboot");
@@ -50,6 +58,16 @@ int main(int argc, char** argv) {
                  "Another process (named ModemManager) holds the device locked");
     CLI11_PARSE(app, argc, argv);
     options.rebootDelay = std::chrono::milliseconds(rebootDelay);
+    if (extraArea.size() == 2) options.extraArea = {extraArea[0], extraArea[1]};
+    std::optional<CutPoint> cutPoint, refusePoint;
+    for (auto [text, point] : {std::pair{&cut, &cutPoint}, std::pair{&refuseAt, &refusePoint}}) {
+        if (text->empty()) continue;
+        *point = CutPoint_parse(*text);
+        if (!*point) {
+            std::fprintf(stderr, "zarvik-toolsim: no such point: %s\n", text->c_str());
+            return 2;
+        }
+    }
 
     sigset_t signals;
     sigemptyset(&signals);
@@ -72,6 +90,9 @@ int main(int argc, char** argv) {
         tool.refuseBlock(refuseBlock, lateRefusal ? RefusalStyle::Late : RefusalStyle::Immediate);
     }
     if (split > 0) tool.splitReplies(split);
+    if (cutPoint) tool.cutAt(*cutPoint);
+    if (refusePoint) tool.refuseAt(*refusePoint);
+    for (int c : half) tool.answerHalf(c);
     if (vanishAt >= 0) tool.vanishAtBlock(vanishAt);
     tool.stayAwayAfterReboot(stayAway);
     if (hardwareIdAfterReboot >= 0) tool.changeHardwareIdAfterReboot(hardwareIdAfterReboot);

@@ -80,6 +80,7 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
         frames_.clear();
         refused_ = reboots_ = 0;
         blocksSeen_ = 0;
+        phaseFrames_.clear();
         faults_ = Faults{};
         generation_ = 0;
         reenumerate_ = options.reenumerate;
@@ -383,7 +384,27 @@ VirtualTool::Outcome VirtualTool::handle(const IncomingFrame& frame,
             return refusal(RefusalStyle::Immediate);
         }
         const int64_t index = block ? blocksSeen_++ : -1;
+        const std::optional<ToolPhase> phase = ToolPhase_of(frame, options_.extraArea);
+        const int64_t inPhase = phase ? phaseFrames_[*phase]++ : -1;
+        auto at = [&](const std::optional<CutPoint>& point) {
+            return phase && point && CutPoint_hits(*point, *phase, inPhase, frame);
+        };
+        if (at(faults_.cutAt)) {
+            faults_.cutAt.reset();
+            Outcome gone;
+            gone.after = After::Vanish;
+            return gone;
+        }
+        if (at(faults_.refuseAtPoint)) {
+            faults_.refuseAtPoint.reset();
+            return refusal(RefusalStyle::Immediate);
+        }
         if (!frame.raw && takeFault(faults_.silent, frame.command)) return {};
+        if (!frame.raw && takeFault(faults_.half, frame.command)) {
+            Outcome half = handleCommand(frame);
+            half.reply.resize(half.reply.size() / 2);
+            return half;
+        }
         if (block && faults_.vanishAt == index) {
             faults_.vanishAt.reset();
             Outcome gone;
@@ -636,6 +657,21 @@ void VirtualTool::vanishAtBlock(int index) {
     faults_.vanishAt = blocksSeen_ + index;
 }
 
+void VirtualTool::cutAt(const CutPoint& point) {
+    std::lock_guard lock(mutex_);
+    faults_.cutAt = point;
+}
+
+void VirtualTool::refuseAt(const CutPoint& point) {
+    std::lock_guard lock(mutex_);
+    faults_.refuseAtPoint = point;
+}
+
+void VirtualTool::answerHalf(int command, int times, int after) {
+    std::lock_guard lock(mutex_);
+    faults_.half[command] = CommandFault{after, times};
+}
+
 void VirtualTool::stayAwayAfterReboot(bool stayAway) {
     std::lock_guard lock(mutex_);
     faults_.stayAway = stayAway;
@@ -694,6 +730,11 @@ bool VirtualTool::inBootloader() const {
 std::vector<uint8_t> VirtualTool::dataMemory(uint64_t address, size_t length) const {
     std::lock_guard lock(mutex_);
     return dataMemory_.read(address, length);
+}
+
+std::map<uint64_t, std::vector<uint8_t>> VirtualTool::dataMemoryPages() const {
+    std::lock_guard lock(mutex_);
+    return dataMemory_.pages();
 }
 
 std::vector<uint8_t> VirtualTool::programMemory(uint64_t address, size_t length) const {

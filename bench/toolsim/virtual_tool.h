@@ -22,6 +22,7 @@
 #include "toolsim/pseudo_terminal.h"
 #include "toolsim/raw_record.h"
 #include "toolsim/sparse_memory.h"
+#include "toolsim/tool_phase.h"
 #include "toolsim/tool_state.h"
 
 struct ToolSimOptions {
@@ -36,6 +37,7 @@ struct ToolSimOptions {
     std::string fakeSysfsRoot;
     std::string usbSerial;
     bool reenumerate = false;  // see VirtualTool::reenumerateOnReboot
+    ExtraAreaPlace extraArea;  // tells extra-file and directory writes from memory writes
 };
 
 enum class RefusalStyle {
@@ -91,6 +93,12 @@ class VirtualTool {
     void refuseBlock(int index, RefusalStyle style = RefusalStyle::Immediate);
     void splitReplies(int pieceSize);  // 0: whole replies
     void vanishAtBlock(int index);     // leaves the bus for good, unanswered
+    // At a point of an update: leaves the bus for good with that frame unanswered (memory
+    // holds what came before it), or answers it "E" without storing it.
+    void cutAt(const CutPoint& point);
+    void refuseAt(const CutPoint& point);
+    // The first half of the answer to `command`, then silence.
+    void answerHalf(int command, int times = -1, int after = 0);
     void stayAwayAfterReboot(bool stayAway);
     void changeHardwareIdAfterReboot(int hardwareId);
     void clearFaults();
@@ -105,6 +113,7 @@ class VirtualTool {
     int bluetoothVersion() const;
     bool inBootloader() const;  // after command 22
     std::vector<uint8_t> dataMemory(uint64_t address, size_t length) const;
+    std::map<uint64_t, std::vector<uint8_t>> dataMemoryPages() const;  // written 64 KB pages
     std::vector<uint8_t> programMemory(uint64_t address, size_t length) const;
     std::vector<uint8_t> program(RawTarget target) const;  // bytes written to a program area
     std::vector<StoredRecord> records() const;
@@ -119,6 +128,9 @@ class VirtualTool {
         std::map<int, CommandFault> silent;
         std::map<int, CommandFault> hi;
         std::map<int, CommandFault> late;
+        std::map<int, CommandFault> half;
+        std::optional<CutPoint> cutAt;
+        std::optional<CutPoint> refuseAtPoint;
         std::chrono::milliseconds lateDelay{0};
         std::optional<int64_t> refuseAt;
         RefusalStyle refusalStyle = RefusalStyle::Immediate;
@@ -206,5 +218,6 @@ class VirtualTool {
     int refused_ = 0;
     int reboots_ = 0;
     int64_t blocksSeen_ = 0;
+    std::map<ToolPhase, int64_t> phaseFrames_;
     Faults faults_;
 };

@@ -1,4 +1,5 @@
 // Writing an image into the tool, one frame per chunk.
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,12 +23,21 @@ uint32_t pickCommand(uint32_t command, int sector) {
     return commandCode(sector ? ToolCommand::WriteSector : ToolCommand::WriteBlock);
 }
 
-// After the last chunk the tool may still refuse the image with a late "E".
-int finalCheck(ToolLink* link, uint32_t command) {
+// After the last chunk the tool may still refuse the image with a late "E". A tool that left
+// the bus without acknowledging the last chunk may not have stored it: that is no success.
+int finalCheck(ToolLink* link, uint32_t command, bool lastAcknowledged) {
     if (link->transportKind != 0 || link->descriptor < 0) return 1;
     std::this_thread::sleep_for(link->settings.timing.imageSettle);
     uint8_t byte = 0;
     ssize_t n = ::read(link->descriptor, &byte, 1);
+    pollfd p{link->descriptor, POLLIN, 0};
+    const bool gone =
+        n != 1 && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+    if (gone && !lastAcknowledged) {
+        LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command, {},
+                        "the tool left before acknowledging the last block", true);
+        return 0;
+    }
     if (n == 1) {
         LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command, {&byte, 1},
                         "after the last block");
@@ -63,6 +73,7 @@ int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, 
     ByteStringPtr reply(ByteString_create(8));
     int32_t offset = 0;
     bool first = true;
+    bool acknowledged = false;
     while (offset < total) {
         const int32_t stored = std::min(chunkSize, total - offset);
         int32_t seed = kSeedComputed;
@@ -88,6 +99,7 @@ int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, 
         int ok = ToolLink_exchange(link, reply.get(), code, frameAddress, 0, chunk.get(),
                                    raw ? 1 : 0, tool::kTimeoutShort, seed);
         if (ok && reply->length > 0 && reply->data[0] == tool::kRefusal) return 0;
+        acknowledged = ok != 0;
 
         offset += stored;
         address += static_cast<uint32_t>(blockSize);
@@ -95,5 +107,5 @@ int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, 
         // The last chunk needs no acknowledgement: the final check below stands for it.
         if (!ok && offset < total) return 0;
     }
-    return finalCheck(link, code);
+    return finalCheck(link, code, acknowledged);
 }

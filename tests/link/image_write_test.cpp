@@ -99,7 +99,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, ImageFailureTest, ::testing::Values(
     FailureCase{"LateRefusalOfAnEarlier", [](VirtualTool& sim) { sim.refuseBlock(0, RefusalStyle::Late); }, 3, 0, 2},
     FailureCase{"UnansweredBlock", [](VirtualTool& sim) { sim.silenceCommand(4, 1); }, 2, 0, 1},
     FailureCase{"LastBlockNeedsNoAnswer", [](VirtualTool& sim) { sim.silenceCommand(4, 1); }, 1, 1, 1},
-    FailureCase{"ToolVanishes", [](VirtualTool& sim) { sim.vanishAtBlock(2); }, 6, 0, 3}),
+    FailureCase{"ToolVanishes", [](VirtualTool& sim) { sim.vanishAtBlock(2); }, 6, 0, 3},
+    // Gone without a word at the last block: the image may be incomplete.
+    FailureCase{"ToolVanishesAtTheLast", [](VirtualTool& sim) { sim.vanishAtBlock(2); }, 3, 0, 3}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 
