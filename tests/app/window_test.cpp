@@ -280,3 +280,15 @@ TEST(WindowSetupTest, TheProgramsOwnSessionFollowsTheServerOptionAndRefusesNonse
     }
     EXPECT_EQ(ByteString_liveCount(), live);
 }
+
+TEST_F(WindowTest, AFailedUpdateOffersFindDeviceAgainButNotProgram) {
+    startBench(kOneRelease);
+    ASSERT_TRUE(identify());
+    rig.tool.refuseAt(*CutPoint_parse("firmware:3"));
+    answers = {kSecondButton};
+    window().btnProgram->click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(text(Line::Msg), "Writing Firmware V2.20.01 Failed");
+    EXPECT_TRUE(enabled(Control::Find));
+    EXPECT_FALSE(enabled(Control::Program));
+}
