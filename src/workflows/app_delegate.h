@@ -146,6 +146,8 @@ class AppDelegate {
     void noteShown(const std::string& text);
     void noteReport(const std::string* tag);
     void noteFirmwareAfter(const FirmwarePackage* record);
+    // An update of this tool that the history says did not finish: told, its firmware chosen.
+    void tellUnfinishedUpdate(uint32_t serialNumber);
 
     UpdaterUi& ui_;
     ServerSession& session_;
