@@ -116,6 +116,14 @@ bool staleBytes(const std::map<uint64_t, std::vector<uint8_t>>& before,
     return false;
 }
 
+std::string lastReportTag(const fs::path& log) {
+    std::string tag = "-";
+    for (const json& entry : RequestLog_read(log)) {
+        if (entry.is_object() && entry.value("mode", 0) == 2) tag = entry.value("tag", "");
+    }
+    return tag;
+}
+
 std::vector<std::vector<uint8_t>> programsOf(const VirtualTool& tool) {
     std::vector<std::vector<uint8_t>> programs;
     for (int t = 0; t < kRawTargetCount; ++t) programs.push_back(tool.program(RawTarget(t)));
@@ -250,6 +258,8 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
     r.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     o.after = tool.dataMemoryPages();
     o.programs = programsOf(tool);
+    // The first run's last report, before the second run adds its own.
+    r.tag = lastReportTag(work / "requests.log");
     if (fault.secondRun && !r.hung) secondRun(tool, link, environment, work, o);
     tool.stop();
     server.stop();
@@ -284,11 +294,7 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
         r.message = "box:" + box;
     }
 
-    // What the server heard: the last report.
-    r.tag = "-";
-    for (const json& entry : RequestLog_read(work / "requests.log")) {
-        if (entry.is_object() && entry.value("mode", 0) == 2) r.tag = entry.value("tag", "");
-    }
+    // What reached the server by FTP.
     for (const auto& entry : fs::directory_iterator(work / "uploads")) {
         if (entry.is_regular_file()) {
             o.uploads[entry.path().filename().string()] = readFile(entry.path());

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zarvik-faults: %s\n", error.c_str());
         return 1;
     }
-    std::printf("| %-36s | %-28s | %-40s | %-26s | %4s | %-16s | %-7s | %-5s | %-36s | %-9s | %s\n",
+    std::printf("| %-36s | %-28s | %-40s | %-26s | %4s | %-16s | %-7s | %-5s | %-44s | %-9s | %s\n",
                 "case", "step it hit", "message shown", "report tag", "exit", "time (bound)",
                 "claimed", "stale", "second run's identification", "recovered", "verdict");
     std::fflush(stdout);
@@ -75,11 +75,11 @@ int main(int argc, char** argv) {
         char time[48];
         std::snprintf(time, sizeof time, "%5.1f s (%.0f s)", r.seconds, r.boundSeconds);
         std::printf(
-            "| %-36s | %-28s | %-40s | %-26s | %4d | %-16s | %-7s | %-5s | %-36s | %-9s | %s\n",
+            "| %-36s | %-28s | %-40s | %-26s | %4d | %-16s | %-7s | %-5s | %-44s | %-9s | %s\n",
             clip(c.name, 36).c_str(), clip(r.step, 28).c_str(), clip(r.message, 40).c_str(),
             shown(r.tag).c_str(), r.status, time,
             r.claimedUpdated ? (c.status == 0 ? "yes, ok" : "YES") : "never",
-            r.staleData ? "YES" : "never", c.secondRun ? clip(r.secondFind, 36).c_str() : "-",
+            r.staleData ? "YES" : "never", c.secondRun ? clip(r.secondFind, 44).c_str() : "-",
             c.secondRun ? (r.recovered ? "yes" : "NO") : "-",
             why.empty() ? "as expected" : why.c_str());
         if (!why.empty()) {
