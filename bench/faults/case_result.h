@@ -16,4 +16,7 @@ struct CaseResult {
     bool hung = false;
     bool sanitizer = false;  // a leak or memory fault reported
     std::string note;
+    // After a cut: the tool powered up again, `find` and `program` of the same firmware.
+    std::string secondFind;  // what its identification showed; empty: no second run
+    bool recovered = false;  // the tool's memory then equals a clean update's, byte for byte
 };

@@ -116,7 +116,60 @@ bool staleBytes(const std::map<uint64_t, std::vector<uint8_t>>& before,
     return false;
 }
 
+std::string lastReportTag(const fs::path& log) {
+    std::string tag = "-";
+    for (const json& entry : RequestLog_read(log)) {
+        if (entry.is_object() && entry.value("mode", 0) == 2) tag = entry.value("tag", "");
+    }
+    return tag;
+}
+
+std::vector<std::vector<uint8_t>> programsOf(const VirtualTool& tool) {
+    std::vector<std::vector<uint8_t>> programs;
+    for (int t = 0; t < kRawTargetCount; ++t) programs.push_back(tool.program(RawTarget(t)));
+    return programs;
+}
+
+// What an identification showed of the firmware, or the failure it ended with.
+std::string identificationShown(const fs::path& events) {
+    std::string firm, msg, status;
+    std::ifstream in(events);
+    std::string line;
+    while (std::getline(in, line)) {
+        json e = json::parse(line, nullptr, false);
+        if (!e.is_object() || e.value("event", "") != "text") continue;
+        const std::string which = e.value("line", "");
+        const std::string text = e.value("text", "");
+        if (which == lineName(Line::Firm)) firm = text;
+        if (which == lineName(Line::Msg) && !text.empty()) msg = text;
+        if (which == lineName(Line::Status) && !text.empty()) status = text;
+    }
+    std::string shown = firm.empty() ? "failed: " + msg : firm;
+    if (status.rfind("The last update of this tool did not finish", 0) == 0) shown += " +note";
+    return shown;
+}
+
 }  // namespace
+
+void CaseRunner::secondRun(VirtualTool& tool, const std::string& link,
+                           const std::vector<std::string>& environment, const fs::path& work,
+                           Outcome& o) {
+    CaseResult& r = o.result;
+    if (!tool.powerCycle()) {
+        r.secondFind = "failed: the tool stays dark";
+        return;
+    }
+    bool hung = false;
+    runCli({cli_, "--port", link, "--json", "find"}, environment, work / "find2.jsonl",
+           work / "find2.txt", 60, &hung);
+    r.secondFind = hung ? "failed: hung" : identificationShown(work / "find2.jsonl");
+    o.secondStatus = runCli({cli_, "--port", link, "--json", "--yes", "program", "--firmware",
+                             "900"},
+                            environment, work / "program2.jsonl", work / "program2.txt", 300,
+                            &hung);
+    o.secondAfter = tool.dataMemoryPages();
+    o.secondPrograms = programsOf(tool);
+}
 
 bool CaseRunner::prepare(const fs::path& dir, const std::string& cli, std::string* error) {
     dir_ = dir;
@@ -204,6 +257,10 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
                       killAfterSeconds, &r.hung);
     r.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     o.after = tool.dataMemoryPages();
+    o.programs = programsOf(tool);
+    // The first run's last report, before the second run adds its own.
+    r.tag = lastReportTag(work / "requests.log");
+    if (fault.secondRun && !r.hung) secondRun(tool, link, environment, work, o);
     tool.stop();
     server.stop();
 
@@ -237,11 +294,7 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
         r.message = "box:" + box;
     }
 
-    // What the server heard: the last report.
-    r.tag = "-";
-    for (const json& entry : RequestLog_read(work / "requests.log")) {
-        if (entry.is_object() && entry.value("mode", 0) == 2) r.tag = entry.value("tag", "");
-    }
+    // What reached the server by FTP.
     for (const auto& entry : fs::directory_iterator(work / "uploads")) {
         if (entry.is_regular_file()) {
             o.uploads[entry.path().filename().string()] = readFile(entry.path());
@@ -266,6 +319,7 @@ const CleanRun* CaseRunner::cleanRun(const FaultCase& fault) {
     if (o.result.status != 0 && fault.run != CliRun::Find) return nullptr;
     CleanRun& c = clean_[key];
     c.seconds = o.result.seconds;
+    c.programs = std::move(o.programs);
     c.toolData = std::move(o.after);
     c.uploads = std::move(o.uploads);
     return &c;
@@ -282,6 +336,10 @@ CaseResult CaseRunner::run(const FaultCase& fault) {
     Outcome o = execute(fault, bound + kHangSeconds);
     CaseResult& r = o.result;
     r.boundSeconds = bound;
+    if (fault.secondRun) {
+        r.recovered = o.secondStatus == 0 && o.secondAfter == clean->toolData &&
+                      o.secondPrograms == clean->programs;
+    }
     r.staleData = !fault.ownLayout && staleBytes(o.before, o.after, clean->toolData);
     for (const auto& [name, bytes] : o.uploads) {
         // A transfer cut short may leave the beginning of the right file, nothing else.

@@ -8,10 +8,12 @@
 
 #include "case_result.h"
 #include "fault_case.h"
+#include "toolsim/virtual_tool.h"
 
 struct CleanRun {
     double seconds = 0;
     std::map<uint64_t, std::vector<uint8_t>> toolData;  // the tool's data memory after it
+    std::vector<std::vector<uint8_t>> programs;         // and its program areas
     std::map<std::string, std::string> uploads;         // file name -> bytes
 };
 
@@ -26,9 +28,17 @@ class CaseRunner {
         CaseResult result;
         std::map<uint64_t, std::vector<uint8_t>> before;
         std::map<uint64_t, std::vector<uint8_t>> after;
+        std::vector<std::vector<uint8_t>> programs;
+        int secondStatus = -1;  // of the second run's program, and what it left
+        std::map<uint64_t, std::vector<uint8_t>> secondAfter;
+        std::vector<std::vector<uint8_t>> secondPrograms;
         std::map<std::string, std::string> uploads;
     };
     Outcome execute(const FaultCase& fault, double killAfterSeconds);
+    // The tool powered up again after a cut, then `find` and `program` of the same firmware.
+    void secondRun(VirtualTool& tool, const std::string& link,
+                   const std::vector<std::string>& environment, const std::filesystem::path& work,
+                   Outcome& o);
     const CleanRun* cleanRun(const FaultCase& fault);
 
     std::filesystem::path dir_;

@@ -25,6 +25,8 @@ struct FaultCase {
     int limitSeconds = 0;   // what the fault may cost on top of a clean run
     std::string limitName;
     bool inShortForm = false;
+    // A cut of an update: the tool is powered up again and a second run must recover it.
+    bool secondRun = false;
 
     // Expected: the message line (or the last box title, "box:TITLE") and the last report
     // tag ("-": none beyond the clean run's), the exit status.

@@ -224,6 +224,9 @@ std::vector<FaultCase> build() {
         c.records = "records-sql.json";
         add(c);
     }
+    for (FaultCase& c : cases) {
+        c.secondRun = c.run == CliRun::Program && c.name.rfind("vanish:", 0) == 0;
+    }
     return cases;
 }
 

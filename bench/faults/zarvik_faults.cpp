@@ -30,6 +30,7 @@ std::string verdict(const FaultCase& c, const CaseResult& r) {
     if (!c.message.empty() && r.message != c.message) return "message";
     if (r.tag != c.tag) return "tag";
     if (r.seconds > r.boundSeconds) return "too slow";
+    if (c.secondRun && !r.recovered) return "not recovered";
     return "";
 }
 
@@ -59,9 +60,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zarvik-faults: %s\n", error.c_str());
         return 1;
     }
-    std::printf("| %-36s | %-28s | %-40s | %-26s | %4s | %-16s | %-7s | %-5s | %s\n", "case",
-                "step it hit", "message shown", "report tag", "exit", "time (bound)", "claimed",
-                "stale", "verdict");
+    std::printf("| %-36s | %-28s | %-40s | %-26s | %4s | %-16s | %-7s | %-5s | %-44s | %-9s | %s\n",
+                "case", "step it hit", "message shown", "report tag", "exit", "time (bound)",
+                "claimed", "stale", "second run's identification", "recovered", "verdict");
     std::fflush(stdout);
     int failed = 0, ran = 0;
     for (const FaultCase& c : faultCases()) {
@@ -73,11 +74,14 @@ int main(int argc, char** argv) {
         if (!why.empty()) ++failed;
         char time[48];
         std::snprintf(time, sizeof time, "%5.1f s (%.0f s)", r.seconds, r.boundSeconds);
-        std::printf("| %-36s | %-28s | %-40s | %-26s | %4d | %-16s | %-7s | %-5s | %s\n",
-                    clip(c.name, 36).c_str(), clip(r.step, 28).c_str(), clip(r.message, 40).c_str(),
-                    shown(r.tag).c_str(), r.status, time,
-                    r.claimedUpdated ? (c.status == 0 ? "yes, ok" : "YES") : "never",
-                    r.staleData ? "YES" : "never", why.empty() ? "as expected" : why.c_str());
+        std::printf(
+            "| %-36s | %-28s | %-40s | %-26s | %4d | %-16s | %-7s | %-5s | %-44s | %-9s | %s\n",
+            clip(c.name, 36).c_str(), clip(r.step, 28).c_str(), clip(r.message, 40).c_str(),
+            shown(r.tag).c_str(), r.status, time,
+            r.claimedUpdated ? (c.status == 0 ? "yes, ok" : "YES") : "never",
+            r.staleData ? "YES" : "never", c.secondRun ? clip(r.secondFind, 44).c_str() : "-",
+            c.secondRun ? (r.recovered ? "yes" : "NO") : "-",
+            why.empty() ? "as expected" : why.c_str());
         if (!why.empty()) {
             std::printf("|   expected: \"%s\", tag %s, exit %d; limit: %s\n", c.message.c_str(),
                         shown(c.tag).c_str(), c.status, c.limitName.c_str());

@@ -257,7 +257,7 @@ void VirtualTool::run() {
     while (!stopping_) {
         if (!terminal_.isOpen()) {
             if (goneForGood_) {
-                waitForWake(-1);
+                if (!takePowerUp()) waitForWake(-1);
                 continue;
             }
             auto left =
@@ -525,6 +525,7 @@ VirtualTool::Outcome VirtualTool::handleRecord(const IncomingFrame& f) {
     if (program.size() < end) program.resize(end, 0xFF);
     std::copy(f.data.begin(), f.data.end(), program.begin() + h.offset);
     records_.push_back({h.target, h.offset, h.last, f.data});
+    partial_[target] = !h.last;
 
     Outcome outcome{{kEnd}};
     if (!h.last) return outcome;

@@ -101,6 +101,10 @@ class VirtualTool {
     void answerHalf(int command, int times = -1, int after = 0);
     void stayAwayAfterReboot(bool stayAway);
     void changeHardwareIdAfterReboot(int hardwareId);
+    // Power off and on after a cut (see power_cycle.cpp): the tool comes back on the bus with
+    // what its memory holds. False when no complete bootloader is left to start it, or it did
+    // not come back within `limit`.
+    bool powerCycle(std::chrono::milliseconds limit = std::chrono::seconds(5));
     void clearFaults();
 
     // What the tool saw and holds.
@@ -163,6 +167,10 @@ class VirtualTool {
     Outcome refusal(RefusalStyle style);
     bool takeFault(std::map<int, CommandFault>& table, int command);
     void restartState();
+    // Under mutex_: what a power-up starts from; false when no bootloader can start.
+    bool powerUpState();
+    // On the tool's thread: a power-up asked for while the tool is gone for good.
+    bool takePowerUp();
     void sendReply(const Outcome& outcome);
     bool writeLine(std::span<const uint8_t> bytes);
     void wake();
@@ -213,6 +221,8 @@ class VirtualTool {
     SparseMemory programMemory_;
     SparseMemory dataMemory_;
     std::array<std::vector<uint8_t>, kRawTargetCount> programs_;
+    std::array<bool, kRawTargetCount> partial_{};  // an image begun and not ended
+    bool powerUpAsked_ = false;
     std::vector<StoredRecord> records_;
     std::vector<std::vector<uint8_t>> frames_;
     int refused_ = 0;

@@ -16,6 +16,7 @@ std::unique_ptr<WindowSetup> makeWindowSetup(ServerSession& session, LinkSetting
     setup->delegate = std::make_unique<AppDelegate>(*setup->ui, session, std::move(link));
 
     AppDelegate* delegate = setup->delegate.get();
+    delegate->setFindAfterFailure(true);
     MainWindow* window = setup->window.get();
     setup->ui->onDownloadAnswer = [delegate](int answer) { delegate->downloadBoxResult(answer); };
     window->onChoiceChanged = [delegate](int index) { delegate->firmwareChoiceChanged(index); };

@@ -67,6 +67,11 @@ class AppDelegate {
     // hears, once, that the history cannot be written; called on the workflow's thread.
     void setHistory(std::string path, std::function<void(const std::string&)> onFailure);
 
+    // The window offers Find Device again at the end of every failed run, so that a user can
+    // retry without restarting; Program waits for a new identification. The command line
+    // keeps the buttons as the run left them.
+    void setFindAfterFailure(bool offer) { findAfterFailure_ = offer; }
+
     // Blocks until no workflow thread is running.
     void waitIdle();
     // A run that writes to the tool or uploads from it is under way: closing the updater now
@@ -130,6 +135,9 @@ class AppDelegate {
                  bool updateRecord);
     void report(FirmwarePackage* record, const std::string& tag);
     void reportWithoutTag(FirmwarePackage* record);
+    void offerFindAgain() {
+        if (findAfterFailure_) ui_.enableButton(Control::Find);
+    }
     ProgressFn linkProgress();
     ToolLink* link();
 
@@ -148,6 +156,8 @@ class AppDelegate {
     void noteShown(const std::string& text);
     void noteReport(const std::string* tag);
     void noteFirmwareAfter(const FirmwarePackage* record);
+    // An update of this tool that the history says did not finish: told, its firmware chosen.
+    void tellUnfinishedUpdate(uint32_t serialNumber);
 
     UpdaterUi& ui_;
     ServerSession& session_;
@@ -161,6 +171,7 @@ class AppDelegate {
     std::atomic<bool> force_{false};
     std::atomic<bool> firmwareUnknown_{false};
     std::atomic<int> gnGlobalFileCount_{0};
+    std::atomic<bool> findAfterFailure_{false};
 
     std::mutex historyMutex_;
     RunHistory history_;

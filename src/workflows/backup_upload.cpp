@@ -37,7 +37,10 @@ void AppDelegate::executeUploadFile() {
     // Only kinds 1 and 2 hold backup files; any other has nothing to upload.
     int32_t fileCount = kind == 1 ? 1 : 0;
     if (kind == 2) {
-        if (!directory.readFirstBlock()) return;
+        if (!directory.readFirstBlock()) {
+            offerFindAgain();
+            return;
+        }
         fileCount = directory.fileCount();
     }
 
@@ -49,7 +52,10 @@ void AppDelegate::executeUploadFile() {
         const int32_t g = gnGlobalFileCount_;
         int32_t start = static_cast<int32_t>(kSingleFileAddress);
         if (kind == 2) {
-            if (!directory.readThrough(g)) return;
+            if (!directory.readThrough(g)) {
+                offerFindAgain();
+                return;
+            }
             start = directory.firstBlock(g);
         }
         const std::string number = std::to_string(g + 1);
@@ -106,4 +112,5 @@ void AppDelegate::executeUploadFile() {
     say("File upload failed");
     setProgress(0);
     tell("Warning", "File upload to server failed");
+    offerFindAgain();
 }

@@ -43,6 +43,7 @@ void AppDelegate::executeProgramming() {
         if (bytes == nullptr || bytes->length == 0) {
             tell("Download Failed",
                  "Please ensure your computer is connected to internet\nTry again or contact us");
+            offerFindAgain();
             return;
         }
         run.package.reset(FirmwarePackage_new());
@@ -55,6 +56,7 @@ void AppDelegate::executeProgramming() {
             } else {
                 tell("Error", "Your updater is out of date");
             }
+            offerFindAgain();
             return;
         }
     }
@@ -66,11 +68,11 @@ void AppDelegate::executeProgramming() {
     ToolLink_open(link());
     run.blockSize = link()->serialState == 1 ? 384 : 192;
 
-    if (!programBootloaders(run)) return;
-    if (!programFirmware(run)) return;
-    if (!programMemoryFiles(run)) return;
-    if (!programExtraFilesPhase(run)) return;
-    if (!updateBluetoothModule(run)) return;
+    if (!programBootloaders(run) || !programFirmware(run) || !programMemoryFiles(run) ||
+        !programExtraFilesPhase(run) || !updateBluetoothModule(run)) {
+        offerFindAgain();
+        return;
+    }
     completeProgramming(run);
 }
 

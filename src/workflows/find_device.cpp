@@ -169,6 +169,7 @@ void AppDelegate::findDevice() {
         if (hasName(record.get(), "CPAK")) readBackupState(record.get());
         manual = hasName(record.get(), "MANUAL");
         parseFirmwareIds(ByteString_str(record->firmwareList));
+        tellUnfinishedUpdate(record->serialNumber);
         say("");
     } while (false);
 

@@ -56,6 +56,8 @@ std::string RunRecord_toLine(const RunRecord& record) {
     put(line, "firmwareId", record.firmwareId);
     line["outcome"] = record.outcome;
     put(line, "reportTag", record.reportTag);
+    put(line, "result", record.result);
+    put(line, "step", record.step);
     line["durationSeconds"] = record.durationSeconds;
     if (record.interrupted) line["interrupted"] = true;
     // Texts from the tool or the server need not be UTF-8: their bytes are replaced rather
@@ -74,7 +76,8 @@ std::optional<RunRecord> RunRecord_fromLine(std::string_view line) {
         !take(object, "firmwareBefore", record.firmwareBefore) ||
         !take(object, "firmwareAfter", record.firmwareAfter) ||
         !take(object, "firmwareId", record.firmwareId) ||
-        !take(object, "reportTag", record.reportTag)) {
+        !take(object, "reportTag", record.reportTag) || !take(object, "result", record.result) ||
+        !take(object, "step", record.step)) {
         return std::nullopt;
     }
     record.time = *time;

@@ -21,6 +21,10 @@ struct RunRecord {
     // The tags of the reports sent to the server, in order, joined by spaces; "" for a
     // report without a tag; none when nothing was reported.
     std::optional<std::string> reportTag;
+    // "interrupted" for an update that stopped while writing to the tool, with the step it
+    // stopped in; none for any other run.
+    std::optional<std::string> result;
+    std::optional<std::string> step;
     double durationSeconds = 0;
     // Stopped on the user's request, or cut short by the session ending.
     bool interrupted = false;

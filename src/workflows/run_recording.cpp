@@ -2,6 +2,7 @@
 #include "core/byte_string.h"
 #include "core/stop_request.h"
 #include "workflows/app_delegate.h"
+#include "workflows/unfinished_update.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ void AppDelegate::finishHistory() {
         if (!historyRun_) return;
         RunRecord record = HistoryRun_end(*historyRun_);
         if (StopRequest_requested(linkSettings_.stop)) record.interrupted = true;
+        UnfinishedUpdate_mark(record);
         failure = RunHistory_append(history_, record);
         historyRun_.reset();
         tell = historyFailure_;
@@ -84,4 +86,23 @@ void AppDelegate::noteReport(const std::string* tag) {
 void AppDelegate::noteFirmwareAfter(const FirmwarePackage* record) {
     std::lock_guard lock(historyMutex_);
     if (historyRun_) historyRun_->record.firmwareAfter = versionOf(record);
+}
+
+void AppDelegate::tellUnfinishedUpdate(uint32_t serialNumber) {
+    std::string path;
+    {
+        std::lock_guard lock(historyMutex_);
+        path = history_.path;
+    }
+    if (path.empty()) return;
+    // Lines it cannot read are passed over; an unreadable file is no unfinished update.
+    const std::optional<UnfinishedUpdate> unfinished =
+        UnfinishedUpdate_find(RunHistory_read(path), serialNumber);
+    if (!unfinished) return;
+    const UnfinishedUpdateNote note = UnfinishedUpdate_note(*unfinished, choices());
+    if (note.choice) {
+        firmwareChoiceChanged(*note.choice);
+        ui_.showFirmwareChoices(choices());
+    }
+    ui_.setText(Line::Status, note.text);
 }

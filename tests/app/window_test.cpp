@@ -293,3 +293,25 @@ TEST(WindowSetupTest, TheProgramsOwnSessionFollowsTheServerOptionAndRefusesNonse
     }
     EXPECT_EQ(ByteString_liveCount(), live);
 }
+
+// After the cut Find Device is the way back, and the next identification says how to finish.
+TEST_F(WindowTest, AFailedUpdateOffersFindDeviceAgainAndTheNextFindSaysHowToFinish) {
+    startBench(kOneRelease);
+    const std::string history = (rig.dir / "history.jsonl").string();
+    delegate().setHistory(history, nullptr);
+    ASSERT_TRUE(identify());
+    rig.tool.refuseAt(*CutPoint_parse("firmware:3"));
+    answers = {kSecondButton};
+    window().btnProgram->click();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(text(Line::Msg), "Writing Firmware V2.20.01 Failed");
+    EXPECT_TRUE(enabled(Control::Find));
+    EXPECT_FALSE(enabled(Control::Program));
+
+    ASSERT_TRUE(identify());
+    EXPECT_EQ(text(Line::Status),
+              "The last update of this tool did not finish (firmware). Program " +
+                  delegate().choices().opt1 + " again to complete it.");
+    EXPECT_EQ(delegate().getFirmwareId(), 901);
+    EXPECT_TRUE(enabled(Control::Program));
+}
