@@ -47,7 +47,7 @@ TEST(UnfinishedUpdate, TheLastUpdateThatReachedTheToolDecides) {
         {"memories since are no update", {cutFirmware, entry("program-memories", "_FFO")},
          "firmware"},
         {"the window closed mid-run", {closedMidRun}, "stopped"},
-        {"another tool's {entry("program", "_Failed_FIRM", 901, 7)}, nullptr},
+        {"another tool's", {entry("program", "_Failed_FIRM", 901, 7)}, nullptr},
         {"no firmware recorded", {entry("program", "_Failed_FIRM", std::nullopt)}, nullptr},
         {"a memory-only failure is no update", {entry("program-memories", "_Failed_Custom_Mem_1")},
          nullptr},
