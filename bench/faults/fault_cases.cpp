@@ -39,15 +39,9 @@ FaultCase toolCase(std::string name, std::function<void(VirtualTool&)> fault, in
 
 FaultCase serverCase(std::string name, CliRun run, Misbehaviour m, int limit, std::string limitName,
                      std::string message, std::string tag, int status = 1) {
-    FaultCase c;
-    c.name = std::move(name);
-    c.run = run;
+    FaultCase c = toolCase(std::move(name), nullptr, limit, std::move(limitName),
+                           std::move(message), std::move(tag), status, run);
     c.server = std::move(m);
-    c.limitSeconds = limit;
-    c.limitName = std::move(limitName);
-    c.message = std::move(message);
-    c.tag = std::move(tag);
-    c.status = status;
     return c;
 }
 
