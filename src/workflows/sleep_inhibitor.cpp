@@ -30,7 +30,7 @@ int inhibit(sd_bus* bus, const char* what, uint64_t timeoutUs, std::string* erro
         *error = std::strerror(-r);
         return -1;
     }
-    sd_bus_error failure = SD_BUS_ERROR_NULL;
+    sd_bus_error failure{};  // SD_BUS_ERROR_NULL, whose compound literal is not C++
     raw = nullptr;
     r = sd_bus_call(bus, call.get(), timeoutUs, &failure, &raw);
     std::unique_ptr<sd_bus_message, MessageDeleter> reply(raw);
