@@ -2,18 +2,43 @@
 
 #include <algorithm>
 #include <climits>
+#include <string_view>
+#include <unordered_map>
 
 #include "core/byte_string.h"
 
 namespace {
 
-std::string field(const ByteString* text, const char* delimiter, const char* terminator,
-                  int32_t n) {
-    ByteStringPtr d(ByteString_fromText(delimiter));
-    ByteStringPtr t(ByteString_fromText(terminator));
-    ByteStringPtr f(ByteString_field(text, d.get(), t.get(), n));
-    return ByteString_str(f.get());
-}
+// Where each '#' and ':' stands, so that every field of a list of thousands of entries is
+// found without walking the text from its start again.
+class FieldIndex {
+  public:
+    explicit FieldIndex(std::string_view text) : text_(text) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '#') hashes_.push_back(i);
+            if (text[i] == ':') colons_.push_back(i);
+        }
+    }
+
+    // As the field rule reads it: the bytes after the n-th delimiter up to the next
+    // terminator; empty when either is missing.
+    std::string field(char delimiter, char terminator, int n) const {
+        const std::vector<size_t>& starts = positions(delimiter);
+        if (n <= 0 || static_cast<size_t>(n) > starts.size()) return "";
+        const size_t from = starts[static_cast<size_t>(n) - 1] + 1;
+        const std::vector<size_t>& ends = positions(terminator);
+        auto end = std::lower_bound(ends.begin(), ends.end(), from);
+        if (end == ends.end()) return "";
+        return std::string(text_.substr(from, *end - from));
+    }
+
+  private:
+    const std::vector<size_t>& positions(char c) const { return c == '#' ? hashes_ : colons_; }
+
+    std::string_view text_;
+    std::vector<size_t> hashes_;
+    std::vector<size_t> colons_;
+};
 
 std::string kindSuffix(const std::string& kind) {
     if (kind == "CURRENT") return " (Release)";
@@ -32,34 +57,19 @@ struct Entry {
 
 }  // namespace
 
-size_t FirmwareChoices::opt4AddItem(const std::string& title) {
-    auto it = std::find(opt4Items.begin(), opt4Items.end(), title);
-    size_t index = static_cast<size_t>(it - opt4Items.begin());
-    if (it != opt4Items.end()) {
-        *it = title;
-    } else {
-        opt4Items.push_back(title);
-    }
-    if (opt4Selected < 0 || opt4Selected >= static_cast<int>(opt4Items.size())) opt4Selected = 0;
-    return index;
-}
-
-void FirmwareChoices::opt4RemoveAll() {
-    opt4Items.clear();
-    opt4Selected = -1;
-}
-
 void parseFirmwareIds(FirmwareChoices& c, const std::string& listText) {
-    ByteStringPtr work = makeByteString("#" + listText);
+    const std::string text = "#" + listText;
+    ByteStringPtr work = makeByteString(text);
     ByteStringPtr hash(ByteString_fromText("#"));
     int entries = ByteString_countOccurrences(hash.get(), work.get()) - 1;
     if (entries < 0) entries = 0;
 
+    const FieldIndex fields(text);
     std::vector<Entry> list;
+    list.reserve(static_cast<size_t>(entries));
     for (int i = 1; i <= entries; ++i) {
-        list.push_back({field(work.get(), "#", ":", i), field(work.get(), ":", ":", 3 * i - 2),
-                        field(work.get(), ":", ":", 3 * i - 1),
-                        field(work.get(), ":", "#", 3 * i)});
+        list.push_back({fields.field('#', ':', i), fields.field(':', ':', 3 * i - 2),
+                        fields.field(':', ':', 3 * i - 1), fields.field(':', '#', 3 * i)});
     }
 
     c.shown = ChoiceControl::None;
@@ -86,20 +96,24 @@ void parseFirmwareIds(FirmwareChoices& c, const std::string& listText) {
         for (bool withId : {false, true}) {
             c.opt3.clear();
             c.opt5.clear();
-            c.opt4RemoveAll();
+            c.opt4Items.clear();
+            std::unordered_map<std::string, size_t> placed;
             bool collided = false;
             for (const Entry& e : list) {
-                size_t at = c.opt4AddItem(e.name(withId));
-                if (at < c.opt3.size()) {
+                std::string title = e.name(withId);
+                auto [at, fresh] = placed.try_emplace(title, c.opt4Items.size());
+                if (fresh) {
+                    c.opt4Items.push_back(std::move(title));
+                    append(e);
+                } else {
                     // The pop-up holds one item per title: the later entry takes the
                     // earlier one's place in every list, so a position means one entry.
-                    c.opt3[at] = e.id;
-                    c.opt5[at] = e.description;
+                    c.opt3[at->second] = e.id;
+                    c.opt5[at->second] = e.description;
                     collided = true;
-                } else {
-                    append(e);
                 }
             }
+            c.opt4Selected = c.opt4Items.empty() ? -1 : 0;
             // The id tells apart entries of one visible name, unless the server sent the
             // same id twice.
             if (!collided) break;

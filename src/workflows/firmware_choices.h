@@ -21,11 +21,6 @@ struct FirmwareChoices {
     int opt4Selected = -1;
     std::vector<std::string> opt3;  // firmware ids, aligned with what is shown
     std::vector<std::string> opt5;  // descriptions, aligned with what is shown
-
-    // One item per distinct title: a title already present is replaced where it stands.
-    // Returns the item's index.
-    size_t opt4AddItem(const std::string& title);
-    void opt4RemoveAll();
 };
 
 // Rebuilds `choices` from the server's list text ("version:id:kind:description#...").
