@@ -49,8 +49,15 @@ const char* commandOf(CliRun run) {
             return "program-memories";
         case CliRun::UploadBackups:
             return "upload-backups";
+        case CliRun::CheckVersion:
+            return "check-version";
     }
     return "";
+}
+
+// Runs whose exit 0 says that something was written or uploaded.
+bool writes(CliRun run) {
+    return run != CliRun::Find && run != CliRun::CheckVersion;
 }
 
 // A record file whose tool is told `rows` files of these names.
@@ -163,10 +170,9 @@ void CaseRunner::secondRun(VirtualTool& tool, const std::string& link,
     runCli({cli_, "--port", link, "--json", "find"}, environment, work / "find2.jsonl",
            work / "find2.txt", 60, &hung);
     r.secondFind = hung ? "failed: hung" : identificationShown(work / "find2.jsonl");
-    o.secondStatus = runCli({cli_, "--port", link, "--json", "--yes", "program", "--firmware",
-                             "900"},
-                            environment, work / "program2.jsonl", work / "program2.txt", 300,
-                            &hung);
+    o.secondStatus =
+        runCli({cli_, "--port", link, "--json", "--yes", "program", "--firmware", "900"},
+               environment, work / "program2.jsonl", work / "program2.txt", 300, &hung);
     o.secondAfter = tool.dataMemoryPages();
     o.secondPrograms = programsOf(tool);
 }
@@ -286,7 +292,7 @@ CaseRunner::Outcome CaseRunner::execute(const FaultCase& fault, double killAfter
         msg == "File uploaded to server successfully") {
         r.claimedUpdated = true;
     }
-    if (r.status == 0 && fault.run != CliRun::Find) r.claimedUpdated = true;
+    if (r.status == 0 && writes(fault.run)) r.claimedUpdated = true;
     r.message = msg;
     r.step = previous;
     // Boxes that end a run without a last word on the message line.
@@ -316,7 +322,7 @@ const CleanRun* CaseRunner::cleanRun(const FaultCase& fault) {
     clean.run = fault.run;
     clean.records = records;
     Outcome o = execute(clean, 300);
-    if (o.result.status != 0 && fault.run != CliRun::Find) return nullptr;
+    if (o.result.status != 0 && writes(fault.run)) return nullptr;
     CleanRun& c = clean_[key];
     c.seconds = o.result.seconds;
     c.programs = std::move(o.programs);

@@ -10,7 +10,7 @@
 #include "serversim/misbehaviour.h"
 #include "toolsim/virtual_tool.h"
 
-enum class CliRun { Find, Program, ProgramMemories, UploadBackups };
+enum class CliRun { Find, Program, ProgramMemories, UploadBackups, CheckVersion };
 
 struct FaultCase {
     std::string name;
@@ -19,10 +19,10 @@ struct FaultCase {
     Misbehaviour server;
     bool ftp = true;
     std::vector<std::pair<std::string, std::string>> environment;  // overrides
-    std::string records;    // a records file of the state folder instead of records.json
-    std::string reference;  // the records of the clean run to compare with; empty: `records`
+    std::string records;     // a records file of the state folder instead of records.json
+    std::string reference;   // the records of the clean run to compare with; empty: `records`
     bool ownLayout = false;  // files land elsewhere than in the clean run: no byte comparison
-    int limitSeconds = 0;   // what the fault may cost on top of a clean run
+    int limitSeconds = 0;    // what the fault may cost on top of a clean run
     std::string limitName;
     bool inShortForm = false;
     // A cut of an update: the tool is powered up again and a second run must recover it.

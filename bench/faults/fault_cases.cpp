@@ -22,6 +22,12 @@ std::function<void(VirtualTool&)> refuse(const char* point) {
     return [point](VirtualTool& tool) { tool.refuseAt(*CutPoint_parse(point)); };
 }
 
+// The firmware id reads as two spaces: the server is asked by the firmware's version.
+void unreadFirmwareId(VirtualTool& tool) {
+    const uint8_t spaces[] = {0x20, 0x20};
+    tool.writeDataMemory(tool::kFirmwareIdAddress, spaces);
+}
+
 FaultCase toolCase(std::string name, std::function<void(VirtualTool&)> fault, int limit,
                    std::string limitName, std::string message, std::string tag, int status = 1,
                    CliRun run = CliRun::Program) {
@@ -136,6 +142,12 @@ std::vector<FaultCase> build() {
     }
     {
         Misbehaviour m;
+        m.stalledWords = {"valid|"};
+        add(serverCase("server stalls a request (valid|)", CliRun::Find, m, kLowSpeed,
+                       "low speed 30 s", "", "-"));
+    }
+    {
+        Misbehaviour m;
         m.closeMidDownload = true;
         add(serverCase("server closes mid-download", CliRun::Program, m, 0, "-", kDownloadFailed,
                        "-"));
@@ -154,8 +166,28 @@ std::vector<FaultCase> build() {
     }
     add(serverCase("refused: download|", CliRun::Program, refusing("download|"), 0, "-",
                    kDownloadFailed, "-"));
-    // The emergency query stands in: "Current Firmware: Unknown".
-    add(serverCase("refused: firmware|", CliRun::Find, refusing("firmware|"), 0, "-", "", "-", 0));
+    // A tool whose firmware id is not set. The emergency query stands in: "Current Firmware:
+    // Unknown"; when it fails too, the tool is not identified.
+    {
+        FaultCase c = serverCase("refused: firmware|", CliRun::Find, refusing("firmware|"), 0, "-",
+                                 "", "-", 0);
+        c.toolFault = unreadFirmwareId;
+        add(c);
+    }
+    {
+        Misbehaviour m;
+        m.refusedWords = {"firmware|", "firmEmergency|"};
+        FaultCase c = serverCase("refused: firmware|, firmEmergency|", CliRun::Find, m, 0, "-",
+                                 "KTX2 firmware can't be identified", "-");
+        c.toolFault = unreadFirmwareId;
+        add(c);
+    }
+    // The stored backup's state unknown: its upload is not offered, the identification stands.
+    add(serverCase("refused: userReadFileVersion|", CliRun::Find, refusing("userReadFileVersion|"),
+                   0, "-", "", "-", 0));
+    // Only "NO" with a later version tells of a newer updater; a refusal does not.
+    add(serverCase("refused: versionUpd|", CliRun::CheckVersion, refusing("versionUpd|"), 0, "-",
+                   "", "-", 0));
     add(serverCase("refused: valid|", CliRun::Program, refusing("valid|"), 0, "-", "", "-"));
     // No count known: every stored file is offered again; the server keeps one copy.
     add(serverCase("refused: userReadFileCount|", CliRun::UploadBackups,
