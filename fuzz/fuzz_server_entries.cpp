@@ -127,7 +127,7 @@ bool fuzzToolRecord(const uint8_t* data, size_t size) {
 // Declared values (rows times columns, as bounded for storing) past which an input is left
 // to the unit tests and the fault campaign: each such reply costs up to 65,536 SQLite
 // inserts and would hold the target to a few hundred runs a second.
-constexpr int64_t kFuzzedValues = 4096;
+constexpr int64_t kFuzzedValues = 1024;
 
 int64_t declaredCount(std::string_view field, int64_t limit) {
     ByteStringPtr text = makeByteString(field);
