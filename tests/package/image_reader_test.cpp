@@ -79,7 +79,7 @@ int32_t hasFile(const FirmwarePackage* p, const char* name) {
     return FirmwarePackage_hasFile(p, makeByteString(name).get());
 }
 
-class RoundTrip : public LeakCheckedWithParam<int> {};
+class RoundTrip : public ::testing::TestWithParam<int> {};
 
 TEST_P(RoundTrip, ImageAndInfoDescribeTheReleaseAsTheFormatCarriesIt) {
     const int v = GetParam();
@@ -108,9 +108,7 @@ TEST_P(RoundTrip, ImageAndInfoDescribeTheReleaseAsTheFormatCarriesIt) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, RoundTrip, ::testing::Range(1, 9));
 
-class ImageReader : public LeakChecked {};
-
-TEST_F(ImageReader, TheFirstBootRecordGivesTheBootVersionALaterOneTheSlot) {
+TEST(ImageReader, TheFirstBootRecordGivesTheBootVersionALaterOneTheSlot) {
     Image image = sampleImage(8);
     image.records = {Boot{1, 0, "1.20", section("b1", "x")}, Boot{0, 0, "1.14", section("b0", "y")},
                      Boot{1, 5, "1.33", section("b1", "z")}};
@@ -128,7 +126,7 @@ TEST_F(ImageReader, TheFirstBootRecordGivesTheBootVersionALaterOneTheSlot) {
     EXPECT_EQ(p->bootVersionNumber, 200);
 }
 
-TEST_F(ImageReader, OnlyCompressionByteOneIsInflated) {
+TEST(ImageReader, OnlyCompressionByteOneIsInflated) {
     Section raw = section("raw", "kept as stored");
     raw.compressionByte = 2;
     Section corrupt = section("bad", "", true);
@@ -146,7 +144,7 @@ TEST_F(ImageReader, OnlyCompressionByteOneIsInflated) {
     EXPECT_EQ(p->boot[1]->section->data->capacity, 0);
 }
 
-TEST_F(ImageReader, ALoadAddsToARecordAlreadyFilledAndLeavesTheBytes) {
+TEST(ImageReader, ALoadAddsToARecordAlreadyFilledAndLeavesTheBytes) {
     Image second = sampleImage(8);
     second.fsn = "VW";
     FileGroup many{1, 0, 0, std::vector<FileEntry>(48, FileEntry{"F", "", 1, 0, 0, {}}), "", {}};
@@ -165,7 +163,7 @@ TEST_F(ImageReader, ALoadAddsToARecordAlreadyFilledAndLeavesTheBytes) {
     EXPECT_EQ(FirmwarePackage_load(3, p.get(), toByteString({}).get(), 0), 0);
 }
 
-TEST_F(ImageReader, DescrambleWalksThePadTableFromItsStartByItsStep) {
+TEST(ImageReader, DescrambleWalksThePadTableFromItsStartByItsStep) {
     ByteStringPtr zeros = toByteString(Bytes(5000, 0));
     ByteStringPtr pad(FirmwarePackage_descramble(zeros.get()));
     ASSERT_EQ(pad->length, 5000);
@@ -176,7 +174,7 @@ TEST_F(ImageReader, DescrambleWalksThePadTableFromItsStartByItsStep) {
 
 // Where a cut of a valid image falls decides the load: at a record boundary the image is
 // complete as far as it goes; anywhere else a record runs past the end of the data.
-class TruncatedImage : public LeakCheckedWithParam<int> {};
+class TruncatedImage : public ::testing::TestWithParam<int> {};
 
 TEST_P(TruncatedImage, LoadsOnlyWhenCutAtARecordBoundary) {
     Image image = sampleImage(GetParam());
@@ -198,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, TruncatedImage, ::testing::Values(1, 3, 5, 6, 
 
 // Cuts of the truncation test cannot make these: a slot no tool has, a length that wraps, and
 // a file too large to be read at all.
-TEST_F(ImageReader, ABootSlotAboveOneAHugeLengthOrAHugeFileFailsTheLoad) {
+TEST(ImageReader, ABootSlotAboveOneAHugeLengthOrAHugeFileFailsTheLoad) {
     for (Bytes body : {Bytes{'B', 2, 0, 0, 0, 0, 1, '1', 0, 0, 1, 's', 1, 0, 0, 0, 'd'},
                        Bytes{'F', 0, 1, 'n', 1, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 'x'}}) {
         body.insert(body.begin(), {0x0E, 0, 0, 0, 0});  // format 8, empty texts, no files
@@ -217,7 +215,7 @@ struct LimitCase {
     bool loads;
 };
 
-class DataLimit : public LeakCheckedWithParam<LimitCase> {};
+class DataLimit : public ::testing::TestWithParam<LimitCase> {};
 
 TEST_P(DataLimit, BoundsWhatOneImageMayHold) {
     const LimitCase& c = GetParam();

@@ -12,7 +12,7 @@ struct InfoCase {
     std::string loaded;  // the summary, "failed" and what the record holds when the load fails
 };
 
-class InfoText : public LeakCheckedWithParam<InfoCase> {};
+class InfoText : public ::testing::TestWithParam<InfoCase> {};
 
 TEST_P(InfoText, LoadsAs) {
     FirmwarePackagePtr p(FirmwarePackage_new());

@@ -1,5 +1,4 @@
-// Shared by the package tests: byte conversions, a leak-checked fixture and a one-line
-// summary of a loaded record.
+// Shared by the package tests: byte conversions and a one-line summary of a loaded record.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,17 +29,6 @@ inline Bytes toBytes(const ByteString* s) {
 inline std::string str(const ByteString* s) {
     return ByteString_str(s);
 }
-
-template <typename Base>
-class LeakCheckedBase : public Base {
-  protected:
-    void SetUp() override { live_ = ByteString_liveCount(); }
-    void TearDown() override { EXPECT_EQ(ByteString_liveCount(), live_); }
-    uint32_t live_ = 0;
-};
-using LeakChecked = LeakCheckedBase<::testing::Test>;
-template <typename Param>
-using LeakCheckedWithParam = LeakCheckedBase<::testing::TestWithParam<Param>>;
 
 // The record in one line: texts, boots (name@hex address), firmware (name/build/value2),
 // files (name/target/kind/start/erase/version1/version2/trailer), each with its section

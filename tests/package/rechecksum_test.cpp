@@ -42,7 +42,7 @@ struct RechecksumCase {
     std::optional<Bytes> data;  // the data carried into 256-byte blocks; none for null
 };
 
-class Rechecksum : public LeakCheckedWithParam<RechecksumCase> {};
+class Rechecksum : public ::testing::TestWithParam<RechecksumCase> {};
 
 TEST_P(Rechecksum, CarriesTheDataInto256ByteBlocks) {
     ByteStringPtr in = toByteString(GetParam().input);

@@ -16,7 +16,7 @@ struct InflateCase {
     size_t cut = 0;  // bytes cut off the end
 };
 
-class Inflate : public LeakCheckedWithParam<InflateCase> {};
+class Inflate : public ::testing::TestWithParam<InflateCase> {};
 
 TEST_P(Inflate, RestoresOrGivesEmpty) {
     const InflateCase& c = GetParam();

@@ -71,7 +71,6 @@ inline const std::string kGfi = "FLN=Bench vehicle\nFSN=BV\nDES=Bench release\n"
 class BenchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        liveAtStart_ = ByteString_liveCount();
         char pattern[] = "/tmp/zarvik-server-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
@@ -108,7 +107,6 @@ class BenchTest : public ::testing::Test {
         server_.stop();
         std::error_code ec;
         fs::remove_all(dir_, ec);
-        EXPECT_EQ(ByteString_liveCount(), liveAtStart_);
     }
 
     virtual bool withFtp() const { return false; }
@@ -124,7 +122,4 @@ class BenchTest : public ::testing::Test {
     fs::path catalogue_;
     BenchServer server_;
     ServerSessionPtr session_;
-
-  private:
-    uint32_t liveAtStart_ = 0;
 };
