@@ -189,15 +189,10 @@ bool fuzzFirmwareList(const uint8_t* data, size_t size) {
     }
     // One or two entries stand in the order sent, each field as the field rule reads it.
     if (choices.count <= 2) {
-        ByteStringPtr work =
-            makeByteString("#" + std::string(reinterpret_cast<const char*>(data), size));
+        const std::string work = "#" + std::string(reinterpret_cast<const char*>(data), size);
         for (int i = 1; i <= choices.count; ++i) {
-            ByteStringPtr colon(ByteString_fromText(":"));
-            ByteStringPtr hash(ByteString_fromText("#"));
-            ByteStringPtr id(ByteString_field(work.get(), colon.get(), colon.get(), 3 * i - 2));
-            ByteStringPtr about(ByteString_field(work.get(), colon.get(), hash.get(), 3 * i));
-            if (choices.opt3[i - 1] != ByteString_str(id.get()) ||
-                choices.opt5[i - 1] != ByteString_str(about.get())) {
+            if (choices.opt3[i - 1] != referenceField(work, ":", ":", 3 * i - 2) ||
+                choices.opt5[i - 1] != referenceField(work, ":", "#", 3 * i)) {
                 return false;
             }
         }
