@@ -174,7 +174,12 @@ bool fuzzTable(const uint8_t* data, size_t size) {
     });
 }
 
+// Entries past which a list is left to the unit tests: every entry is read alike, and a list
+// of hundreds (a run of '#') costs a millisecond a run under the sanitizers.
+constexpr std::ptrdiff_t kFuzzedEntries = 64;
+
 bool fuzzFirmwareList(const uint8_t* data, size_t size) {
+    if (std::count(data, data + size, '#') > kFuzzedEntries) return true;
     FirmwareChoices choices;
     parseFirmwareIds(choices, std::string(reinterpret_cast<const char*>(data), size));
     if (choices.opt3.size() != choices.opt5.size() || choices.count < 0) return false;
