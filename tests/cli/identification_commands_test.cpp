@@ -88,14 +88,6 @@ TEST_F(IdentificationCommandsTest, ProgramAsksAboutTheFirmwareNamedAfterTheSumma
     EXPECT_NE(unknown.err.find("Firmware 4242 is not offered for this tool."), std::string::npos);
 }
 
-TEST_F(IdentificationCommandsTest, FindFailsWithoutATool) {
-    startBench();
-    ProgramRun run = runProgram(cliPath(), {"--port", "/nonexistent/ktx2", "find"},
-                                {{"ZARVIK_SERVER", "127.0.0.1:1"}});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("Failed to open the port. conn_type=0 lastError=-3"), std::string::npos);
-}
-
 TEST_F(IdentificationCommandsTest, CheckVersionBothWays) {
     startBench();
     EXPECT_NE(cli({"check-version"}).out.find("up to date"), std::string::npos);

@@ -1,51 +1,6 @@
-// Transfers: POSTs that fail fast, uploads over real FTP with their progress, and where the
-// session is pointed.
-#include <chrono>
-
+// Where the session is pointed, and uploads over real FTP with their progress.
 #include "bench_fixture.h"
-#include "package/firmware_package.h"
 #include "server/server_request.h"
-#include "server/tool_record_query.h"
-
-namespace {
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-}  // namespace
-
-TEST_F(BenchTest, UnreachableServerGivesEmptyRepliesQuickly) {
-    // The bench's own port, once it no longer listens.
-    const std::string host = "127.0.0.1:" + std::to_string(server_.httpPort()) + "/";
-    server_.stop();
-    ServerSession_setHost(session(), host.c_str());
-    FirmwarePackagePtr record(FirmwarePackage_new());
-    auto start = std::chrono::steady_clock::now();
-    ByteStringPtr reply(ServerSession_post(session(), makeByteString("").get()));
-    ASSERT_NE(reply, nullptr);
-    EXPECT_EQ(reply->length, 0);
-    EXPECT_EQ(ByteStringPtr(ServerRequest_downloadFirmware(session(), 812)), nullptr);
-    EXPECT_EQ(ServerRequest_userFileCount(session(), record.get()), -1);
-    EXPECT_FALSE(identifyToolRecord(session(), record.get()));
-    EXPECT_EQ(record->toolName, nullptr);
-    EXPECT_LT(secondsSince(start), 10.0);
-}
-
-TEST_F(BenchTest, StalledServerIsGivenUp) {
-    Misbehaviour m;
-    m.stall = true;
-    misbehave(m);
-    auto start = std::chrono::steady_clock::now();
-    ByteStringPtr request = makeByteString("versionUpd|1.3");
-    ByteStringPtr reply(ServerRequest_send(session(), request.get()));
-    EXPECT_EQ(reply->length, 0);
-    EXPECT_EQ(ServerRequest_updaterOutdated(session()), 0);
-    EXPECT_LT(secondsSince(start), 20.0);
-    misbehave({});
-    ByteStringPtr again(ServerRequest_send(session(), request.get()));
-    EXPECT_EQ(ByteString_str(again.get()), "|NO|1.3|");
-}
 
 struct ConfigCase {
     const char* name;

@@ -43,15 +43,6 @@ TEST_F(ToolRecordQuery, IdentificationStoresTheServersRecord) {
     EXPECT_EQ(textOf(bare->toolName), "Any 600");
 }
 
-TEST_F(ToolRecordQuery, ReportGluesTheTagToTheIdentity) {
-    ByteStringPtr tag = makeByteString("_Failed_Mem_Block_12");
-    EXPECT_TRUE(queryToolRecord(session(), record_.get(), ToolRecordMode::report, tag.get()));
-    auto sent = lastRequest();
-    EXPECT_EQ(sent["args"][4], "1.3 Mac_Failed_Mem_Block_12");
-    EXPECT_EQ(sent["mode"], 2);
-    EXPECT_EQ(textOf(record_->toolName), "KTX2 Bench");
-}
-
 TEST_F(ToolRecordQuery, OnlyASuccessReplyReplacesTheRecord) {
     ASSERT_TRUE(identifyToolRecord(session(), record_.get()));
     const std::string before = stored();

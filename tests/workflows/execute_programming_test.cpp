@@ -193,30 +193,3 @@ TEST(ExtraAreaLayout, DirectoryAndFileSectors) {
 }
 
 }  // namespace
-
-namespace {
-
-// The cable falls out mid-firmware; the tool, powered up again, holds half of it. A second
-// run brings the firmware in whole.
-TEST_F(UpdateBench, ASecondRunAfterACutMidFirmwareRestoresTheFirmware) {
-    addRelease(kReleaseId, makeRelease("1.23", "1.23", &releaseIdentity));
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
-    rig.tool.cutAt(*CutPoint_parse("firmware:1"));
-    programRelease();
-    ASSERT_FALSE(succeeded());
-    ASSERT_TRUE(rig.tool.powerCycle());
-    ASSERT_TRUE(identify());
-    EXPECT_EQ(ui.text(Line::Status).rfind("The last update of this tool did not finish (firmware).", 0),
-              0u)
-        << ui.text(Line::Status);
-    programRelease();
-    ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
-    EXPECT_EQ(rig.tool.program(RawTarget::Firmware),
-              rawProgram(catalogue::firmwareProgram(releaseIdentity, 700)));
-    // The finished update clears the note.
-    ASSERT_TRUE(identify());
-    EXPECT_EQ(ui.text(Line::Status), "");
-}
-
-}  // namespace

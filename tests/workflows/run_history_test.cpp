@@ -88,18 +88,4 @@ TEST_F(RunHistoryTest, ReadsWhatItCanAndCountsTheRest) {
     EXPECT_EQ(read.entries[1].record.outcome, "interrupted");
 }
 
-// A history that is a directory fails every append, and says so once.
-TEST_F(RunHistoryTest, AnUnwritableHistoryIsToldOnce) {
-    fs::create_directories(dir / "history.jsonl");
-    RunHistory history{(dir / "history.jsonl").string()};
-    RunRecord run;
-    run.workflow = "program";
-    const std::string first = RunHistory_append(history, run);
-    EXPECT_NE(first.find("could not be written to " + history.path), std::string::npos) << first;
-    EXPECT_EQ(RunHistory_append(history, run), "");
-    EXPECT_FALSE(RunHistory_read(history.path).failure.empty());
-    RunHistory nowhere;
-    EXPECT_EQ(RunHistory_append(nowhere, run), "");
-}
-
 }  // namespace
