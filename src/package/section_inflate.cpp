@@ -1,7 +1,15 @@
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "core/byte_string.h"
 #include "package/package_section.h"
+
+namespace {
+
+constexpr int64_t kDeflateMaxRatio = 1032;
+
+}  // namespace
 
 int64_t PackageSection_announcedLength(const ByteString* block) {
     if (block == nullptr || block->length < kInflatePrefixLength) return 0;
@@ -22,10 +30,15 @@ ByteString* PackageSection_inflate(const ByteString* block) {
     int64_t length = PackageSection_announcedLength(block);
     if (length > kPackageDataLimit) return ByteString_create(0);
 
+    // Deflate expands at most 1032 to 1: a longer announcement cannot be filled, and only
+    // asks for memory (a kilobyte block announcing 32 MiB).
+    const int64_t compressed = block->length - kInflatePrefixLength;
+    length = std::min<int64_t>(length, compressed * kDeflateMaxRatio + kDeflateMaxRatio);
+
     ByteStringPtr result(ByteString_create(static_cast<int32_t>(length)));
     uLongf produced = static_cast<uLongf>(length);
     int rc = uncompress(result->data, &produced, block->data + kInflatePrefixLength,
-                        static_cast<uLong>(block->length - kInflatePrefixLength));
+                        static_cast<uLong>(compressed));
     // A failed block keeps nothing of the buffer its announced length asked for.
     if (rc != Z_OK) return ByteString_create(0);
     result->length = static_cast<int32_t>(produced);
