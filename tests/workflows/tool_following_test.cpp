@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "support/update_bench.h"
@@ -83,15 +84,18 @@ TEST_F(ToolFollowing, AnotherToolAttachedWhileAwayReceivesNoFrame) {
     VirtualTool other;
     ToolSimOptions options = rig.toolOptions;
     options.usbSerial = "KTX2-B";
+    const std::filesystem::path firstNode = rig.tool.sysfsNode();
     std::atomic<bool> attachedWhileAway = false;
     std::thread attach([&] {
+        // Once the first node is gone, the other tool is given it.
         const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (rig.tool.online() && std::chrono::steady_clock::now() < limit) {
+        while (std::filesystem::exists(std::filesystem::symlink_status(firstNode)) &&
+               std::chrono::steady_clock::now() < limit) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         std::string error;
-        attachedWhileAway =
-            other.start(state, (rig.dir / "other").string(), options, &error) && !rig.tool.online();
+        attachedWhileAway = other.start(state, (rig.dir / "other").string(), options, &error) &&
+                            !rig.tool.online() && other.sysfsNode() == firstNode;
     });
     programRelease();
     attach.join();
