@@ -333,12 +333,35 @@ void VirtualTool::consumeInput() {
                 goOffline(false);
                 return;
             case After::SelfReboot:
-                std::this_thread::sleep_for(options_.selfRebootPause);
+                noteFramesUntil(Clock::now() + options_.selfRebootPause);
                 goOffline(false);
                 return;
             case After::Vanish:
                 goOffline(true);
                 return;
+        }
+    }
+}
+
+void VirtualTool::noteFramesUntil(Clock::time_point end) {
+    for (auto left = end - Clock::now(); left > Clock::duration::zero() && !stopping_;
+         left = end - Clock::now()) {
+        pollfd p{terminal_.master(), POLLIN, 0};
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+        if (::poll(&p, 1, static_cast<int>(ms)) <= 0 || !(p.revents & POLLIN)) continue;
+        uint8_t buffer[4096];
+        const ssize_t n = ::read(terminal_.master(), buffer, sizeof buffer);
+        if (n > 0) input_.insert(input_.end(), buffer, buffer + n);
+        IncomingFrame frame;
+        for (ParseResult result; !input_.empty();) {
+            result = IncomingFrame_parse(input_, ParseContext{}, frame);
+            if (result == ParseResult::NeedMore) break;
+            const size_t used = result == ParseResult::NotAFrame ? 1 : frame.size;
+            if (result != ParseResult::NotAFrame) {
+                std::lock_guard lock(mutex_);
+                frames_.emplace_back(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(used));
+            }
+            input_.erase(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(used));
         }
     }
 }

@@ -161,6 +161,8 @@ class VirtualTool {
     void waitForWake(int milliseconds);
     void pauseUnlessStopped(std::chrono::milliseconds pause);
     void consumeInput();
+    // Restarting by itself: what reaches the tool meanwhile is seen, never answered.
+    void noteFramesUntil(std::chrono::steady_clock::time_point end);
     Outcome handle(const IncomingFrame& frame, std::span<const uint8_t> bytes);
     Outcome handleCommand(const IncomingFrame& frame);
     Outcome handleRecord(const IncomingFrame& frame);

@@ -1,6 +1,5 @@
 #include "link/link_trace.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "core/private_file.h"
 #include "link/tool_protocol.h"
 
 namespace {
@@ -77,7 +77,8 @@ struct LinkTrace {
 };
 
 LinkTrace* LinkTrace_open(const std::string& path, std::string* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Serial numbers and every frame: for the user to hand on, not for others to read.
+    const int fd = PrivateFile_openAppend(path);
     std::FILE* file = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
     if (file == nullptr) {
         const int saved = errno;

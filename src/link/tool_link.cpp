@@ -58,6 +58,14 @@ int storeFound(ToolLink* link, const std::string& path, UsbIdentity identity,
     return 1;
 }
 
+// The only tool attached, when it sits in `socket`; else null.
+const SerialPortInfo* loneToolInSocket(const std::vector<SerialPortInfo>& ports,
+                                       const std::string& socket) {
+    if (socket.empty() || toolCount(ports) != 1) return nullptr;
+    const auto tool = std::ranges::find_if(ports, SerialPortInfo_isTool);
+    return tool->usbPortPath == socket ? &*tool : nullptr;
+}
+
 // The search as the settings name it: a USB serial, an explicit port, or the first tool.
 int findByName(ToolLink* link, const std::vector<SerialPortInfo>& ports) {
     const LinkSettings& settings = link->settings;
@@ -112,10 +120,17 @@ static int findPortUntraced(ToolLink* link) {
             link->foundAmongOthers = amongOthers;
             return stored;
         }
-        // While the tool is away (rebooting) no other tool is taken in its stead. A tool
-        // that was alone is taken when alone again: its bootloader may give another serial.
-        const bool others = link->followedAmongOthers != 0 || toolCount(ports) > 1;
-        if (!link->settings.tool.empty() || (link->settings.port.empty() && others)) return 0;
+        // While the tool is away (rebooting) no other tool is taken in its stead, not even
+        // one that now sits alone or under the node it had. A tool that was alone and comes
+        // back alone in its own USB socket is taken: its bootloader may give another serial.
+        const SerialPortInfo* back = loneToolInSocket(ports, link->followed.usbPortPath);
+        if (link->settings.tool.empty() && link->followedAmongOthers == 0 && back != nullptr &&
+            back->nodeExists) {
+            return storeFound(link, back->devicePath, UsbIdentity_of(*back), ports);
+        }
+        // The stored path may be another tool's node by now: nothing is left to open.
+        link->devicePath[0] = '\0';
+        return 0;
     }
     return findByName(link, ports);
 }

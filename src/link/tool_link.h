@@ -50,10 +50,11 @@ struct ToolLink {
 
 ToolLink* ToolLink_create();
 // 1 when the tool's device was found (path stored, serial state 2), else 0. Once the record
-// follows a tool, that tool is looked up first, under whatever node it has now. Otherwise,
-// or when it is not there: the tool with the settings' USB serial (none: 0); else the
-// explicit port, its links followed to the real node (a link that leads nowhere is stored
-// as it is, for the open to fail on); else the first tool in name order.
+// follows a tool, that tool is looked up, under whatever node it has now; while it is away
+// only a tool alone in its USB socket is taken, and otherwise the path is cleared so that no
+// other tool is opened in its stead. Before that: the tool with the settings' USB serial
+// (none: 0); else the explicit port, its links followed to the real node (a link that leads
+// nowhere is stored as it is, for the open to fail on); else the first tool in name order.
 int ToolLink_findPort(ToolLink* link);
 // 1 when the link is open afterwards, 0 with lastError and openErrno set.
 int ToolLink_open(ToolLink* link);

@@ -9,13 +9,12 @@ bool UsbIdentity_isEmpty(const UsbIdentity& identity) {
 }
 
 UsbIdentity UsbIdentity_of(const SerialPortInfo& port) {
-    // The socket only stands in for a missing serial: with a serial the tool is followed
-    // into any socket.
-    if (!port.usbSerial.empty()) return {port.usbSerial, ""};
-    return {"", port.usbPortPath};
+    return {port.usbSerial, port.usbPortPath};
 }
 
 bool UsbIdentity_matches(const UsbIdentity& identity, const SerialPortInfo& port) {
+    // The socket only stands in for a missing serial: with a serial the tool is followed
+    // into any socket.
     if (!identity.usbSerial.empty()) return identity.usbSerial == port.usbSerial;
     return !identity.usbPortPath.empty() && port.usbSerial.empty() &&
            identity.usbPortPath == port.usbPortPath;

@@ -9,7 +9,7 @@
 
 struct UsbIdentity {
     std::string usbSerial;    // when the device gives one
-    std::string usbPortPath;  // else the socket, e.g. "1-2.3"
+    std::string usbPortPath;  // the socket, e.g. "1-2.3"; names the tool when it has no serial
 };
 
 bool UsbIdentity_isEmpty(const UsbIdentity& identity);

@@ -1,6 +1,5 @@
 #include "workflows/run_history.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "core/private_file.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ std::string appendLine(const std::string& path, const std::string& line) {
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
     if (error) return error.message();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // It names the user's tools by serial number: the user's alone.
+    const int fd = PrivateFile_openAppend(path);
     if (fd < 0) return std::strerror(errno);
     const std::string text = line + "\n";
     const ssize_t written = ::write(fd, text.data(), text.size());

@@ -160,9 +160,14 @@ TEST_F(UpdateBench, ProgramCommandExitsWithTheOutcome) {
     };
     EXPECT_NE(history({}).out.find("No runs recorded in"), std::string::npos);
     EXPECT_EQ(runProgram(cliPath(), arguments, stateHome).status, 0);
+    // It names the user's tools: the user's alone, also once an older copy was not.
+    const std::filesystem::path file = rig.dir / "state" / "zarvik-updater" / "history.jsonl";
+    const auto ownerOnly = std::filesystem::perms(0600);
+    EXPECT_EQ(std::filesystem::status(file).permissions(), ownerOnly);
+    std::filesystem::permissions(file, std::filesystem::perms(0644));
     rig.tool.refuseBlock(0);
     EXPECT_EQ(runProgram(cliPath(), arguments, stateHome).status, 1);
-    const std::filesystem::path file = rig.dir / "state" / "zarvik-updater" / "history.jsonl";
+    EXPECT_EQ(std::filesystem::status(file).permissions(), ownerOnly);
     std::ofstream(file, std::ios::app) << "{\"time\": \"cut off\n";
 
     ProgramRun table = history({});
@@ -249,6 +254,8 @@ TEST_F(IdentificationCommandsTest, LinkTraceHoldsEveryFrameOfAFind) {
     const std::string path = (rig_.dir / "link.trace").string();
     ProgramRun run = cli({"--trace-link", path, "find"});
     ASSERT_EQ(run.status, 0) << run.err;
+    // The tool's serial numbers and every frame: for the user alone.
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
 
     std::vector<std::string> lines, sent;
     std::ifstream in(path);

@@ -1,5 +1,6 @@
 #include "link/frame_exchange.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -40,8 +41,11 @@ TEST_F(ExchangeTest, AppendsTheWholeReplyEvenWhenItArrivesInPieces) {
     EXPECT_EQ(pieces->length, 47);
 }
 
-// The trace keeps a long frame's head and tail, and names a reply that was given up on.
+// The trace keeps a long frame's head and tail, and names a reply that was given up on. It
+// is appended to an earlier one, which others could read: from now on only the user can.
 TEST_F(ExchangeTest, TraceShortensLongFramesAndNamesGivenUpReplies) {
+    std::ofstream(dir_ + "/link.trace") << "# an earlier run\n";
+    std::filesystem::permissions(dir_ + "/link.trace", std::filesystem::perms(0644));
     std::string error;
     LinkTracePtr trace(LinkTrace_open(dir_ + "/link.trace", &error));
     ASSERT_TRUE(trace) << error;
@@ -60,7 +64,11 @@ TEST_F(ExchangeTest, TraceShortensLongFramesAndNamesGivenUpReplies) {
     std::vector<std::string> lines;
     std::ifstream in(dir_ + "/link.trace");
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(std::filesystem::status(dir_ + "/link.trace").permissions(),
+              std::filesystem::perms(0600));
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "# an earlier run");
+    lines.erase(lines.begin());
     const Bytes sent = frame(0);
     ASSERT_EQ(sent.size(), 608u);
     const std::string shortened =

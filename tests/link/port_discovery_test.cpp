@@ -119,24 +119,56 @@ TEST_F(AccessGuidanceTest, ToolClosedToTheUser) {
     EXPECT_EQ(AccessGuidance_forPorts({tool}, "", dirs), "");
 }
 
-// A followed tool that is away (rebooting) is waited for, not replaced by the other tool.
+// A followed tool that is away (rebooting) is waited for; what appears meanwhile is taken
+// only when it is that tool: alone in its USB socket, perhaps under its bootloader's serial.
 TEST(PortDiscoveryFollow, AnAwayToolIsNotReplacedByAnother) {
+    const struct {
+        const char* name;
+        bool otherBeside;     // a second tool attached from the start
+        const char* appears;  // while away: "other" tool in another socket, "bootloader" serial
+        bool taken;
+    } cases[] = {{"the tool beside", true, "", false},
+                 {"a tool attached meanwhile", false, "other", false},
+                 {"its bootloader, alone", false, "bootloader", true},
+                 {"its bootloader beside another", true, "bootloader", false}};
     char pattern[] = "/tmp/zarvik-follow-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    FakeSysfs tree(pattern);
-    const std::string first = tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-A"));
-    tree.addUsbSerial("ttyACM1", toolWithSerial("KTX2-B"));
-    ToolLinkPtr link(ToolLink_create());
-    link->settings.sysfsRoot = tree.sysfsRoot();
-    link->settings.devRoot = tree.devRoot();
-    ASSERT_EQ(ToolLink_findPort(link.get()), 1);
-    link->serialState = 1;  // as a successful ToolLink_open leaves it (the nodes are files)
+    int index = 0;
+    for (const auto& c : cases) {
+        FakeSysfs tree(std::string(pattern) + "/" + std::to_string(index++));
+        const std::string first = tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-A"));
+        if (c.otherBeside) tree.addUsbSerial("ttyACM1", toolWithSerial("KTX2-B"));
+        ToolLinkPtr link(ToolLink_create());
+        link->settings.sysfsRoot = tree.sysfsRoot();
+        link->settings.devRoot = tree.devRoot();
+        ASSERT_EQ(ToolLink_findPort(link.get()), 1) << c.name;
+        link->serialState = 1;  // as a successful ToolLink_open leaves it (the nodes are files)
 
-    tree.detachTty(first, "ttyACM0");
-    EXPECT_EQ(ToolLink_findPort(link.get()), 0);
-    ASSERT_EQ(tree.attachTty(first, "/dev/null", "ttyACM0"), "ttyACM2");
-    EXPECT_EQ(ToolLink_findPort(link.get()), 1);
-    EXPECT_EQ(link->devicePath, tree.devRoot() + "/ttyACM2");
+        tree.detachTty(first, "ttyACM0");
+        std::string appeared;
+        if (std::string(c.appears) == "other") {
+            tree.addUsbSerial("ttyACM0", toolWithSerial("KTX2-C"));  // the node it had
+            appeared = "ttyACM0";
+        }
+        if (std::string(c.appears) == "bootloader") {
+            tree.removeUsbDevice(first);
+            ASSERT_EQ(tree.addUsbDevice(toolWithSerial("KTX2-BOOT")), first) << c.name;
+            appeared = tree.attachTty(first, "/dev/null", "ttyACM0");
+        }
+        EXPECT_EQ(ToolLink_findPort(link.get()), c.taken ? 1 : 0) << c.name;
+        if (c.taken) {
+            EXPECT_EQ(link->devicePath, tree.devRoot() + "/" + appeared) << c.name;
+            continue;
+        }
+        // Nothing is left that an open could take for the tool.
+        for (const SerialPortInfo& port : PortDiscovery_list(tree.sysfsRoot(), tree.devRoot())) {
+            EXPECT_NE(link->devicePath, port.devicePath) << c.name;
+        }
+        if (!appeared.empty()) continue;
+        const std::string back = tree.attachTty(first, "/dev/null", "ttyACM0");
+        EXPECT_EQ(ToolLink_findPort(link.get()), 1) << c.name;
+        EXPECT_EQ(link->devicePath, tree.devRoot() + "/" + back) << c.name;
+    }
     std::filesystem::remove_all(pattern);
 }
 
@@ -179,9 +211,7 @@ TEST(PortDiscoverySerial, OddSerialAttributes) {
         EXPECT_EQ(ports[0].usbPortPath, "1-1");
         // Without a usable serial the tool is still found, and followed by its socket.
         const UsbIdentity identity = UsbIdentity_of(ports[0]);
-        EXPECT_EQ(identity.usbSerial + "|" + identity.usbPortPath,
-                  c.listed.empty() ? "|1-1" : c.listed + "|")
-            << index;
+        EXPECT_EQ(identity.usbSerial + "|" + identity.usbPortPath, c.listed + "|1-1") << index;
     }
     std::filesystem::remove_all(pattern);
 }

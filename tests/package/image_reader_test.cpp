@@ -195,7 +195,7 @@ TEST_P(TruncatedImage, LoadsOnlyWhenCutAtARecordBoundary) {
 INSTANTIATE_TEST_SUITE_P(Formats, TruncatedImage, ::testing::Values(1, 3, 5, 6, 8));
 
 // Cuts of the truncation test cannot make these: a slot no tool has, a length that wraps, and
-// a file too large to be read at all.
+// a file too large to be read at all (one at the limit is read).
 TEST(ImageReader, ABootSlotAboveOneAHugeLengthOrAHugeFileFailsTheLoad) {
     for (Bytes body : {Bytes{'B', 2, 0, 0, 0, 0, 1, '1', 0, 0, 1, 's', 1, 0, 0, 0, 'd'},
                        Bytes{'F', 0, 1, 'n', 1, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 'x'}}) {
@@ -203,6 +203,7 @@ TEST(ImageReader, ABootSlotAboveOneAHugeLengthOrAHugeFileFailsTheLoad) {
         EXPECT_EQ(loadOutcome(body), PackageLoadFailure::unreadable);
     }
     EXPECT_EQ(loadOutcome(Bytes(kPackageDataLimit + 1, 0)), PackageLoadFailure::tooLarge);
+    EXPECT_NE(loadOutcome(Bytes(kPackageDataLimit, 0)), PackageLoadFailure::tooLarge);
 }
 
 // Sections of one image: halves of the limit as genuine zlib streams of zeros, blocks that

@@ -16,6 +16,8 @@ BenchRig::BenchRig() {
     fs::create_directories(catalogue);
     link.timing = shortTiming();
     toolOptions.rebootDelay = std::chrono::milliseconds(50);
+    // Long enough that a reboot command sent to a bootloader restarting by itself is seen.
+    toolOptions.selfRebootPause = std::chrono::milliseconds(60);
 }
 
 BenchRig::~BenchRig() {

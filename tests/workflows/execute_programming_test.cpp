@@ -182,13 +182,27 @@ INSTANTIATE_TEST_SUITE_P(
         BootCase{"RetryKeepsResourceOneThenReboots", "1.23", "1.16", "1.16", runModeUnknown, "-R",
                  "11", 3, 1, nullptr},
         BootCase{"EmptyImageIsNeverSent", "1.20", "1.24", "1.24", emptySlot0, "--", "0000", 1, 1,
-                 nullptr}),
+                 nullptr},
+        // Each rule at its boundary, by the tool's number and by the package's: 1.18 splits
+        // the sides that need a resource image, a bootloader above 1.21 restarts by itself.
+        BootCase{"Tool117Package116", "1.17", "1.16", "1.16", none, "--", "", 1, 0, nullptr},
+        BootCase{"Tool118Package116", "1.18", "1.16", "1.16", none, "-R", "1", 2, 1, nullptr},
+        BootCase{"Tool119Package116", "1.19", "1.16", "1.16", none, "-R", "1", 2, 1, nullptr},
+        BootCase{"Tool118Package117", "1.18", "1.17", "1.17", none, "-R", "1", 2, 1, nullptr},
+        BootCase{"Tool118Package118", "1.18", "1.18", "1.18", none, "--", "", 1, 0, nullptr},
+        BootCase{"Tool118Package119", "1.18", "1.19", "1.19", none, "PP", "01", 3, 2, nullptr},
+        BootCase{"Tool121Package124", "1.21", "1.24", "1.24", none, "PP", "01", 3, 1, nullptr},
+        BootCase{"Tool122Package124", "1.22", "1.24", "1.24", none, "PP", "01", 3, 0, nullptr},
+        BootCase{"Tool119Package120", "1.19", "1.20", "1.20", none, "PP", "01", 3, 2, nullptr},
+        BootCase{"Tool119Package121", "1.19", "1.21", "1.21", none, "PP", "01", 3, 2, nullptr},
+        BootCase{"Tool119Package122", "1.19", "1.22", "1.22", none, "PP", "01", 3, 1, nullptr}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ExtraAreaLayout, DirectoryAndFileSectors) {
     EXPECT_EQ(extraDirectorySectors(511), 4);
     EXPECT_EQ(extraDirectorySectors(512), 8);
     EXPECT_EQ(extraFileSectors(0), 4);
+    EXPECT_EQ(extraFileSectors(2048), 4);
     EXPECT_EQ(extraFileSectors(2049), 8);
 }
 

@@ -1,6 +1,10 @@
 // A tool that comes back from every reboot under another device node is followed by its USB
-// serial, through a whole update, and among other tools.
+// serial, through a whole update, among other tools and past one attached while it is away.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 #include "support/update_bench.h"
 
@@ -64,6 +68,43 @@ TEST_F(ToolFollowing, UsbSerialPicksTheSecondToolAndLeavesTheFirstAlone) {
     EXPECT_EQ(rig.tool.frames().size(), 0u);
     EXPECT_EQ(rig.tool.rebootCount(), 0);
     second.stop();
+}
+
+// The tool is alone when the update starts; another one is attached while it reboots, in
+// another socket and under the node the first had. It is never taken in its stead.
+TEST_F(ToolFollowing, AnotherToolAttachedWhileAwayReceivesNoFrame) {
+    // Away past the first look after each reboot, back before the last.
+    rig.toolOptions.rebootDelay = std::chrono::milliseconds(600);
+    rig.link.timing.rebootWait = std::chrono::milliseconds(300);
+    rig.link.timing.rebootRetryWait = std::chrono::milliseconds(1000);
+    ASSERT_TRUE(startBench());
+    lookInFakeSysfs("", "");
+    ASSERT_TRUE(identify()) << ui.text(Line::Msg);
+
+    VirtualTool other;
+    ToolSimOptions options = rig.toolOptions;
+    options.usbSerial = "KTX2-B";
+    const std::filesystem::path firstNode = rig.tool.sysfsNode();
+    std::atomic<bool> attachedWhileAway = false;
+    std::thread attach([&] {
+        // Once the first node is gone, the other tool is given it.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::filesystem::exists(std::filesystem::symlink_status(firstNode)) &&
+               std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::string error;
+        attachedWhileAway = other.start(state, (rig.dir / "other").string(), options, &error) &&
+                            !rig.tool.online() && other.sysfsNode() == firstNode;
+    });
+    programRelease();
+    attach.join();
+
+    ASSERT_TRUE(attachedWhileAway);
+    EXPECT_TRUE(succeeded()) << ui.text(Line::Msg);
+    expectUpdated(rig.tool);
+    EXPECT_EQ(other.frames().size(), 0u);
+    other.stop();
 }
 
 }  // namespace

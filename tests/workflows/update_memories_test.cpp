@@ -8,12 +8,25 @@
 
 namespace {
 
-// A tool below bootloader 1.15 takes 256-byte blocks: files are re-blocked first.
-TEST_F(UpdateBench, OldBootloaderGetsReblockedFiles) {
-    state.bootSlotVersions = {"1.14", "1.14"};
-    installed = makeRelease("1.14", "1.14", nullptr);
+// A tool below bootloader 1.15 takes 256-byte blocks: files are re-blocked first. From 1.15
+// on the blocks are 2048 bytes, as served.
+struct BlockCase {
+    const char* name;
+    const char* boot;
+    size_t unit;
+};
+
+class EraseUnit : public UpdateBench, public ::testing::WithParamInterface<BlockCase> {
+  protected:
+    void TestBody() override {}
+};
+
+TEST_P(EraseUnit, FollowsTheBootloader) {
+    const BlockCase& c = GetParam();
+    state.bootSlotVersions = {c.boot, c.boot};
+    installed = makeRelease(c.boot, c.boot, nullptr);
     const Bytes kindOne = patternBytes(600, 9);
-    addRelease(kReleaseId, makeRelease("1.14", "1.14", &releaseIdentity,
+    addRelease(kReleaseId, makeRelease(c.boot, c.boot, &releaseIdentity,
                                        {catalogue::memoryFile("MEM", 1, 16, 1, kindOne),
                                         catalogue::cpakArea(1, 40, 2)}));
     const Bytes content = patternBytes(3000, 5);
@@ -22,13 +35,20 @@ TEST_F(UpdateBench, OldBootloaderGetsReblockedFiles) {
     ASSERT_TRUE(identify());
     programRelease();
     ASSERT_TRUE(succeeded()) << ui.text(Line::Msg);
-    EXPECT_EQ(countMessage("Processing Extra File 1/1"), 1);
-    EXPECT_EQ(rig.tool.dataMemory(16 * 65536, 768), writtenBlocks(kindOne, 256));
-    // 3000 bytes in 256-byte blocks with sums: 12 blocks, 3024 bytes, 8 sectors.
+    EXPECT_EQ(countMessage("Processing Extra File 1/1"), c.unit == 256 ? 1 : 0);
+    const Bytes memory = writtenBlocks(kindOne, c.unit);
+    EXPECT_EQ(rig.tool.dataMemory(16 * 65536, memory.size()), memory);
+    // One file from sector 0x1404, after the directory's 4 sectors.
     const Bytes directory = rig.tool.dataMemory(40 * 128 * 512, 8);
     EXPECT_EQ(directory, (Bytes{1, 0, 0, 0, 0x04, 0x14, 0, 0}));
-    EXPECT_EQ(rig.tool.dataMemory(0x1404 * 512, 3072), writtenBlocks(content, 256));
+    const Bytes file = writtenBlocks(content, c.unit);
+    EXPECT_EQ(rig.tool.dataMemory(0x1404 * 512, file.size()), file);
 }
+
+INSTANTIATE_TEST_SUITE_P(Bootloaders, EraseUnit,
+                         ::testing::Values(BlockCase{"Boot114", "1.14", 256},
+                                           BlockCase{"Boot115", "1.15", 2048}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // The already-programmed shortcut: only for another firmware without the force flag.
 struct ShortcutCase {
@@ -127,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModuleCase{"ModuleSilent", "1.23", -1, "0", identityOf(3, 1, 2), true, true, kSix},
         ModuleCase{"ModuleCurrent", "1.23", 7, "7", identityOf(3, 1, 2), true, false, kSix},
         ModuleCase{"ModuleOlder", "1.23", 6, "7", identityOf(2, 30, 1), true, true, nullptr},
+        ModuleCase{"ModuleNewer", "1.23", 8, "7", identityOf(3, 1, 2), true, false, kSix},
         ModuleCase{"Boot122NoModuleStep", "1.22", 3, "7", identityOf(3, 1, 2), true, false, kSix},
         ModuleCase{"BootloaderNotEntered", "1.23", 7, "7", identityOf(3, 1, 2), false, false,
                    kEight},
