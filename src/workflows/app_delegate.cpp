@@ -74,12 +74,12 @@ void AppDelegate::downloadBoxResult(int returnCode) {
     if (returnCode == kFirstButton) ui_.openAddress(downloadAddress());
 }
 
-std::string AppDelegate::serverHost() const {
-    return ByteString_str(session_.host);
+std::string AppDelegate::serverAddress() const {
+    return ServerSession_webAddress(&session_);
 }
 
 std::string AppDelegate::downloadAddress() {
-    return "http://" + serverHost() + "docs/Zarvik_Updater_Mac.zip";
+    return serverAddress() + "docs/Zarvik_Updater_Mac.zip";
 }
 
 void AppDelegate::portClicked() {
@@ -103,7 +103,7 @@ std::string AppDelegate::manualAddress() {
         first = ByteString_str(tool_->manualCode1);
         second = ByteString_str(tool_->manualCode2);
     }
-    return "http://" + serverHost() + "docs/ZarvikV" + version + "-" + first + second + ".pdf";
+    return serverAddress() + "docs/ZarvikV" + version + "-" + first + second + ".pdf";
 }
 
 void AppDelegate::manualClicked() {
