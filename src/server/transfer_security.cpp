@@ -42,9 +42,6 @@ std::string certificateCause(long verifyResult, const char* detail) {
         case kUnableToVerifyLeaf: return "its certificate is from an unknown certificate authority";
         case kRevoked: return "its certificate has been revoked";
         case kHostNameMismatch: return "the host name does not match its certificate";
-        case 0:
-            // The chain was good; libcurl's own name check refused it.
-            return "the host name does not match its certificate";
         default: return withDetail("its certificate could not be verified", detail);
     }
 }
@@ -62,6 +59,10 @@ std::string TransferSecurity_failureCause(CURL* handle, CURLcode result, const c
     const std::string_view text = detail != nullptr ? detail : "";
     switch (result) {
         case CURLE_PEER_FAILED_VERIFICATION: {
+            // The chain was good and libcurl's own name check refused it; its text says so.
+            if (text.find("target host name") != std::string_view::npos) {
+                return certificateCause(kHostNameMismatch, detail);
+            }
             long verifyResult = 0;
             curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
             return certificateCause(verifyResult, detail);

@@ -238,7 +238,10 @@ TEST_F(UpdateBench, ATwiceOpenedToolIsBusyWhileAnotherToolUpdatesSideBySide) {
 
 TEST_F(IdentificationCommandsTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(runProgram(cliPath(), {"frobnicate"}).status, 2);
-    EXPECT_EQ(runProgram(cliPath(), {"--server", "bad host:x", "find"}).status, 2);
+    for (const char* server : {"bad host:x", "https://", "https://a.test:65536",
+                               "https://user@a.test", "file:///etc/passwd", "https://a.test/x"}) {
+        EXPECT_EQ(runProgram(cliPath(), {"--server", server, "find"}).status, 2) << server;
+    }
 }
 
 // The link trace of a find holds every frame the tool received, in order and each with its
