@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The main job on the bench: a virtual tool and the bench server on a generated catalogue,
 # then a whole firmware update, a memory-only run and a backup upload with zarvik-cli.
-# Argument: the build folder.
+# Arguments: the build folder, then --tls for HTTPS and FTP by TLS throughout.
 set -euo pipefail
 build=$1
+server_tls=()
+[ "${2:-}" = --tls ] && server_tls=(--tls)
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -23,7 +25,7 @@ pids+=($!)
 mkdir -p "$work/uploads"
 "$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
   --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
-  >"$work/server.log" 2>&1 &
+  "${server_tls[@]}" >"$work/server.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 300); do
   [ -f "$work/server.env" ] && [ -e "$work/ktx2" ] && break
@@ -37,6 +39,7 @@ fi
 set -a
 . "$work/server.env"
 set +a
+[ ${#server_tls[@]} -eq 0 ] || echo "== Over TLS: $ZARVIK_SERVER, trusting $CURL_CA_BUNDLE"
 cli=("$build/src/cli/zarvik-cli" --port "$work/ktx2")
 
 echo
