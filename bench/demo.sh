@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # The main job on the bench: a virtual tool and the bench server on a generated catalogue,
 # then a whole firmware update, a memory-only run and a backup upload with zarvik-cli.
-# Arguments: the build folder, then --tls for HTTPS and FTP by TLS throughout.
+# Arguments: the build folder, then optionally --tls (HTTPS and FTP by TLS throughout), then
+# -- and options for the virtual tool (e.g. -- --refuse-block 5 to see a failed update). Exits
+# 0 only when every run ended as it should; otherwise 1, with the failed step on the last line.
 set -euo pipefail
 build=$1
+shift
 server_tls=()
-[ "${2:-}" = --tls ] && server_tls=(--tls)
+tool_options=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --tls) server_tls=(--tls); shift ;;
+    --) shift; tool_options=("$@"); break ;;
+    *) echo "usage: demo.sh BUILD [--tls] [-- TOOL-OPTIONS...]" >&2; exit 2 ;;
+  esac
+done
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -20,7 +30,7 @@ echo "== Writing the bench catalogue"
 "$build/bench/zarvik-catalogue" "$work"
 
 "$build/bench/zarvik-toolsim" --state "$work/demo-tool.json" --link "$work/ktx2" \
-  --reboot-delay 1000 >"$work/tool.log" 2>&1 &
+  --reboot-delay 1000 "${tool_options[@]}" >"$work/tool.log" 2>&1 &
 pids+=($!)
 mkdir -p "$work/uploads"
 "$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
@@ -42,25 +52,38 @@ set +a
 [ ${#server_tls[@]} -eq 0 ] || echo "== Over TLS: $ZARVIK_SERVER, trusting $CURL_CA_BUNDLE"
 cli=("$build/src/cli/zarvik-cli" --port "$work/ktx2")
 
-echo
-echo "== zarvik-cli find"
-"${cli[@]}" find
-echo
-echo "== zarvik-cli --yes program --firmware 900"
-status=0
-"${cli[@]}" --yes program --firmware 900 || status=$?
-echo "-> exit status $status"
-echo
-echo "== zarvik-cli --yes program-memories"
-status=0
-"${cli[@]}" --yes program-memories || status=$?
-echo "-> exit status $status"
-echo
-echo "== zarvik-cli --yes upload-backups"
-status=0
-"${cli[@]}" --yes upload-backups || status=$?
-echo "-> exit status $status"
+failed=""
+# step TITLE EXPECTED ARGS...: one zarvik-cli run, shown whole; it must exit 0 and say EXPECTED.
+step() {
+  local title=$1 expected=$2 status=0
+  shift 2
+  [ -z "$failed" ] || return 0
+  echo
+  echo "== $title"
+  "${cli[@]}" "$@" 2>&1 | tee "$work/step.out" || status=$?
+  echo "-> exit status $status"
+  if [ "$status" -ne 0 ]; then
+    failed="$title (exit status $status)"
+  elif ! grep -qF -- "$expected" "$work/step.out"; then
+    failed="$title (it never said \"$expected\")"
+  fi
+}
+step "zarvik-cli find" "Current Firmware : " find
+step "zarvik-cli --yes program --firmware 900" "KTX2 Firmware Updated Successfully" \
+  --yes program --firmware 900
+step "zarvik-cli --yes program-memories" "The extra files have been programmed correctly." \
+  --yes program-memories
+step "zarvik-cli --yes upload-backups" "File uploaded to server successfully" --yes upload-backups
+if [ -z "$failed" ] && [ -z "$(ls -A "$work/uploads")" ]; then
+  failed="zarvik-cli --yes upload-backups (the bench server received no file)"
+fi
 echo
 echo "== What the bench server heard (reports)"
 grep '"valid|"' "$work/requests.log" | sed -n 's/.*"mode":\([0-9]\).*"tag":"\([^"]*\)".*/  valid| mode \1 tag "\2"/p' || true
 ls -l "$work/uploads" 2>/dev/null | sed 's/^/  /' || true
+echo
+if [ -n "$failed" ]; then
+  echo "Demo FAILED at: $failed"
+  exit 1
+fi
+echo "Demo passed: find, the whole update, the memory-only run and the backup upload all ended as they should."

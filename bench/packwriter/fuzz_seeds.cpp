@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "package_writer.h"
 
@@ -22,9 +24,12 @@ Section packed(const std::string& name, const std::string& data) {
     return s;
 }
 
-Image fullImage(int format) {
+// `lead`: records the reader must step over before the usual ones. Built in order rather than
+// inserted at the front, which GCC 12 at -O3 takes for a read of an uninitialised variant.
+Image fullImage(int format, std::vector<Record> lead = {}) {
     Image image;
     image.format = format;
+    image.records = std::move(lead);
     image.fsn = "GM";
     image.fln = "General Motors";
     image.des = "Seed release";
@@ -63,8 +68,7 @@ int main(int argc, char** argv) {
     Image external = fullImage(7);
     std::get<Firmware>(external.records[2]).section.externalName = "fw.bin";
     write(dir / "image" / "external", writePlainImage(external));
-    Image odd = fullImage(8);
-    odd.records.insert(odd.records.begin(), RawBytes{{0x00, 'Z', 0xFF}});
+    Image odd = fullImage(8, {RawBytes{{0x00, 'Z', 0xFF}}});
     odd.records.push_back(FileGroup{0, 0, 0, {}, "", uint8_t{3}});  // claims 3 entries
     write(dir / "image" / "odd", writePlainImage(odd));
     Image large = fullImage(8);  // sections that announce more than a package may hold

@@ -25,8 +25,10 @@ bool AppDelegate::applicationDidFinishLaunching() {
         ui_.showOutOfDateSheet(
             "Updater is not up-to-date",
             "To install the latest version, please follow these steps:\r\n1. Click the Download "
-            "button to download the newest .app.\r\n2. Close this program.\r\n3. Overwrite the "
-            "current .app with the newest one.");
+            "button to download the newest updater package (.deb).\r\n2. Close this program."
+            "\r\n3. Install it over the current one, in the folder it was saved to: sudo apt "
+            "install ./<the downloaded file>.deb\r\nBuilt from source? Build the newest "
+            "source and run cmake --install again.");
     }
     ui_.disableButton(Control::Manual);
     ui_.disableButton(Control::Program);
@@ -79,7 +81,10 @@ std::string AppDelegate::serverAddress() const {
 }
 
 std::string AppDelegate::downloadAddress() {
-    return serverAddress() + "docs/Zarvik_Updater_Mac.zip";
+    // The build names where the Linux updater is: a path on the server host, or a whole address.
+    const std::string where = ZARVIK_UPDATER_DOWNLOAD;
+    if (where.starts_with("http://") || where.starts_with("https://")) return where;
+    return serverAddress() + where;
 }
 
 void AppDelegate::portClicked() {

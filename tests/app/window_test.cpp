@@ -43,7 +43,9 @@ TEST_F(WindowTest, StartUpLeavesOnlyFindAndOffersTheDownloadWhenOutOfDate) {
     EXPECT_EQ(boxes[0].buttons, (std::vector<std::string>{"Download", "Cancel"}));
     // Answered with the first button, Download.
     EXPECT_EQ(opened, std::vector<std::string>{"http://" + rig.server.host() +
-                                               "docs/Zarvik_Updater_Mac.zip"});
+                                               "docs/Zarvik_Updater_Linux.deb"});
+    // Steps a Linux user can follow: nothing of a Mac bundle.
+    EXPECT_EQ(boxes[0].message.find(".app"), std::string::npos) << boxes[0].message;
 }
 
 // The start-up check on a server that does not answer: the event loop keeps turning while

@@ -101,7 +101,7 @@ TEST_F(IdentificationCommandsTest, CheckVersionBothWays) {
     EXPECT_FALSE(result["current"]);
     EXPECT_EQ(result["downloadAddress"],
               "http://127.0.0.1:" + std::to_string(rig_.server.httpPort()) +
-                  "/docs/Zarvik_Updater_Mac.zip");
+                  "/docs/Zarvik_Updater_Linux.deb");
 }
 
 // A server that cannot be reached is named, and never taken for an answer.
