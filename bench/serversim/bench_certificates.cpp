@@ -119,8 +119,8 @@ std::optional<BenchCertificate> BenchCertificate_make(const CertificateRequest& 
     BioPtr certBio(BIO_new(BIO_s_mem()));
     BioPtr keyBio(BIO_new(BIO_s_mem()));
     if (PEM_write_bio_X509(certBio.get(), cert.get()) != 1 ||
-        PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                 nullptr) != 1) {
+        PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) !=
+            1) {
         return std::nullopt;
     }
     return BenchCertificate{bioText(certBio.get()), bioText(keyBio.get())};
@@ -135,8 +135,8 @@ bool BenchCertificate_write(const BenchCertificate& certificate,
 
 std::optional<BenchTlsFiles> BenchCertificate_writeServerSet(const std::filesystem::path& dir,
                                                              std::string* error) {
-    auto authority = BenchCertificate_make({.commonName = "zarvik bench CA", .authority = true},
-                                           nullptr);
+    auto authority =
+        BenchCertificate_make({.commonName = "zarvik bench CA", .authority = true}, nullptr);
     std::optional<BenchCertificate> server;
     if (authority) {
         server = BenchCertificate_make(

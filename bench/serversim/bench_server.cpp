@@ -226,8 +226,13 @@ bool BenchServer::start(const BenchServerOptions& options, std::string* error) {
         if (!s.silentFtp.start()) return fail("cannot listen for FTP");
         s.ftpSilent = true;
     } else if (options.ftp) {
-        FtpProcess::Settings ftp{s.uploadDir, options.ftpUser, options.ftpPassword,
-                                 options.ftpPort, options.tlsCertificate, options.tlsKey};
+        FtpProcess::Settings ftp;
+        ftp.root = s.uploadDir;
+        ftp.user = options.ftpUser;
+        ftp.password = options.ftpPassword;
+        ftp.port = options.ftpPort;
+        ftp.tlsCertificate = options.tlsCertificate;
+        ftp.tlsKey = options.tlsKey;
         std::string why;
         if (!s.ftp.start(ftp, &why)) return fail(why);
     }

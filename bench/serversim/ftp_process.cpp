@@ -57,18 +57,12 @@ bool FtpProcess::start(const Settings& settings, std::string* error) {
         return false;
     }
     std::string script = benchBinary("ftp_server.py");
-    std::vector<std::string> args = {kPython,
-                                     script,
-                                     "--root",
-                                     settings.root.string(),
-                                     "--user",
-                                     settings.user,
-                                     "--password",
-                                     settings.password,
-                                     "--port",
-                                     std::to_string(settings.port),
-                                     "--command-log",
-                                     commandLog_.string()};
+    std::vector<std::string> args = {kPython,         script,
+                                     "--root",        settings.root.string(),
+                                     "--user",        settings.user,
+                                     "--password",    settings.password,
+                                     "--port",        std::to_string(settings.port),
+                                     "--command-log", commandLog_.string()};
     if (!settings.tlsCertificate.empty()) {
         args.insert(args.end(), {"--certificate", settings.tlsCertificate.string(), "--key",
                                  settings.tlsKey.string()});

@@ -17,8 +17,7 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption server("server", "Server as [https://]HOST[:PORT].", "host");
-    QCommandLineOption caFile("ca-file", "Trust the certificates this file names (PEM).",
-                              "file");
+    QCommandLineOption caFile("ca-file", "Trust the certificates this file names (PEM).", "file");
     QCommandLineOption ftpTls("ftp-tls", "Upload by FTP over TLS only.");
     QCommandLineOption port("port", "Serial device of the tool.", "device");
     parser.addOption(server);

@@ -132,8 +132,7 @@ ServerEnvironment ServerEnvironment_current() {
     auto caFile = environmentValue("CURL_CA_BUNDLE");
     if (!caFile) caFile = environmentValue("SSL_CERT_FILE");
     return {environmentValue("ZARVIK_SERVER"), environmentValue("ZARVIK_FTP_PORT"),
-            environmentValue("ZARVIK_FTP_USER"), environmentValue("ZARVIK_FTP_PASSWORD"),
-            caFile};
+            environmentValue("ZARVIK_FTP_USER"), environmentValue("ZARVIK_FTP_PASSWORD"), caFile};
 }
 
 std::optional<ServerConfig> ServerConfig_resolve(std::string_view serverOption,

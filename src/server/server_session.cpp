@@ -152,7 +152,7 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
         ByteString_assignBytes(reply.get(), "", 0);
         std::string security = TransferSecurity_failureCause(handle, result, detail);
         session->failureIsSecurity = !security.empty();
-        session->failureCause = collector.overflow ? "the reply was too large"
+        session->failureCause = collector.overflow  ? "the reply was too large"
                                 : !security.empty() ? security
                                                     : curl_easy_strerror(result);
         return reply.release();
@@ -172,8 +172,8 @@ std::string failureLine(std::string_view what, std::string server, const std::st
     if (cause.empty()) return "";
     if (!server.empty() && server.back() == '/') server.pop_back();
     if (security) {
-        return "The " + std::string(what) + " " + server + " failed the security check: " +
-               cause + ". Nothing was sent to it.";
+        return "The " + std::string(what) + " " + server + " failed the security check: " + cause +
+               ". Nothing was sent to it.";
     }
     return "The " + std::string(what) + " " + server + " could not be reached: " + cause + ".";
 }
@@ -182,8 +182,8 @@ std::string failureLine(std::string_view what, std::string server, const std::st
 
 std::string ServerSession_failureText(const ServerSession* session) {
     // The scheme is named only when it is TLS, the one worth telling apart.
-    std::string server = session->https ? ServerSession_webAddress(session)
-                                        : ByteString_str(session->host);
+    std::string server =
+        session->https ? ServerSession_webAddress(session) : ByteString_str(session->host);
     return failureLine("server", server, session->failureCause, session->failureIsSecurity);
 }
 

@@ -1,6 +1,6 @@
 // The connection to the maker's web server: form POSTs over HTTP or HTTPS and uploads over
-// FTP, plain or by explicit TLS, all on libcurl's easy interface. One session serves the whole process; it is used by one
-// thread at a time.
+// FTP, plain or by explicit TLS, all on libcurl's easy interface. One session serves the whole
+// process; it is used by one thread at a time.
 #pragma once
 
 #include <curl/curl.h>
@@ -34,7 +34,7 @@ struct ServerSession {
     // Why the last POST got no answer of the server's (libcurl's text or "HTTP 404"); empty
     // when it got one. Readers still get what they always get: the reply.
     std::string failureCause;
-    bool failureIsSecurity;  // the cause is a failed TLS check: nothing was sent
+    bool failureIsSecurity;          // the cause is a failed TLS check: nothing was sent
     std::string uploadFailureCause;  // the same for the last upload
     bool uploadFailureIsSecurity;
 };

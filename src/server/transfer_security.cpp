@@ -33,16 +33,23 @@ bool plainTextAnswer(std::string_view detail) {
 
 std::string certificateCause(long verifyResult, const char* detail) {
     switch (verifyResult) {
-        case kExpired: return "its certificate has expired";
-        case kNotYetValid: return "its certificate is not valid yet";
+        case kExpired:
+            return "its certificate has expired";
+        case kNotYetValid:
+            return "its certificate is not valid yet";
         case kSelfSigned:
-        case kSelfSignedInChain: return "its certificate is self-signed and not trusted";
+        case kSelfSignedInChain:
+            return "its certificate is self-signed and not trusted";
         case kUnableToGetIssuer:
         case kUnableToGetIssuerLocally:
-        case kUnableToVerifyLeaf: return "its certificate is from an unknown certificate authority";
-        case kRevoked: return "its certificate has been revoked";
-        case kHostNameMismatch: return "the host name does not match its certificate";
-        default: return withDetail("its certificate could not be verified", detail);
+        case kUnableToVerifyLeaf:
+            return "its certificate is from an unknown certificate authority";
+        case kRevoked:
+            return "its certificate has been revoked";
+        case kHostNameMismatch:
+            return "the host name does not match its certificate";
+        default:
+            return withDetail("its certificate could not be verified", detail);
     }
 }
 
@@ -67,7 +74,8 @@ std::string TransferSecurity_failureCause(CURL* handle, CURLcode result, const c
             curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
             return certificateCause(verifyResult, detail);
         }
-        case CURLE_USE_SSL_FAILED: return "it does not offer TLS";
+        case CURLE_USE_SSL_FAILED:
+            return "it does not offer TLS";
         case CURLE_SSL_CONNECT_ERROR:
             if (plainTextAnswer(text)) return "it does not offer TLS";
             return withDetail("the TLS handshake failed", detail);
@@ -81,7 +89,9 @@ std::string TransferSecurity_failureCause(CURL* handle, CURLcode result, const c
         case CURLE_SSL_CRL_BADFILE:
         case CURLE_SSL_ISSUER_ERROR:
         case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-        case CURLE_SSL_INVALIDCERTSTATUS: return withDetail("the TLS connection failed", detail);
-        default: return "";
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            return withDetail("the TLS connection failed", detail);
+        default:
+            return "";
     }
 }

@@ -9,18 +9,18 @@
 namespace {
 
 enum class Served {
-    plain,        // no TLS at all
-    otherHost,    // a certificate of the trusted authority, for another host name
-    expired,      // of the trusted authority, for 127.0.0.1, ended yesterday
-    unknownCa,    // for 127.0.0.1, from an authority the client does not know
-    selfSigned,   // for 127.0.0.1, signed by itself
+    plain,       // no TLS at all
+    otherHost,   // a certificate of the trusted authority, for another host name
+    expired,     // of the trusted authority, for 127.0.0.1, ended yesterday
+    unknownCa,   // for 127.0.0.1, from an authority the client does not know
+    selfSigned,  // for 127.0.0.1, signed by itself
 };
 
 struct RefusalCase {
     const char* name;
     Served served;
-    const char* address;  // scheme of the client's server address
-    bool ftpTls;          // --ftp-tls
+    const char* address;      // scheme of the client's server address
+    bool ftpTls;              // --ftp-tls
     const char* postCause;    // null: the POSTs go through (plain HTTP asked)
     const char* uploadCause;  // why the upload fails
 };
@@ -42,27 +42,32 @@ class SecureRefusal : public ::testing::TestWithParam<RefusalCase> {
     // The authority the client trusts, and the certificate the server shows.
     void makeCertificates(Served served) {
         using namespace std::chrono_literals;
-        auto trusted = BenchCertificate_make({.commonName = "trusted CA", .authority = true},
-                                             nullptr);
+        auto trusted =
+            BenchCertificate_make({.commonName = "trusted CA", .authority = true}, nullptr);
         ASSERT_TRUE(trusted);
         ASSERT_TRUE(BenchCertificate_write(*trusted, dir_ / "ca.pem", {}));
         CertificateRequest leaf{.commonName = "127.0.0.1", .hostNames = {"127.0.0.1"}};
         const BenchCertificate* issuer = &*trusted;
         std::optional<BenchCertificate> unknown;
         switch (served) {
-            case Served::plain: return;
-            case Served::otherHost: leaf.hostNames = {"other.test"}; break;
+            case Served::plain:
+                return;
+            case Served::otherHost:
+                leaf.hostNames = {"other.test"};
+                break;
             case Served::expired:
                 leaf.validFrom = -48h;
                 leaf.validUntil = -24h;
                 break;
             case Served::unknownCa:
-                unknown = BenchCertificate_make({.commonName = "unknown CA", .authority = true},
-                                                nullptr);
+                unknown =
+                    BenchCertificate_make({.commonName = "unknown CA", .authority = true}, nullptr);
                 ASSERT_TRUE(unknown);
                 issuer = &*unknown;
                 break;
-            case Served::selfSigned: issuer = nullptr; break;
+            case Served::selfSigned:
+                issuer = nullptr;
+                break;
         }
         auto certificate = BenchCertificate_make(leaf, issuer);
         ASSERT_TRUE(certificate);
