@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # The main job on the bench: a virtual tool and the bench server on a generated catalogue,
 # then a whole firmware update, a memory-only run and a backup upload with zarvik-cli.
-# Arguments: the build folder, then optionally -- and options for the virtual tool (e.g.
-# -- --refuse-block 5 to see a failed update). Exits 0 only when every run ended as it should;
-# otherwise 1, with the failed step on the last line.
+# Arguments: the build folder, then optionally --tls (HTTPS and FTP by TLS throughout), then
+# -- and options for the virtual tool (e.g. -- --refuse-block 5 to see a failed update). Exits
+# 0 only when every run ended as it should; otherwise 1, with the failed step on the last line.
 set -euo pipefail
 build=$1
 shift
+server_tls=()
 tool_options=()
 while [ $# -gt 0 ]; do
   case $1 in
+    --tls) server_tls=(--tls); shift ;;
     --) shift; tool_options=("$@"); break ;;
-    *) echo "usage: demo.sh BUILD [-- TOOL-OPTIONS...]" >&2; exit 2 ;;
+    *) echo "usage: demo.sh BUILD [--tls] [-- TOOL-OPTIONS...]" >&2; exit 2 ;;
   esac
 done
 work=$(mktemp -d)
@@ -33,7 +35,7 @@ pids+=($!)
 mkdir -p "$work/uploads"
 "$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
   --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
-  >"$work/server.log" 2>&1 &
+  "${server_tls[@]}" >"$work/server.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 300); do
   [ -f "$work/server.env" ] && [ -e "$work/ktx2" ] && break
@@ -47,6 +49,7 @@ fi
 set -a
 . "$work/server.env"
 set +a
+[ ${#server_tls[@]} -eq 0 ] || echo "== Over TLS: $ZARVIK_SERVER, trusting $CURL_CA_BUNDLE"
 cli=("$build/src/cli/zarvik-cli" --port "$work/ktx2")
 
 failed=""

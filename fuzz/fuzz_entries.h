@@ -18,6 +18,9 @@ bool fuzzTable(const uint8_t* data, size_t size);
 bool fuzzFirmwareList(const uint8_t* data, size_t size);
 bool fuzzVersionReply(const uint8_t* data, size_t size);
 
+// What the user types: the server address.
+bool fuzzServerAddress(const uint8_t* data, size_t size);
+
 // Bytes from the tool.
 bool fuzzReplyAssembly(const uint8_t* data, size_t size);
 bool fuzzStoredHeader(const uint8_t* data, size_t size);

@@ -12,6 +12,7 @@
 #include "fuzz_input.h"
 #include "package/firmware_package.h"
 #include "server/decimal_text.h"
+#include "server/server_config.h"
 #include "server/server_request.h"
 #include "server/table_store.h"
 #include "server/tool_record_query.h"
@@ -223,4 +224,48 @@ bool fuzzVersionReply(const uint8_t* data, size_t size) {
                digit(latest[0]) && digit(latest[2]) &&
                (latest[0] - '0') * 10 + (latest[2] - '0') > 13;
     });
+}
+
+namespace {
+
+// "name[:port]/" with nothing that could take libcurl elsewhere: no account, no path, no
+// space or control byte, a port of 1 to 65535.
+bool plainHost(std::string_view host) {
+    if (host.size() < 2 || host.back() != '/') return false;
+    host.remove_suffix(1);
+    if (host.find_first_of("/@?#\\ ") != std::string_view::npos) return false;
+    if (std::any_of(host.begin(), host.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; })) {
+        return false;
+    }
+    const size_t close = host.rfind(']');
+    const size_t colon = host.rfind(':');
+    if (colon == std::string_view::npos || (close != std::string_view::npos && colon < close)) {
+        return true;
+    }
+    std::string_view port = host.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || colon == 0) return false;
+    long value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
+}  // namespace
+
+bool fuzzServerAddress(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    if (text.empty()) return true;  // the build's own address, not the input
+    std::string error;
+    auto config = ServerConfig_resolve(text, ServerEnvironment{}, &error);
+    if (!config) return error.rfind("not a server address", 0) == 0;
+    if (!plainHost(config->host) || !plainHost(config->uploadHost)) return false;
+    if (config->https && !config->ftpTls) return false;
+    // What was understood, written out again, means the same.
+    const std::string again = (config->https ? "https://" : "http://") + config->host;
+    auto second = ServerConfig_resolve(again, ServerEnvironment{}, &error);
+    return second && second->host == config->host && second->https == config->https &&
+           second->uploadHost == config->uploadHost;
 }

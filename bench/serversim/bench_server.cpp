@@ -74,7 +74,9 @@ class SilentListener {
 }  // namespace
 
 struct BenchServer::Impl {
-    httplib::Server http;
+    std::unique_ptr<httplib::Server> http = std::make_unique<httplib::Server>();
+    bool tls = false;
+    std::atomic<int> postsHeard{0};
     std::thread listener;
     FtpProcess ftp;
     SilentListener silentFtp;
@@ -109,6 +111,7 @@ struct BenchServer::Impl {
 
     void handle(const std::string& script, const httplib::Request& request,
                 httplib::Response& response) {
+        ++postsHeard;
         waitWhileStalled();
         if (stopping) return;
         if (request.body.empty()) {
@@ -223,30 +226,41 @@ bool BenchServer::start(const BenchServerOptions& options, std::string* error) {
         if (!s.silentFtp.start()) return fail("cannot listen for FTP");
         s.ftpSilent = true;
     } else if (options.ftp) {
+        FtpProcess::Settings ftp;
+        ftp.root = s.uploadDir;
+        ftp.user = options.ftpUser;
+        ftp.password = options.ftpPassword;
+        ftp.port = options.ftpPort;
+        ftp.tlsCertificate = options.tlsCertificate;
+        ftp.tlsKey = options.tlsKey;
         std::string why;
-        if (!s.ftp.start(s.uploadDir, options.ftpUser, options.ftpPassword, options.ftpPort,
-                         &why)) {
-            return fail(why);
-        }
+        if (!s.ftp.start(ftp, &why)) return fail(why);
+    }
+
+    if (!options.tlsCertificate.empty()) {
+        s.http = std::make_unique<httplib::SSLServer>(options.tlsCertificate.c_str(),
+                                                      options.tlsKey.c_str());
+        if (!s.http->is_valid()) return fail("cannot use " + options.tlsCertificate.string());
+        s.tls = true;
     }
 
     for (const char* script : kScripts) {
         std::string name = script;
-        s.http.Post("/" + name, [&s, name](const httplib::Request& req, httplib::Response& res) {
+        s.http->Post("/" + name, [&s, name](const httplib::Request& req, httplib::Response& res) {
             s.handle(name, req, res);
         });
     }
-    s.http.set_keep_alive_timeout(1);
+    s.http->set_keep_alive_timeout(1);
     s.httpPort = options.httpPort == 0
-                     ? s.http.bind_to_any_port(kLoopback)
-                     : (s.http.bind_to_port(kLoopback, options.httpPort) ? options.httpPort : -1);
+                     ? s.http->bind_to_any_port(kLoopback)
+                     : (s.http->bind_to_port(kLoopback, options.httpPort) ? options.httpPort : -1);
     if (s.httpPort <= 0) return fail("cannot listen on " + std::string(kLoopback));
-    s.listener = std::thread([&s] { s.http.listen_after_bind(); });
+    s.listener = std::thread([&s] { s.http->listen_after_bind(); });
     // A stop before the accept loop runs would be missed and leave it running for ever.
-    for (int i = 0; i < 1000 && !s.http.is_running(); ++i) {
+    for (int i = 0; i < 1000 && !s.http->is_running(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (!s.http.is_running()) return fail("the HTTP server did not start");
+    if (!s.http->is_running()) return fail("the HTTP server did not start");
     return true;
 }
 
@@ -255,7 +269,7 @@ void BenchServer::stop() {
     Impl& s = *impl_;
     s.stopping = true;
     if (s.listener.joinable()) {
-        s.http.stop();
+        s.http->stop();
         s.listener.join();
     }
     s.ftp.stop();
@@ -284,6 +298,18 @@ std::string BenchServer::uploadHost() const {
 
 std::filesystem::path BenchServer::uploadDir() const {
     return impl_->uploadDir;
+}
+
+bool BenchServer::tls() const {
+    return impl_->tls;
+}
+
+int BenchServer::postsHeard() const {
+    return impl_->postsHeard;
+}
+
+std::vector<std::string> BenchServer::ftpCommandsHeard() const {
+    return impl_->ftp.commandsHeard();
 }
 
 void BenchServer::setMisbehaviour(const Misbehaviour& misbehaviour) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "misbehaviour.h"
 
@@ -20,6 +21,9 @@ struct BenchServerOptions {
     std::string ftpPassword = "ktxupload";
     int httpPort = 0;  // 0: any free port
     int ftpPort = 0;
+    // Both servers speak TLS with this certificate and key (PEM files); empty: plain text.
+    std::filesystem::path tlsCertificate;
+    std::filesystem::path tlsKey;
     Misbehaviour misbehaviour;
 };
 
@@ -39,6 +43,12 @@ class BenchServer {
     std::string host() const;        // "127.0.0.1:port/", as the session wants it
     std::string uploadHost() const;  // the same for FTP
     std::filesystem::path uploadDir() const;
+    bool tls() const;
+
+    // What reached the servers past their TLS handshake, if any: POSTs to either script
+    // (key requests included) and the FTP command words in order.
+    int postsHeard() const;
+    std::vector<std::string> ftpCommandsHeard() const;
 
     void setMisbehaviour(const Misbehaviour& misbehaviour);
 

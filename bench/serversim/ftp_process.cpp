@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -40,9 +41,13 @@ std::string readLine(int fd, int timeoutMs) {
 
 }  // namespace
 
-bool FtpProcess::start(const std::filesystem::path& root, const std::string& user,
-                       const std::string& password, int port, std::string* error) {
+bool FtpProcess::start(const Settings& settings, std::string* error) {
     stop();
+    char pattern[] = "/tmp/zarvik-ftp-commands-XXXXXX";
+    int logFd = mkstemp(pattern);
+    if (logFd < 0) return false;
+    close(logFd);
+    commandLog_ = pattern;
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return false;
@@ -52,9 +57,16 @@ bool FtpProcess::start(const std::filesystem::path& root, const std::string& use
         return false;
     }
     std::string script = benchBinary("ftp_server.py");
-    std::vector<std::string> args = {
-        kPython, script,       "--root", root.string(), "--user",
-        user,    "--password", password, "--port",      std::to_string(port)};
+    std::vector<std::string> args = {kPython,         script,
+                                     "--root",        settings.root.string(),
+                                     "--user",        settings.user,
+                                     "--password",    settings.password,
+                                     "--port",        std::to_string(settings.port),
+                                     "--command-log", commandLog_.string()};
+    if (!settings.tlsCertificate.empty()) {
+        args.insert(args.end(), {"--certificate", settings.tlsCertificate.string(), "--key",
+                                 settings.tlsKey.string()});
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -108,4 +120,16 @@ void FtpProcess::stop() {
         }
     }
     port_ = 0;
+    if (!commandLog_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(commandLog_, ec);
+        commandLog_.clear();
+    }
+}
+
+std::vector<std::string> FtpProcess::commandsHeard() const {
+    std::vector<std::string> words;
+    std::ifstream in(commandLog_);
+    for (std::string line; std::getline(in, line);) words.push_back(line);
+    return words;
 }

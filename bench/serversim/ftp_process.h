@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 class FtpProcess {
   public:
@@ -13,14 +14,26 @@ class FtpProcess {
     FtpProcess& operator=(const FtpProcess&) = delete;
     ~FtpProcess() { stop(); }
 
-    // Serves `root` on 127.0.0.1 (`port` 0: any free port) with one account.
-    bool start(const std::filesystem::path& root, const std::string& user,
-               const std::string& password, int port, std::string* error);
+    struct Settings {
+        std::filesystem::path root;
+        std::string user;
+        std::string password;
+        int port = 0;  // 0: any free port
+        // Explicit TLS (AUTH TLS) required on both channels; empty: plain FTP.
+        std::filesystem::path tlsCertificate;
+        std::filesystem::path tlsKey;
+    };
+
+    // Serves `root` on 127.0.0.1 with one account.
+    bool start(const Settings& settings, std::string* error);
     void stop();
     int port() const { return port_; }
+    // The command words the server received, in order (USER, PASS, AUTH, ...).
+    std::vector<std::string> commandsHeard() const;
 
   private:
     pid_t pid_ = -1;
     int stdinPipe_ = -1;  // closing it tells the child to go
     int port_ = 0;
+    std::filesystem::path commandLog_;
 };

@@ -21,15 +21,44 @@ def main():
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--command-log", required=True)
+    parser.add_argument("--certificate")
+    parser.add_argument("--key")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
 
-    class Handler(FTPHandler):
-        pass
+    base = FTPHandler
+    if args.certificate:
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
 
+        base = TLS_FTPHandler
+
+        class DataHandler(TLS_DTPHandler):
+            # libcurl starts TLS on the data connection before it names the transfer; the
+            # stock handler takes bytes that come that early for a hang-up.
+            def readable(self):
+                if self._ssl_accepting and not self._initialized:
+                    return True
+                return super().readable()
+
+    command_log = open(args.command_log, "a", buffering=1)
+
+    class Handler(base):
+        # Every command word as it arrives, so tests can tell whether an account ever came.
+        def pre_process_command(self, line, cmd, arg):
+            command_log.write(cmd + "\n")
+            return super().pre_process_command(line, cmd, arg)
+
+    if args.certificate:
+        Handler.certfile = args.certificate
+        Handler.keyfile = args.key
+        # No account and no file ever crosses in clear.
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
+        Handler.dtp_handler = DataHandler
     Handler.authorizer = authorizer
     Handler.banner = "zarvik bench FTP"
     server = FTPServer(("127.0.0.1", args.port), Handler)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "bench_certificates.h"
 #include "bench_server.h"
 
 namespace {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     Misbehaviour& m = options.misbehaviour;
     std::string catalogue, records, log, uploads, portFile, envFile;
     bool noFtp = false;
+    bool tls = false;
     app.add_option("--catalogue", catalogue, "Folder of files served by download|");
     app.add_option("--records", records, "Tool records (JSON)");
     app.add_option("--log", log, "Append one JSON line per request to this file");
@@ -41,6 +43,8 @@ int main(int argc, char** argv) {
     app.add_option("--ftp-port", options.ftpPort, "FTP port (default: any free one)");
     app.add_option("--port-file", portFile, "Write the HTTP port to this file");
     app.add_option("--env-file", envFile, "Write ZARVIK_* settings for a shell to this file");
+    app.add_flag("--tls", tls,
+                 "HTTPS and FTP by explicit TLS, under a private CA written beside the env file");
     app.add_option("--refuse", m.refusedWords, "Answer this request word with a failure");
     app.add_flag("--outdated", m.outdatedUpdater, "Answer |NO|1.4| to the version check");
     app.add_flag("--corrupt-crc", m.corruptCrc, "Send downloads with a wrong CRC-32");
@@ -70,14 +74,30 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    BenchServer server;
     std::string error;
+    std::optional<BenchTlsFiles> tlsFiles;
+    if (tls) {
+        // Beside the env file, so that whoever reads one finds the other.
+        std::filesystem::path dir = envFile.empty()
+                                        ? std::filesystem::current_path()
+                                        : std::filesystem::absolute(envFile).parent_path();
+        tlsFiles = BenchCertificate_writeServerSet(dir, &error);
+        if (!tlsFiles) {
+            std::fprintf(stderr, "zarvik-serversim: %s\n", error.c_str());
+            return 1;
+        }
+        options.tlsCertificate = tlsFiles->certificate;
+        options.tlsKey = tlsFiles->key;
+    }
+
+    BenchServer server;
     if (!server.start(options, &error)) {
         std::fprintf(stderr, "zarvik-serversim: %s\n", error.c_str());
         return 1;
     }
     std::string http = "127.0.0.1:" + std::to_string(server.httpPort());
-    std::string env = "ZARVIK_SERVER=" + http + "\n";
+    std::string env = "ZARVIK_SERVER=" + std::string(tls ? "https://" : "") + http + "\n";
+    if (tlsFiles) env += "CURL_CA_BUNDLE=" + tlsFiles->authority.string() + "\n";
     if (options.ftp) {
         env += "ZARVIK_FTP_PORT=" + std::to_string(server.ftpPort()) + "\n" +
                "ZARVIK_FTP_USER=" + options.ftpUser + "\n" +
@@ -88,7 +108,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zarvik-serversim: cannot write the port files\n");
         return 1;
     }
-    std::printf("zarvik-serversim: http %s ftp %s uploads %s\n", http.c_str(),
+    std::printf("zarvik-serversim: %s %s ftp%s %s uploads %s\n", tls ? "https" : "http",
+                http.c_str(), tls ? "+tls" : "",
                 options.ftp ? ("127.0.0.1:" + std::to_string(server.ftpPort())).c_str() : "-",
                 server.uploadDir().c_str());
     std::fflush(stdout);

@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription("Firmware updater for the KTX2 diagnostic interface");
     parser.addHelpOption();
     parser.addVersionOption();
-    QCommandLineOption server("server", "Server as HOST[:PORT].", "host");
+    QCommandLineOption server("server", "Server as [https://]HOST[:PORT].", "host");
+    QCommandLineOption caFile("ca-file", "Trust the certificates this file names (PEM).", "file");
+    QCommandLineOption ftpTls("ftp-tls", "Upload by FTP over TLS only.");
     QCommandLineOption port("port", "Serial device of the tool.", "device");
     parser.addOption(server);
     QCommandLineOption tool("tool", "USB serial of the tool to use.", "serial");
@@ -25,6 +27,8 @@ int main(int argc, char** argv) {
                                  "Append every frame to and from the tool to this file.", "file");
     parser.addOption(traceLink);
     parser.addOption(tool);
+    parser.addOption(caFile);
+    parser.addOption(ftpTls);
     parser.process(app);
 
     WindowOptions options;
@@ -32,6 +36,8 @@ int main(int argc, char** argv) {
     options.port = parser.value(port).toStdString();
     options.traceLink = parser.value(traceLink).toStdString();
     options.tool = parser.value(tool).toStdString();
+    options.transport.caFile = parser.value(caFile).toStdString();
+    options.transport.ftpTls = parser.isSet(ftpTls);
     std::string error;
     auto setup = makeWindowSetup(options, &error);
     if (!setup) {

@@ -33,7 +33,8 @@ std::unique_ptr<WindowSetup> makeWindowSetup(ServerSession& session, LinkSetting
 }
 
 std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::string* error) {
-    auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error);
+    auto config =
+        ServerConfig_resolve(options.server, ServerEnvironment_current(), error, options.transport);
     if (!config) return nullptr;
     ServerSessionPtr session(ServerSession_create());
     ServerSession_configure(session.get(), *config);

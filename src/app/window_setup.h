@@ -9,14 +9,16 @@
 #include "app/qt_ui.h"
 #include "link/link_settings.h"
 #include "link/link_trace.h"
+#include "server/server_config.h"
 #include "server/server_session.h"
 #include "workflows/app_delegate.h"
 
 struct WindowOptions {
-    std::string server;     // HOST[:PORT]; empty: ZARVIK_SERVER, then the built-in host
+    std::string server;     // [https://]HOST[:PORT]; empty: ZARVIK_SERVER, then the build's
     std::string port;       // serial device; empty: ZARVIK_PORT, then discovery
     std::string tool;       // USB serial of the tool to use; empty: ZARVIK_TOOL, then any
     std::string traceLink;  // file for the frame trace; empty: none
+    TransportOptions transport;
 };
 
 struct WindowSetup {

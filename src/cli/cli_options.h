@@ -4,11 +4,13 @@
 
 // Settings shared by every command of the command line.
 struct CliOptions {
-    std::string server;  // HOST[:PORT]; empty: the environment, then the built-in host
+    std::string server;  // [https://]HOST[:PORT]; empty: the environment, then the build's
     std::string port;    // serial device path; empty: the environment, then discovery
     std::string tool;    // USB serial of the tool to use; empty: the environment, then any
     bool yes = false;
     bool json = false;
     bool trace = false;
     std::string traceLink;  // file for the frame trace; empty: none
+    std::string caFile;     // trust store for TLS; empty: CURL_CA_BUNDLE, SSL_CERT_FILE, system
+    bool ftpTls = false;    // the upload over TLS even when the server address is plain http
 };

@@ -6,7 +6,10 @@ int main(int argc, char** argv) {
     CLI::App app{"zarvik-cli: firmware updater for the KTX2 diagnostic interface"};
     CliOptions options;
     int status = 0;
-    app.add_option("--server", options.server, "Server as HOST[:PORT]");
+    app.add_option("--server", options.server, "Server as [https://]HOST[:PORT]");
+    app.add_option("--ca-file", options.caFile, "Trust the certificates in FILE (PEM)")
+        ->type_name("FILE");
+    app.add_flag("--ftp-tls", options.ftpTls, "Upload by FTP over TLS only (AUTH TLS)");
     app.add_option("--port", options.port, "Serial device of the tool");
     app.add_option("--tool", options.tool, "USB serial of the tool to use (see ports)");
     app.add_flag("--yes", options.yes, "Answer Yes to every question");

@@ -27,7 +27,8 @@ void openWithDesktop(const std::string& address) {
 }  // namespace
 
 std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error) {
-    auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error);
+    auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error,
+                                       {options.caFile, options.ftpTls});
     if (!config) return nullptr;
     auto setup = std::make_unique<UpdaterSetup>();
     if (!options.traceLink.empty()) {

@@ -1,5 +1,6 @@
-// Where the server is and which upload account to use. The build names the maker's
-// server; `--server HOST[:PORT]` and the environment point a run elsewhere (the bench).
+// Where the server is, whether it is reached over TLS, and which upload account to use. The
+// build names the maker's server and its scheme; `--server [https://]HOST[:PORT]` and the
+// environment point a run elsewhere (the bench).
 #pragma once
 
 #include <optional>
@@ -13,6 +14,15 @@ struct ServerConfig {
     std::string uploadHost;  // "name[:ftp port]/": the same name, FTP's own port
     std::string uploadUser;
     std::string uploadPassword;
+    bool https = false;   // every POST, download and browser address over TLS
+    bool ftpTls = false;  // the upload by explicit TLS (AUTH TLS), or not at all
+    std::string caFile;   // trust store for the certificate checks; empty: the system's
+};
+
+// What the command line adds beside the server address.
+struct TransportOptions {
+    std::string caFile;   // --ca-file
+    bool ftpTls = false;  // --ftp-tls
 };
 
 // What the environment says; an unset variable is empty.
@@ -21,15 +31,20 @@ struct ServerEnvironment {
     std::optional<std::string> ftpPort;      // ZARVIK_FTP_PORT
     std::optional<std::string> ftpUser;      // ZARVIK_FTP_USER
     std::optional<std::string> ftpPassword;  // ZARVIK_FTP_PASSWORD
+    std::optional<std::string> caFile;       // CURL_CA_BUNDLE, else SSL_CERT_FILE
 };
 
 ServerEnvironment ServerEnvironment_current();
 
-// The option (when not empty) wins over the environment, which wins over the build.
-// A malformed host or port gives nothing and says why in `error`.
+// The option (when not empty) wins over the environment, which wins over the build. The
+// address is "HOST[:PORT]" (the build's scheme) or "http://" / "https://" before it, with
+// at most a "/" after. Anything else (another scheme, an account, a path, an empty host, a
+// port out of range) gives nothing and says why in `error`; so does a trust store that
+// cannot be read when TLS is to be used.
 std::optional<ServerConfig> ServerConfig_resolve(std::string_view serverOption,
                                                  const ServerEnvironment& environment,
-                                                 std::string* error);
+                                                 std::string* error,
+                                                 const TransportOptions& transport = {});
 
 // Stores the host, the default request path and the upload account in the session.
 void ServerSession_configure(ServerSession* session, const ServerConfig& config);

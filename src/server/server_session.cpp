@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/byte_string.h"
+#include "server/transfer_security.h"
 
 namespace {
 
@@ -127,8 +128,10 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
         return reply.release();
     }
 
-    ByteStringPtr url = address("http://", session->host, session->requestPath);
+    ByteStringPtr url =
+        address(session->https ? "https://" : "http://", session->host, session->requestPath);
     ReplyCollector collector{reply.get(), false};
+    char detail[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(handle, CURLOPT_URL, reinterpret_cast<const char*>(url->data));
     curl_easy_setopt(handle, CURLOPT_POST, 1L);
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body->data);
@@ -136,14 +139,22 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
     curl_easy_setopt(handle, CURLOPT_HEADER, 0L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collectReply);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &collector);
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http");
+    // Only the scheme asked for: never plain text in place of TLS.
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, session->https ? "https" : "http");
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, detail);
+    TransferSecurity_apply(handle, *session);
     applyLimits(handle, session->timing);
     CURLcode result = curl_easy_perform(handle);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
+    session->failureIsSecurity = false;
     // A reply cut short is not the server's answer: pass nothing on rather than a fragment.
     if (result != CURLE_OK || collector.overflow) {
         ByteString_assignBytes(reply.get(), "", 0);
-        session->failureCause =
-            collector.overflow ? "the reply was too large" : curl_easy_strerror(result);
+        std::string security = TransferSecurity_failureCause(handle, result, detail);
+        session->failureIsSecurity = !security.empty();
+        session->failureCause = collector.overflow  ? "the reply was too large"
+                                : !security.empty() ? security
+                                                    : curl_easy_strerror(result);
         return reply.release();
     }
     session->lastTransferFailed = false;
@@ -154,16 +165,46 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
     return reply.release();
 }
 
-std::string ServerSession_failureText(const ServerSession* session) {
-    if (session->failureCause.empty()) return "";
-    std::string host(ByteString_view(session->host));
-    if (!host.empty() && host.back() == '/') host.pop_back();
-    return "The server " + host + " could not be reached: " + session->failureCause + ".";
+namespace {
+
+std::string failureLine(std::string_view what, std::string server, const std::string& cause,
+                        bool security) {
+    if (cause.empty()) return "";
+    if (!server.empty() && server.back() == '/') server.pop_back();
+    if (security) {
+        return "The " + std::string(what) + " " + server + " failed the security check: " + cause +
+               ". Nothing was sent to it.";
+    }
+    return "The " + std::string(what) + " " + server + " could not be reached: " + cause + ".";
 }
 
-void ServerSession_upload(ServerSession* session, const ByteString* data) {
+}  // namespace
+
+std::string ServerSession_failureText(const ServerSession* session) {
+    // The scheme is named only when it is TLS, the one worth telling apart.
+    std::string server =
+        session->https ? ServerSession_webAddress(session) : ByteString_str(session->host);
+    return failureLine("server", server, session->failureCause, session->failureIsSecurity);
+}
+
+std::string ServerSession_webAddress(const ServerSession* session) {
+    return (session->https ? "https://" : "http://") + ByteString_str(session->host);
+}
+
+std::string ServerSession_uploadFailureText(const ServerSession* session) {
+    const ByteString* host = session->uploadHost != nullptr ? session->uploadHost : session->host;
+    return failureLine("FTP server", ByteString_str(host), session->uploadFailureCause,
+                       session->uploadFailureIsSecurity);
+}
+
+int ServerSession_upload(ServerSession* session, const ByteString* data) {
+    session->uploadFailureCause.clear();
+    session->uploadFailureIsSecurity = false;
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
-    if (handle == nullptr) return;
+    if (handle == nullptr) {
+        session->uploadFailureCause = "no transfer could be set up";
+        return 0;
+    }
     const ByteString* host = session->uploadHost != nullptr ? session->uploadHost : session->host;
     ByteStringPtr url = address("ftp://", host, session->requestPath);
     std::string user(ByteString_view(session->uploadUser));
@@ -179,7 +220,20 @@ void ServerSession_upload(ServerSession* session, const ByteString* data) {
     curl_easy_setopt(h, CURLOPT_READFUNCTION, feedUpload);
     curl_easy_setopt(h, CURLOPT_READDATA, &feed);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
+    if (session->ftpTls) {
+        // AUTH TLS before the account, TLS on the data as well; a server without it is
+        // refused before the account is sent.
+        curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        TransferSecurity_apply(h, *session);
+    }
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, lowSpeedSeconds(session->timing));
     applyLimits(h, session->timing);
-    curl_easy_perform(h);
+    const CURLcode result = curl_easy_perform(h);
+    if (result == CURLE_OK) return 1;
+    std::string security = TransferSecurity_failureCause(h, result, detail);
+    session->uploadFailureIsSecurity = !security.empty();
+    session->uploadFailureCause = !security.empty() ? security : curl_easy_strerror(result);
+    return 0;
 }

@@ -1,6 +1,6 @@
-// The connection to the maker's web server: form POSTs over HTTP and uploads over FTP,
-// both on libcurl's easy interface. One session serves the whole process; it is used by one
-// thread at a time.
+// The connection to the maker's web server: form POSTs over HTTP or HTTPS and uploads over
+// FTP, plain or by explicit TLS, all on libcurl's easy interface. One session serves the whole
+// process; it is used by one thread at a time.
 #pragma once
 
 #include <curl/curl.h>
@@ -24,6 +24,9 @@ struct ServerSession {
     ByteString* uploadUser;   // may be null
     ByteString* uploadPassword;
     ByteString* uploadHost;  // FTP host when it is not `host` (another port); may be null
+    bool https;              // POSTs and browser addresses over TLS
+    bool ftpTls;             // uploads by AUTH TLS, never in clear
+    std::string caFile;      // trust store for the checks; empty: the system's
     Timing timing;
     RequestTraceFn trace;       // the request diagnostic; empty: silent
     ProgressFn uploadProgress;  // percentages of uploads of 10000 bytes or more
@@ -31,6 +34,9 @@ struct ServerSession {
     // Why the last POST got no answer of the server's (libcurl's text or "HTTP 404"); empty
     // when it got one. Readers still get what they always get: the reply.
     std::string failureCause;
+    bool failureIsSecurity;          // the cause is a failed TLS check: nothing was sent
+    std::string uploadFailureCause;  // the same for the last upload
+    bool uploadFailureIsSecurity;
 };
 
 ServerSession* ServerSession_create();
@@ -42,16 +48,23 @@ void ServerSession_setUploadUser(ServerSession* session, const char* user);
 void ServerSession_setUploadPassword(ServerSession* session, const char* password);
 void ServerSession_setUploadHost(ServerSession* session, const char* host);
 
-// Posts `body` to "http://" + host + request path. Never null: an unreachable server, a
-// transfer that broke off or an oversized reply gives an empty reply.
+// Posts `body` to "http://" (or "https://") + host + request path. Never null: an
+// unreachable server, a failed certificate check, a transfer that broke off or an
+// oversized reply gives an empty reply.
 ByteString* ServerSession_post(ServerSession* session, const ByteString* body);
 
 // One line naming the server and why the last POST did not reach it; empty when it did.
 std::string ServerSession_failureText(const ServerSession* session);
 
+// "http://host[:port]/" or "https://...": where the browser addresses on the server start.
+std::string ServerSession_webAddress(const ServerSession* session);
+
 // Stores `data` on the FTP server under the request path. Whether it arrived is learned
-// from the server afterwards.
-void ServerSession_upload(ServerSession* session, const ByteString* data);
+// from the server afterwards; 0 when the transfer itself failed (see the text below).
+int ServerSession_upload(ServerSession* session, const ByteString* data);
+
+// One line naming the FTP server and why the last upload failed; empty when it did not.
+std::string ServerSession_uploadFailureText(const ServerSession* session);
 
 struct ServerSessionDeleter {
     void operator()(ServerSession* s) const { ServerSession_destroy(s); }

@@ -76,15 +76,15 @@ void AppDelegate::downloadBoxResult(int returnCode) {
     if (returnCode == kFirstButton) ui_.openAddress(downloadAddress());
 }
 
-std::string AppDelegate::serverHost() const {
-    return ByteString_str(session_.host);
+std::string AppDelegate::serverAddress() const {
+    return ServerSession_webAddress(&session_);
 }
 
 std::string AppDelegate::downloadAddress() {
     // The build names where the Linux updater is: a path on the server host, or a whole address.
     const std::string where = ZARVIK_UPDATER_DOWNLOAD;
     if (where.starts_with("http://") || where.starts_with("https://")) return where;
-    return "http://" + serverHost() + where;
+    return serverAddress() + where;
 }
 
 void AppDelegate::portClicked() {
@@ -108,7 +108,7 @@ std::string AppDelegate::manualAddress() {
         first = ByteString_str(tool_->manualCode1);
         second = ByteString_str(tool_->manualCode2);
     }
-    return "http://" + serverHost() + "docs/ZarvikV" + version + "-" + first + second + ".pdf";
+    return serverAddress() + "docs/ZarvikV" + version + "-" + first + second + ".pdf";
 }
 
 void AppDelegate::manualClicked() {

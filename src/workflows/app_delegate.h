@@ -114,7 +114,7 @@ class AppDelegate {
     std::optional<std::string> chosenDescription();
     void replaceToolRecord(FirmwarePackagePtr record);
     void readBackupState(FirmwarePackage* record);
-    std::string serverHost() const;
+    std::string serverAddress() const;  // with its scheme
 
     // The update run, in order.
     enum class ToolCheck { same, gone, switched };

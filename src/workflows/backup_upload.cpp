@@ -78,7 +78,9 @@ void AppDelegate::executeUploadFile() {
             for (int attempt = 0; attempt < 2 && !lastSucceeded; ++attempt) {
                 const std::string pak = user + ".pak";
                 ServerSession_setPath(&session_, pak.c_str());
-                ServerSession_upload(&session_, data.get());
+                if (ServerSession_upload(&session_, data.get()) == 0) {
+                    ui_.setText(Line::Status, ServerSession_uploadFailureText(&session_));
+                }
                 ServerSession_setPath(&session_, kQueryScript);
                 RequestText request("uploadUserFile|");
                 request.arg(user)

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <thread>
 
+#include "serversim/bench_certificates.h"
 #include "serversim/misbehaviour.h"
 #include "support/run_program.h"
 #include "support/update_bench.h"
@@ -119,6 +120,35 @@ TEST_F(IdentificationCommandsTest, UnreachableServerIsNamed) {
          {std::string("KTX2 firmware can't be identified"), unreachable}) {
         EXPECT_NE(find.err.find(line), std::string::npos) << find.err;
     }
+}
+
+// Over TLS the command line trusts the authority --ca-file names over the environment's, and
+// tells a certificate it cannot trust apart from a server it cannot reach.
+TEST_F(IdentificationCommandsTest, TrustsTheNamedAuthorityOverTls) {
+    rig_.tls = true;
+    startBench();
+    const std::string server = "https://127.0.0.1:" + std::to_string(rig_.server.httpPort());
+    const std::string authority = (rig_.dir / "bench-ca.pem").string();
+    auto other = BenchCertificate_make({.commonName = "other CA", .authority = true}, nullptr);
+    ASSERT_TRUE(other);
+    const std::string otherFile = (rig_.dir / "other-ca.pem").string();
+    ASSERT_TRUE(BenchCertificate_write(*other, otherFile, {}));
+    ProgramRun refused = runProgram(cliPath(), {"--server", server, "check-version"},
+                                    {{"CURL_CA_BUNDLE", otherFile}});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("The server " + server +
+                               " failed the security check: its certificate is from an unknown "
+                               "certificate authority. Nothing was sent to it."),
+              std::string::npos)
+        << refused.err;
+    ProgramRun trusted = runProgram(
+        cliPath(), {"--server", server, "--ca-file", authority, "--json", "check-version"},
+        {{"CURL_CA_BUNDLE", otherFile}});
+    ASSERT_EQ(trusted.status, 0) << trusted.err;
+    EXPECT_TRUE(events(trusted.out).back()["current"]);
+    EXPECT_EQ(
+        runProgram(cliPath(), {"--server", server, "--ca-file", "/nonexistent", "manual"}).status,
+        2);
 }
 
 TEST_F(IdentificationCommandsTest, ManualPrintsTheAddress) {
@@ -243,7 +273,10 @@ TEST_F(UpdateBench, ATwiceOpenedToolIsBusyWhileAnotherToolUpdatesSideBySide) {
 
 TEST_F(IdentificationCommandsTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(runProgram(cliPath(), {"frobnicate"}).status, 2);
-    EXPECT_EQ(runProgram(cliPath(), {"--server", "bad host:x", "find"}).status, 2);
+    for (const char* server : {"bad host:x", "https://", "https://a.test:65536",
+                               "https://user@a.test", "file:///etc/passwd", "https://a.test/x"}) {
+        EXPECT_EQ(runProgram(cliPath(), {"--server", server, "find"}).status, 2) << server;
+    }
 }
 
 // The link trace of a find holds every frame the tool received, in order and each with its

@@ -41,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Target{"toolrecord", fuzzToolRecord}, Target{"table", fuzzTable},
                       Target{"firmwarelist", fuzzFirmwareList}, Target{"version", fuzzVersionReply},
                       Target{"reply", fuzzReplyAssembly}, Target{"storedheader", fuzzStoredHeader},
-                      Target{"directory", fuzzStoredDirectory}),
+                      Target{"directory", fuzzStoredDirectory},
+                      Target{"address", fuzzServerAddress}),
     [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -6,7 +6,8 @@ struct ConfigCase {
     const char* name;
     std::string option;
     ServerEnvironment environment;
-    const char* resolved;  // host, upload host and upload account, or why not
+    const char* resolved;  // host, upload host, upload account, TLS, or why not
+    TransportOptions transport = {};
 };
 
 class ServerConfigResolve : public ::testing::TestWithParam<ConfigCase> {};
@@ -14,7 +15,7 @@ class ServerConfigResolve : public ::testing::TestWithParam<ConfigCase> {};
 TEST_P(ServerConfigResolve, OptionThenEnvironmentThenBuild) {
     const ConfigCase& c = GetParam();
     std::string error;
-    auto config = ServerConfig_resolve(c.option, c.environment, &error);
+    auto config = ServerConfig_resolve(c.option, c.environment, &error, c.transport);
     if (!config) {
         EXPECT_EQ(error.empty() ? "rejected silently" : "rejected", std::string(c.resolved));
         return;
@@ -23,7 +24,10 @@ TEST_P(ServerConfigResolve, OptionThenEnvironmentThenBuild) {
     const std::string account = c.environment.ftpUser
                                     ? config->uploadUser + ":" + config->uploadPassword
                                     : (config->uploadUser.empty() ? "none" : "build");
-    EXPECT_EQ(config->host + " " + config->uploadHost + " " + account, c.resolved);
+    const std::string tls = std::string(config->https ? " https" : "") +
+                            (config->ftpTls ? " ftps" : "") +
+                            (config->caFile.empty() ? "" : " ca " + config->caFile);
+    EXPECT_EQ(config->host + " " + config->uploadHost + " " + account + tls, c.resolved);
 }
 
 // clang-format off
@@ -35,7 +39,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServerConfigResolve, ::testing::Values(
     ConfigCase{"ftp_account", "a.test", {.ftpUser = "u", .ftpPassword = "p"}, "a.test/ a.test/ u:p"},
     ConfigCase{"ipv6", "[::1]:80", {}, "[::1]:80/ [::1]/ build"},
     ConfigCase{"port_zero", "a.test:0", {}, "rejected"},
-    ConfigCase{"scheme", "http://a.test", {}, "rejected"},
+    ConfigCase{"http", "http://a.test/", {}, "a.test/ a.test/ build"},
+    ConfigCase{"https", "HTTPS://a.test:8443", {}, "a.test:8443/ a.test/ build https ftps"},
+    ConfigCase{"https_environment", "", {.server = "https://b.test"}, "b.test/ b.test/ build https ftps"},
+    ConfigCase{"ftp_tls_alone", "a.test", {}, "a.test/ a.test/ build ftps", {.ftpTls = true}},
+    ConfigCase{"ca_file_option_wins", "https://a.test", {.caFile = "/nonexistent"},
+               "a.test/ a.test/ build https ftps ca /dev/null", {.caFile = "/dev/null"}},
+    ConfigCase{"ca_file_unused_without_tls", "a.test", {.caFile = "/nonexistent"},
+               "a.test/ a.test/ build ca /nonexistent"},
+    ConfigCase{"ca_file_unreadable", "https://a.test", {.caFile = "/nonexistent"}, "rejected"},
+    ConfigCase{"other_scheme", "file:///etc/passwd", {}, "rejected"},
+    ConfigCase{"ftp_scheme", "ftp://a.test", {}, "rejected"},
+    ConfigCase{"empty_host", "https://", {}, "rejected"},
+    ConfigCase{"empty_host_with_port", "https://:443", {}, "rejected"},
+    ConfigCase{"port_out_of_range", "https://a.test:65536", {}, "rejected"},
+    ConfigCase{"userinfo", "https://user:pw@a.test", {}, "rejected"},
+    ConfigCase{"path", "https://a.test/ktx/", {}, "rejected"},
+    ConfigCase{"query", "a.test?x=1", {}, "rejected"},
     ConfigCase{"two_ports", "a.test:1:2", {}, "rejected"},
     ConfigCase{"bad_ftp_port", "a.test", {.ftpPort = "ftp"}, "rejected"}),
     [](const auto& p) { return std::string(p.param.name); });

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "server/server_config.h"
+#include "serversim/bench_certificates.h"
 #include "serversim/request_log.h"
 
 namespace fs = std::filesystem;
@@ -57,14 +58,23 @@ bool BenchRig::start(const ToolState& state, const nlohmann::json& records, std:
     options.toolRecordsPath = dir / "records.json";
     options.logPath = dir / "requests.log";
     options.ftp = ftp;
+    TransportOptions transport;
+    if (tls) {
+        auto files = BenchCertificate_writeServerSet(dir, error);
+        if (!files) return false;
+        options.tlsCertificate = files->certificate;
+        options.tlsKey = files->key;
+        transport.caFile = files->authority.string();
+    }
     if (!server.start(options, error)) return false;
 
     ServerEnvironment environment;
     environment.ftpUser = options.ftpUser;
     environment.ftpPassword = options.ftpPassword;
     if (ftp) environment.ftpPort = std::to_string(server.ftpPort());
-    auto config =
-        ServerConfig_resolve("127.0.0.1:" + std::to_string(server.httpPort()), environment, error);
+    const std::string scheme = tls ? "https://" : "http://";
+    auto config = ServerConfig_resolve(scheme + "127.0.0.1:" + std::to_string(server.httpPort()),
+                                       environment, error, transport);
     if (!config) return false;
     session.reset(ServerSession_create());
     ServerSession_configure(session.get(), *config);

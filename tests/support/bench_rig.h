@@ -42,6 +42,7 @@ class BenchRig {
     ServerSessionPtr session;
     LinkSettings link;
     ToolSimOptions toolOptions;  // for the tool that start brings up
+    bool tls = false;            // the server on HTTPS and FTP by TLS, under a private CA
 };
 
 // A tool record the bench server knows for ToolState_default() (serial 100001, hardware

@@ -11,8 +11,14 @@
 namespace {
 
 // Every part of a release lands where it belongs, byte for byte, for a user whose number
-// is negative.
-TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
+// is negative; over plain HTTP and over TLS, where the browser addresses follow the scheme.
+class WholeRelease : public UpdateBench, public ::testing::WithParamInterface<bool> {
+  protected:
+    void TestBody() override {}
+};
+
+TEST_P(WholeRelease, LandsInTheTool) {
+    rig.tls = GetParam();
     state.bootSlotVersions = {"1.20", "1.20"};
     state.optionCode = 1;
     state.bluetoothVersion = 3;
@@ -83,7 +89,14 @@ TEST_F(UpdateBench, WholeReleaseLandsInTheTool) {
     EXPECT_EQ(delegate->toolRecord()->bootVersionNumber, 124);
     EXPECT_EQ(ui.boxes().back().title, "Operation Completed");
     EXPECT_EQ(ui.progress().back(), 100);
+    const std::string scheme = rig.tls ? "https://" : "http://";
+    for (const std::string& address : {delegate->manualAddress(), delegate->downloadAddress()}) {
+        EXPECT_EQ(address.substr(0, scheme.size() + 10), scheme + "127.0.0.1:") << address;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, WholeRelease, ::testing::Values(false, true),
+                         [](const auto& test) { return test.param ? "Tls" : "PlainHttp"; });
 
 enum class BootFault {
     none,

@@ -118,6 +118,7 @@ struct BackupCase {
     const char* registered;  // file numbers sent for registration
     const char* message;     // null: the upload ends without a word
     int retries = 0;         // "Uploading again." texts
+    bool tls = false;        // HTTPS and FTP by explicit TLS
 };
 
 class BackupUpload : public UpdateBench, public ::testing::WithParamInterface<BackupCase> {
@@ -145,6 +146,7 @@ TEST_P(BackupUpload, UploadsWhatTheServerLacks) {
     // The plain uploads go for a user whose number is negative.
     const int user = c.fault == Backup::none && c.offered ? -5 : 77;
     toolRecord["userNumber"] = user;
+    rig.tls = c.tls;
     ASSERT_TRUE(startBench());
     if (c.fault == Backup::hiAtFind) rig.tool.answerHi(17, 1);
     ASSERT_TRUE(identify());
@@ -208,6 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
     Layouts, BackupUpload,
     ::testing::Values(
         BackupCase{"SingleFileOfKindOne", 1, 1, 0, none, true, "1", kUploaded},
+        BackupCase{"DirectoryOverTls", 2, 3, 1, none, true, "2 3", kUploaded, 0, true},
         BackupCase{"DirectoryFromFirstMissing", 2, 3, 1, none, true, "2 3", kUploaded},
         BackupCase{"File130InSecondBlock", 2, 131, 130, none, true, "131", kUploaded},
         BackupCase{"ServerCountBelowZero", 2, 3, -3, none, false, "", nullptr},
