@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -87,6 +88,8 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
     }
     lastTerminal_.clear();
     lastTtyName_.clear();
+    deaf_ = false;
+    if (!options.gadget.name.empty() && !gadget_.create(options.gadget, error)) return false;
     if (!options.fakeSysfsRoot.empty()) {
         sysfs_.emplace(options.fakeSysfsRoot);
         FakeUsbDevice device;
@@ -125,7 +128,8 @@ void VirtualTool::stop() {
         wake();
         thread_.join();
     }
-    terminal_.close();
+    closeLine();
+    gadget_.remove();
     if (sysfs_) {
         sysfs_->detachTty(usbPortPath(), ttyName_);
         sysfs_->removeUsbDevice(usbPortPath());
@@ -171,6 +175,19 @@ bool VirtualTool::bringOnline(std::string* error) {
         reenumerate = reenumerate_;
     }
     std::string why;
+    if (gadget_.created()) {
+        if (!openGadgetLine(&why)) {
+            if (error) *error = why;
+            return false;
+        }
+        lineFreeAt_ = Clock::now();
+        std::lock_guard lock(mutex_);
+        online_ = true;
+        ++generation_;
+        devicePath_ = gadget_.terminals().front();
+        changed_.notify_all();
+        return true;
+    }
     bool opened = terminal_.open(linkPath_, &why);
     // The kernel hands out the lowest free terminal number, most often the old one: while
     // it is held, the next terminal gets another.
@@ -218,8 +235,9 @@ void VirtualTool::goOffline(bool forGood) {
     // The node goes with the tty entry, before the host sees the hang-up.
     if (sysfs_) sysfs_->detachTty(usbPortPath(), ttyName_);
     ttyName_.clear();
-    terminal_.close();
+    closeLine();
     input_.clear();
+    deaf_ = false;
     std::lock_guard lock(mutex_);
     if (forGood) {
         goneForGood_ = true;
@@ -255,7 +273,7 @@ void VirtualTool::restartState() {
 
 void VirtualTool::run() {
     while (!stopping_) {
-        if (!terminal_.isOpen()) {
+        if (!lineOpen()) {
             if (goneForGood_) {
                 if (!takePowerUp()) waitForWake(-1);
                 continue;
@@ -280,7 +298,8 @@ void VirtualTool::serveLine() {
             lastByteAt_ + options_.frameTimeout - Clock::now());
         timeout = static_cast<int>(std::max<int64_t>(left.count(), 0)) + 1;
     }
-    pollfd fds[2] = {{terminal_.master(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    // A tool that stopped reading leaves what the host sends on the line.
+    pollfd fds[2] = {{deaf_ ? -1 : lineFd(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
     int r = ::poll(fds, 2, timeout);
     if (r < 0 && errno != EINTR) return;
     if (fds[1].revents & POLLIN) {
@@ -289,7 +308,7 @@ void VirtualTool::serveLine() {
     }
     if (fds[0].revents & POLLIN) {
         uint8_t buffer[4096];
-        ssize_t n = ::read(terminal_.master(), buffer, sizeof buffer);
+        ssize_t n = ::read(lineFd(), buffer, sizeof buffer);
         if (n > 0) {
             if (input_.empty()) frameStartedAt_ = Clock::now();
             lastByteAt_ = Clock::now();
@@ -303,7 +322,7 @@ void VirtualTool::serveLine() {
 }
 
 void VirtualTool::consumeInput() {
-    while (!input_.empty() && terminal_.isOpen() && !stopping_) {
+    while (!input_.empty() && lineOpen() && !deaf_ && !stopping_) {
         ParseContext context;
         {
             std::lock_guard lock(mutex_);
@@ -330,6 +349,7 @@ void VirtualTool::consumeInput() {
             case After::Nothing:
                 break;
             case After::Reboot:
+                if (outcome.leaveDelay.count() > 0) pauseUnlessStopped(outcome.leaveDelay);
                 goOffline(false);
                 return;
             case After::SelfReboot:
@@ -338,6 +358,10 @@ void VirtualTool::consumeInput() {
                 return;
             case After::Vanish:
                 goOffline(true);
+                return;
+            case After::StopReading:
+                deaf_ = true;
+                input_.clear();
                 return;
         }
     }
@@ -394,6 +418,12 @@ VirtualTool::Outcome VirtualTool::handle(const IncomingFrame& frame,
             Outcome gone;
             gone.after = After::Vanish;
             return gone;
+        }
+        if (at(faults_.stopReadingAt)) {
+            faults_.stopReadingAt.reset();
+            Outcome deaf;
+            deaf.after = After::StopReading;
+            return deaf;
         }
         if (at(faults_.refuseAtPoint)) {
             faults_.refuseAtPoint.reset();
@@ -475,6 +505,7 @@ VirtualTool::Outcome VirtualTool::handleCommand(const IncomingFrame& f) {
             if (f.address != tool::kRebootAddress) return refuse;
             Outcome reboot;
             reboot.after = After::Reboot;
+            reboot.leaveDelay = faults_.leaveDelay;
             return reboot;
         }
         case ToolCommand::ReadRunMode:
@@ -537,6 +568,8 @@ VirtualTool::Outcome VirtualTool::handleRecord(const IncomingFrame& f) {
             if (versionNumber(slotVersions_[static_cast<size_t>(activeSlot_)]) >
                 kSelfRebootVersion) {
                 outcome.after = After::SelfReboot;
+                // Gone before the acknowledgement is out.
+                if (faults_.selfRestartUnanswered) outcome.reply.clear();
             }
             break;
         case RawTarget::Firmware:
@@ -576,14 +609,14 @@ void VirtualTool::sendReply(const Outcome& outcome) {
 bool VirtualTool::writeLine(std::span<const uint8_t> bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(terminal_.master(), bytes.data() + done, bytes.size() - done);
+        ssize_t n = ::write(lineFd(), bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return false;
-        pollfd p{terminal_.master(), POLLOUT, 0};
+        pollfd p{lineFd(), POLLOUT, 0};
         if (::poll(&p, 1, 1000) <= 0) return false;  // nobody reads: the reply is lost
     }
     return true;
@@ -678,6 +711,21 @@ void VirtualTool::stayAwayAfterReboot(bool stayAway) {
     faults_.stayAway = stayAway;
 }
 
+void VirtualTool::leaveLateOnReboot(std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex_);
+    faults_.leaveDelay = delay;
+}
+
+void VirtualTool::stopReadingAt(const CutPoint& point) {
+    std::lock_guard lock(mutex_);
+    faults_.stopReadingAt = point;
+}
+
+void VirtualTool::selfRestartUnanswered(bool unanswered) {
+    std::lock_guard lock(mutex_);
+    faults_.selfRestartUnanswered = unanswered;
+}
+
 void VirtualTool::changeHardwareIdAfterReboot(int hardwareId) {
     std::lock_guard lock(mutex_);
     faults_.hardwareIdAfterReboot = hardwareId;
@@ -756,4 +804,44 @@ std::vector<StoredRecord> VirtualTool::records() const {
 void VirtualTool::writeDataMemory(uint64_t address, std::span<const uint8_t> bytes) {
     std::lock_guard lock(mutex_);
     dataMemory_.write(address, bytes);
+}
+
+// The line's transport: the pseudo-terminal, or the gadget's terminal while it is bound.
+
+int VirtualTool::lineFd() const {
+    return gadget_.created() ? gadgetFd_ : terminal_.master();
+}
+
+bool VirtualTool::lineOpen() const {
+    return gadget_.created() ? gadgetFd_ >= 0 : terminal_.isOpen();
+}
+
+void VirtualTool::closeLine() {
+    if (gadgetFd_ >= 0) {
+        // Unsent bytes go with the cable: the close must not wait for a host that is gone.
+        ::tcflush(gadgetFd_, TCIOFLUSH);
+        ::close(gadgetFd_);
+        gadgetFd_ = -1;
+    }
+    gadget_.unbind();
+    terminal_.close();
+}
+
+bool VirtualTool::openGadgetLine(std::string* why) {
+    if (!options_.serialAfterReboot.empty() && generation() > 0) {
+        gadget_.setSerial(options_.serialAfterReboot);
+    }
+    if (!gadget_.bind(why)) return false;
+    const std::string& path = gadget_.terminals().front();
+    gadgetFd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios line{};
+    if (gadgetFd_ < 0 || ::tcgetattr(gadgetFd_, &line) != 0) {
+        if (why) *why = "opening " + path + ": " + std::strerror(errno);
+        closeLine();
+        return false;
+    }
+    ::cfmakeraw(&line);
+    line.c_cflag |= CLOCAL | CREAD;
+    ::tcsetattr(gadgetFd_, TCSANOW, &line);
+    return true;
 }

@@ -21,7 +21,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 bool deviceGone(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
+    // cdc_acm gives ESHUTDOWN and EPROTO as well for a device that is leaving.
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE ||
+           error == ESHUTDOWN || error == EPROTO;
 }
 
 // Waits for `events` until the deadline; returns poll's revents, 0 when the time is up.

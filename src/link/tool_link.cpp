@@ -1,6 +1,7 @@
 #include "link/tool_link.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "core/stop_request.h"
 #include "link/link_trace.h"
 #include "link/port_discovery.h"
 #include "link/serial_line.h"
@@ -197,6 +199,30 @@ void ToolLink_markNotOpen(ToolLink* link) {
     LinkTrace_event(link->settings.trace, LinkTraceEvent::Reboot, link->devicePath, 1);
     link->open = 0;
     link->transportKind = 0;
+}
+
+int ToolLink_waitForDeparture(ToolLink* link, std::chrono::steady_clock::time_point deadline) {
+    if (link->open || link->descriptor < 0) return 1;
+    using Clock = std::chrono::steady_clock;
+    const auto slice = link->settings.timing.stopPoll;
+    uint8_t scratch[256];
+    while (!StopRequest_requested(link->settings.stop)) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return 0;
+        pollfd p{link->descriptor, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min(left, slice).count()) + 1);
+        if (r < 0 && errno != EINTR) return 1;
+        if (r <= 0) continue;
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return 1;
+        // A terminal that has hung up reads as 0 bytes; any other failure but "nothing
+        // yet" means the device is going.
+        const ssize_t n = ::read(link->descriptor, scratch, sizeof scratch);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            return 1;
+        }
+    }
+    return 0;
 }
 
 void ToolLink_free(ToolLink* link) {

@@ -3,6 +3,7 @@
 // work on an open record.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,6 +47,9 @@ struct ToolLink {
     // Other tools were attached when the followed (or found) device was found.
     uint8_t followedAmongOthers;
     uint8_t foundAmongOthers;
+    // The image being written makes the tool restart by itself after its last record (a
+    // bootloader that needs no reboot command): it may leave before acknowledging it.
+    uint8_t departureExpected;
 };
 
 ToolLink* ToolLink_create();
@@ -63,6 +67,10 @@ void ToolLink_free(ToolLink* link);
 // The tool restarts and leaves the bus: the record is marked not open without closing the
 // old connection; its descriptor is released by the next open, close or free.
 void ToolLink_markNotOpen(ToolLink* link);
+// After ToolLink_markNotOpen: 1 once the old connection has hung up (the tool has left the
+// bus), or when none is held; 0 when it is still up at `deadline` or a stop was asked for.
+// What the tool still sends meanwhile is dropped.
+int ToolLink_waitForDeparture(ToolLink* link, std::chrono::steady_clock::time_point deadline);
 
 // A sentence that tells the user why the last open failed and what to do about it.
 std::string ToolLink_openFailureText(const ToolLink* link);
