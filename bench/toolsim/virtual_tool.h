@@ -1,5 +1,6 @@
-// The virtual tool: plays the KTX2 on a pseudo-terminal so the real link code can be tested
-// and demonstrated without hardware. It answers every command of the tool's command set from
+// The virtual tool: plays the KTX2 on a pseudo-terminal, or as a real USB device (a configfs
+// gadget, in the test guest), so the real link code can be tested and demonstrated without
+// hardware. It answers every command of the tool's command set from
 // a ToolState, stores what is written, reboots by leaving and rejoining the "bus", can pace
 // the line at 256000 bit/s and can be told to misbehave.
 #pragma once

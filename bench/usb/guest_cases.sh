@@ -2,25 +2,27 @@
 # The cases against the real USB stack, run inside the test guest (see boot_guest.sh): the
 # virtual tool is a USB gadget on dummy_hcd, the updater opens the /dev/ttyACMn that cdc_acm
 # makes of it. Prints one row per case and leaves the table in /tmp/out/table.
-# Arguments (from /tmp/out/args): --short (the few cases of ./run test), --only TEXT.
+# Arguments (from /tmp/out/args): --short (the few cases of ./run test), --only TEXT (the
+# cases whose name holds it; may be given more than once), --cli PATH (another zarvik-cli).
 set -uo pipefail
 root=$(cat /tmp/out/root)
 build=$root/build/test
 mapfile -t args </tmp/out/args
 short=0
-only=""
+only=()
+cli_bin=$build/src/cli/zarvik-cli
 for ((i = 0; i < ${#args[@]}; i++)); do
   case "${args[$i]}" in
     --short) short=1 ;;
-    --only) only=${args[$((i + 1))]:-}; i=$((i + 1)) ;;
+    --only) only+=("${args[$((i + 1))]:-}"); i=$((i + 1)) ;;
+    --cli) cli_bin=${args[$((i + 1))]:-}; i=$((i + 1)) ;;
   esac
 done
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
-cli_bin=$build/src/cli/zarvik-cli
 toolsim=$build/bench/zarvik-toolsim
 gadget=$root/bench/usb/gadget.sh
-work=/tmp/usb
+work=/tmp/out/work  # kept on the host for a look after a miss
 mkdir -p "$work"
 table=/tmp/out/table
 misses=0
@@ -34,8 +36,11 @@ row() {  # case, what happened, expected, verdict, seconds
 }
 
 wanted() {  # case name, in short form or not
-  [ -z "$only" ] || [[ $1 == *"$only"* ]] || return 1
-  [ "$short" = 0 ] || [ "$2" = short ]
+  [ "$short" = 0 ] || [ "${2:-}" = short ] || return 1
+  [ ${#only[@]} = 0 ] && return 0
+  local text
+  for text in "${only[@]}"; do [[ $1 == *"$text"* ]] && return 0; done
+  return 1
 }
 
 now() { date +%s.%N; }
@@ -48,7 +53,12 @@ mkdir -p "$work/uploads"
   --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
   >"$work/server.log" 2>&1 &
 server=$!
-for _ in $(seq 600); do [ -f "$work/server.env" ] && break; sleep 0.1; done
+for _ in $(seq 1200); do [ -f "$work/server.env" ] && break; sleep 0.1; done
+if [ ! -f "$work/server.env" ]; then
+  echo "== the bench server did not start:"
+  cat "$work/server.log"
+  exit 1
+fi
 set -a
 # shellcheck disable=SC1091
 . "$work/server.env"
@@ -82,7 +92,7 @@ start_tool() {  # name udc serial [toolsim options...]
   local name=$1 udc=$2 serial=$3
   shift 3
   "$toolsim" --state "$work/demo-tool.json" --gadget "$name" --udc "$udc" --usb-serial "$serial" \
-    --reboot-delay 1000 "${extra_area[@]}" "$@" >"$work/tool-$name.log" 2>&1 &
+    "${extra_area[@]}" "$@" >"$work/tool-$name.log" 2>&1 &
   tool_pid[$name]=$!
   wait_node "$serial" || { echo "tool $name did not enumerate"; cat "$work/tool-$name.log"; }
 }
@@ -218,18 +228,37 @@ case_cuts() {
   cut_row backup-read:1 5 "File upload failed" - upload-backups
 }
 
-# 4. A bootloader that restarts by itself before its last record is acknowledged.
+# 4. A bootloader that restarts by itself before its last record is acknowledged: a tool at
+# 1.23 given the legacy release (bootloader 1.16) gets the bridge image, after which it
+# restarts by itself; and the whole update, whose second bootloader does the same.
 case_self_restart() {
-  wanted "self-restarting bootloader" || return 0
-  start_tool ktx2 dummy_udc.0 KTX2-0001 --self-restart-unanswered
-  cli 300 --yes --trace-link "$work/self.trace" program --firmware 900
+  wanted "self-restart" || return 0
+  /usr/bin/python3 - "$work/demo-tool.json" "$work/tool-123.json" <<'PY'
+import json, sys
+state = json.load(open(sys.argv[1]))
+state["bootSlots"] = ["1.23", "1.23"]
+json.dump(state, open(sys.argv[2], "w"))
+PY
+  local bridge="$work/tool-123.json" writes ok
+  "$toolsim" --state "$bridge" --gadget ktx2 --usb-serial KTX2-0001 "${extra_area[@]}" \
+    --self-restart-unanswered >"$work/tool-ktx2.log" 2>&1 &
+  tool_pid[ktx2]=$!
+  wait_node KTX2-0001
+  cli 300 --yes program --firmware 700
   stop_tool ktx2
-  local reboots
-  reboots=$(sed -n 's/.*frames received, \([0-9]*\) reboots.*/\1/p' "$work/tool-ktx2.log")
-  local ok=MISS
-  [ $status = 0 ] && [ "$reboots" = 2 ] && ok=ok
-  row "self-restart, last record unacknowledged" "exit $status, $reboots reboots" \
-    "exit 0, 2 reboots" "$ok" "$seconds"
+  writes=$(echo "$out" | grep -c "^Writing Bootloader 1$")
+  ok=MISS
+  [ "$writes" = 1 ] && ok=ok
+  row "self-restart unacknowledged: bridge image" "exit $status, written $writes times" \
+    "written once" "$ok" "$seconds"
+  start_tool ktx2 dummy_udc.0 KTX2-0001 --self-restart-unanswered
+  cli 300 --yes program --firmware 900
+  stop_tool ktx2
+  writes=$(echo "$out" | grep -c "^Writing Bootloader")
+  ok=MISS
+  [ $status = 0 ] && [ "$writes" = 2 ] && ok=ok
+  row "self-restart unacknowledged: whole update" "exit $status, $writes bootloader writes" \
+    "exit 0, 2 writes" "$ok" "$seconds"
 }
 
 # 5. A tool that comes back late, or leaves late.
@@ -261,9 +290,10 @@ case_other_device() {
   local heard=$work/other.bytes
   : >"$heard"
   (
-    # Plugged in a second after the tool left for its first reboot.
-    for _ in $(seq 600); do grep -q "" /dev/null; [ -z "$(node_of KTX2-0001)" ] && break; sleep 0.1; done
-    sleep 1
+    # Plugged in 3.5 s after the tool left for its first reboot: after the updater's first
+    # look, which lets the tool's old number go, and before its last.
+    for _ in $(seq 600); do [ -z "$(node_of KTX2-0001)" ] && break; sleep 0.1; done
+    sleep 3.5
     "$gadget" bind other dummy_udc.2
     sleep 0.5
     terminal=$("$gadget" terminal other)
@@ -325,6 +355,37 @@ case_unbound() {
   stop_tool ktx2
 }
 
+# Figures: the same whole update with the line paced at 256000 bit/s, through cdc_acm and
+# through a pseudo-terminal, in this guest and run. The raw rate is that of the image records
+# (392 bytes each way out, "O" back), from the link trace's times.
+raw_rate() {  # trace file: bytes per second of the raw record exchanges
+  awk '/ > .*raw/ { sent = $1; next }
+       / < / && sent != "" { total += $1 - sent; n++; sent = "" }
+       END { if (n > 0) printf "%.0f", n * 392 / total; else print "?" }' "$1"
+}
+
+case_figures() {
+  wanted "figures" || return 0
+  start_tool ktx2 dummy_udc.0 KTX2-0001 --pace
+  cli 600 --yes --trace-link "$work/usb-paced.trace" program --firmware 900
+  local usb_status=$status usb_seconds=$seconds
+  stop_tool ktx2
+  "$toolsim" --state "$work/demo-tool.json" --link "$work/ktx2-pty" --pace "${extra_area[@]}" \
+    >"$work/tool-pty.log" 2>&1 &
+  local pty=$!
+  for _ in $(seq 100); do [ -e "$work/ktx2-pty" ] && break; sleep 0.1; done
+  cli 600 --yes --port "$work/ktx2-pty" --trace-link "$work/pty-paced.trace" program --firmware 900
+  kill "$pty"
+  wait "$pty" 2>/dev/null
+  local ok=MISS
+  [ "$usb_status" = 0 ] && [ "$status" = 0 ] && ok=ok
+  row "figures: paced update, USB | pty" \
+    "USB ${usb_seconds} s, pty ${seconds} s" "both exit 0" "$ok" "$usb_seconds"
+  row "figures: raw record rate, USB | pty (B/s)" \
+    "USB $(raw_rate "$work/usb-paced.trace"), pty $(raw_rate "$work/pty-paced.trace")" \
+    "25600 on the wire" ok "-"
+}
+
 echo "== The real USB stack: $(uname -r), $(nproc) CPUs"
 printf '%-46s | %-44s | %-40s | %-4s | %5s\n' case "what happened" expected verdict s |
   tee -a "$table"
@@ -338,6 +399,7 @@ case_other_device
 case_stop_reading
 case_busy
 case_unbound
+case_figures
 kill "$server" 2>/dev/null
 wait "$server" 2>/dev/null
 echo "== $misses missed"

@@ -39,6 +39,8 @@ struct ToolLink {
     // An exchange gave up on its reply, whose bytes may still come: the next exchange first
     // waits for a quiet line and trusts its own reply only once the line stays quiet.
     uint8_t unsettled;
+    // Just opened: what is still on its way from before the open is dropped first.
+    uint8_t freshLine;
     // The tool this record follows from one reboot to the next: the USB identity of the
     // device first found and opened, empty until then. `found` is that of the device the
     // last ToolLink_findPort stored, when it is a tool listed in sysfs.
