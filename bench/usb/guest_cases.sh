@@ -124,13 +124,15 @@ cli() {  # limit arguments...
   echo "$out" >>"$work/cli.log"
 }
 
-report_count() { grep -c '"valid|"' "$work/requests.log" 2>/dev/null || echo 0; }
+report_count() { wc -l <"$work/requests.log" 2>/dev/null || echo 0; }
 reports_since() {  # count: the report tags sent since
   tail -n +"$(($1 + 1))" "$work/requests.log" | grep '"valid|"' |
     sed -n 's/.*"tag":"\([^"]*\)".*/\1/p' | tr '\n' ' '
 }
 
 last_line() { echo "$out" | grep -v '^\s*$' | tail -1 | cut -c1-44; }
+
+clean_seconds=60  # a whole update in this guest, until case_update has timed one
 
 # 1. Seen and identified through cdc_acm.
 case_find() {
@@ -144,6 +146,7 @@ case_find() {
   cli 60 find
   row "find identifies it" "exit $status: $(last_line)" "exit 0" \
     "$([ $status = 0 ] && echo ok || echo MISS)" "$seconds"
+  clean_find=$out
   stop_tool ktx2
 }
 
@@ -159,6 +162,7 @@ case_update() {
   [ $status = 0 ] && echo "$out" | grep -q "Updated Successfully" && ok=ok
   row "whole update, both bootloaders" "exit $status, nodes $nodes" "exit 0, success" "$ok" \
     "$seconds"
+  [ $status = 0 ] && clean_seconds=$seconds
 }
 
 case_two_tools() {
@@ -197,8 +201,10 @@ cut_row() {  # point limit message tag [command]
     [ $result != 0 ] && echo "$out" | grep -q "$message" &&
       { [ "$tag" = - ] || [[ " $tags" == *" $tag "* ]]; } && ok=ok
   fi
-  awk -v t="$took" -v l="$limit" 'BEGIN { exit !(t > l + 5) }' && ok=MISS
-  row "cable pull at $point" "exit $result, ${tags:-no report}" "$message" "$ok" "$took"
+  # Never after a time-out: at most the clean update's time plus what the fault may cost.
+  awk -v t="$took" -v l="$limit" -v c="$clean_seconds" 'BEGIN { exit !(t > c + l + 5) }' &&
+    ok=MISS
+  row "cable pull at $point" "exit $result, ${tags:-no report}" "${message:0:28}, $tag" "$ok" "$took"
   power_cycle ktx2
   wait_node KTX2-0001 10
   cli 60 find
@@ -326,6 +332,26 @@ case_stop_reading() {
   stop_tool ktx2
 }
 
+# 9. A late reply to a given-up exchange, sent while the updater has the port closed, then
+# Find Device again: the stale bytes are not taken for the next reply.
+case_stale() {
+  wanted "late reply" || return 0
+  start_tool ktx2 dummy_udc.0 KTX2-0001 --late 13 --late-ms 6000
+  cli 60 find
+  local first=$status
+  sleep 2
+  cli 60 find
+  stop_tool ktx2
+  local ok=MISS
+  # The same identity as a clean find (a note of an earlier unfinished update aside).
+  local now_seen before_seen
+  now_seen=$(echo "$out" | grep -v "did not finish")
+  before_seen=$(echo "${clean_find:-$out}" | grep -v "did not finish")
+  [ "$status" = 0 ] && [ "$now_seen" = "$before_seen" ] && ok=ok
+  row "late reply, then find again" "first exit $first, then exit $status" \
+    "then exit 0, same identity" "$ok" "$seconds"
+}
+
 # 10. The port already in use.
 case_busy() {
   wanted "busy" || return 0
@@ -397,6 +423,7 @@ case_two_tools
 case_late
 case_other_device
 case_stop_reading
+case_stale
 case_busy
 case_unbound
 case_figures
