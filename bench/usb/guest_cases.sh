@@ -343,10 +343,10 @@ case_stale() {
   cli 60 find
   stop_tool ktx2
   local ok=MISS
-  # The same identity as a clean find (a note of an earlier unfinished update aside).
-  local now_seen before_seen
-  now_seen=$(echo "$out" | grep -v "did not finish")
-  before_seen=$(echo "${clean_find:-$out}" | grep -v "did not finish")
+  # The same identity as a clean find (notes of earlier runs in this guest aside).
+  local now_seen before_seen identity='^(Name|Vehicle|Current Firmware) :|^  [0-9]+\. id '
+  now_seen=$(echo "$out" | grep -E "$identity")
+  before_seen=$(echo "${clean_find:-$out}" | grep -E "$identity")
   [ "$status" = 0 ] && [ "$now_seen" = "$before_seen" ] && ok=ok
   row "late reply, then find again" "first exit $first, then exit $status" \
     "then exit 0, same identity" "$ok" "$seconds"
