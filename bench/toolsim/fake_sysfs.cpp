@@ -63,6 +63,9 @@ std::string FakeSysfs::addUsbDevice(const FakeUsbDevice& device) {
         if (!device.product.empty()) writeText(bus / port / "product", device.product);
         if (device.serial) writeText(bus / port / "serial", *device.serial);
         fs::create_directories(interfaceOf(sysfsRoot(), port));
+        const fs::path busLinks = fs::path(sysfsRoot()) / "bus" / "usb" / "devices";
+        fs::create_directories(busLinks, ec);
+        fs::create_directory_symlink(bus / port, busLinks / port, ec);
         return port;
     }
     return "";
@@ -118,6 +121,14 @@ void FakeSysfs::removeUsbDevice(const std::string& usbPortPath) {
     if (usbPortPath.empty()) return;
     std::error_code ec;
     fs::remove_all(usbBus(sysfsRoot()) / usbPortPath, ec);
+    fs::remove(fs::path(sysfsRoot()) / "bus" / "usb" / "devices" / usbPortPath, ec);
+}
+
+void FakeSysfs::addSecondInterface(const std::string& usbPortPath, const std::string& ttyName) {
+    const fs::path interface = usbBus(sysfsRoot()) / usbPortPath / (usbPortPath + ":1.2");
+    fs::create_directories(interface);
+    addNode(devRoot(), ttyName, true);
+    addClassEntry(sysfsRoot(), ttyName, interface / "tty" / ttyName, interface);
 }
 
 void FakeSysfs::addBoardSerial(const std::string& ttyName, bool withNode) {

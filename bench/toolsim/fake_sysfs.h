@@ -24,6 +24,10 @@ class FakeSysfs {
     // The same for any device; returns its USB port path ("1-N").
     std::string addUsbSerial(const std::string& ttyName, const FakeUsbDevice& device,
                              bool withNode = true);
+    // A second serial interface of that USB device (a composite device), with its own tty.
+    void addSecondInterface(const std::string& usbPortPath, const std::string& ttyName);
+    // A USB device that no serial driver took: listed on the bus, with no tty.
+    std::string addUnservedUsbDevice(const FakeUsbDevice& device) { return addUsbDevice(device); }
     // A serial port on the main board: a device, but no USB ancestor.
     void addBoardSerial(const std::string& ttyName, bool withNode = true);
     // A virtual terminal: no device at all.

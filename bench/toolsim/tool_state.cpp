@@ -233,3 +233,11 @@ void ToolState_fillDataMemory(const ToolState& s, SparseMemory& memory) {
         memory.write(uint64_t{tool::kStoredDirectoryBlock} * kBlock, directory);
     }
 }
+
+int ToolState_versionNumber(const std::string& text) {
+    if (text.size() != 4 || text[1] != '.') return -1;
+    for (int i : {0, 2, 3}) {
+        if (text[static_cast<size_t>(i)] < '0' || text[static_cast<size_t>(i)] > '9') return -1;
+    }
+    return (text[0] - '0') * 100 + (text[2] - '0') * 10 + (text[3] - '0');
+}

@@ -66,6 +66,8 @@ ToolState ToolState_default();
 std::optional<ToolState> ToolState_fromJson(const nlohmann::json& json, std::string* error);
 std::optional<ToolState> ToolState_load(const std::string& path, std::string* error);
 
+// A bootloader version text as a number: "1.23" gives 123; anything else -1.
+int ToolState_versionNumber(const std::string& text);
 // The first 512-byte block of a stored file.
 std::vector<uint8_t> StoredFile_headerBlock(const StoredFile& file);
 // Writes firmware id, presets and backup files into the tool's data memory.

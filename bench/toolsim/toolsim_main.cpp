@@ -27,10 +27,30 @@ int main(int argc, char** argv) {
     std::string cut, refuseAt;
     std::vector<int> half;
     std::vector<uint64_t> extraArea;
+    std::string stopReading;
+    int leaveLate = 0;
+    bool selfRestartUnanswered = false;
 
     app.add_option("--state", statePath, "Tool state (JSON); default: a KTX2 at bootloader 1.23")
         ->check(CLI::ExistingFile);
-    app.add_option("--link", linkPath, "Path at which the tool's device appears")->required();
+    auto* link = app.add_option("--link", linkPath, "Path at which the tool's device appears");
+    auto* gadget = app.add_option("--gadget", options.gadget.name,
+                                  "Be a real USB device: a configfs gadget of this name");
+    link->excludes(gadget);
+    app.add_option("--udc", options.gadget.udc, "The gadget's UDC (default dummy_udc.0)")
+        ->needs(gadget);
+    app.add_option("--acm-functions", options.gadget.acmFunctions,
+                   "ACM functions the gadget offers; the tool serves the first")
+        ->needs(gadget)
+        ->check(CLI::Range(1, 4));
+    app.add_option("--serial-after-reboot", options.serialAfterReboot,
+                   "The gadget's USB serial from the first reboot on")
+        ->needs(gadget);
+    app.add_option("--stop-reading-at", stopReading, "Stop reading the line at PHASE:start|last|N");
+    app.add_option("--leave-late", leaveLate,
+                   "Milliseconds on the bus after a reboot command before leaving");
+    app.add_flag("--self-restart-unanswered", selfRestartUnanswered,
+                 "A self-restarting bootloader leaves before answering its last record");
     app.add_flag("--pace", options.pacing, "Run the line at 256000 bit/s");
     app.add_option("--reboot-delay", rebootDelay, "Milliseconds off the bus after a reboot");
     app.add_option("--silent", silent, "Never answer this command");
@@ -58,9 +78,18 @@ int main(int argc, char** argv) {
                  "Another process (named ModemManager) holds the device locked");
     CLI11_PARSE(app, argc, argv);
     options.rebootDelay = std::chrono::milliseconds(rebootDelay);
+    if (linkPath.empty() && options.gadget.name.empty()) {
+        std::fprintf(stderr, "zarvik-toolsim: --link or --gadget is required\n");
+        return 2;
+    }
+    if (!options.gadget.name.empty()) {
+        if (options.gadget.udc.empty()) options.gadget.udc = "dummy_udc.0";
+        options.gadget.serial = options.usbSerial;
+    }
     if (extraArea.size() == 2) options.extraArea = {extraArea[0], extraArea[1]};
-    std::optional<CutPoint> cutPoint, refusePoint;
-    for (auto [text, point] : {std::pair{&cut, &cutPoint}, std::pair{&refuseAt, &refusePoint}}) {
+    std::optional<CutPoint> cutPoint, refusePoint, stopPoint;
+    for (auto [text, point] : {std::pair{&cut, &cutPoint}, std::pair{&refuseAt, &refusePoint},
+                               std::pair{&stopReading, &stopPoint}}) {
         if (text->empty()) continue;
         *point = CutPoint_parse(*text);
         if (!*point) {
@@ -73,6 +102,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);                   // power off and on again
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // the tool's thread inherits the mask
 
     VirtualTool tool;
@@ -92,6 +122,9 @@ int main(int argc, char** argv) {
     if (split > 0) tool.splitReplies(split);
     if (cutPoint) tool.cutAt(*cutPoint);
     if (refusePoint) tool.refuseAt(*refusePoint);
+    if (stopPoint) tool.stopReadingAt(*stopPoint);
+    if (leaveLate > 0) tool.leaveLateOnReboot(std::chrono::milliseconds(leaveLate));
+    tool.selfRestartUnanswered(selfRestartUnanswered);
     for (int c : half) tool.answerHalf(c);
     if (vanishAt >= 0) tool.vanishAtBlock(vanishAt);
     tool.stayAwayAfterReboot(stayAway);
@@ -102,7 +135,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zarvik-toolsim: %s\n", error.c_str());
         return 1;
     }
-    std::printf("zarvik-toolsim: %s -> %s\n", linkPath.c_str(), tool.devicePath().c_str());
+    if (!options.gadget.name.empty()) {
+        std::printf("zarvik-toolsim: USB gadget %s on %s, serving %s\n",
+                    options.gadget.name.c_str(), options.gadget.udc.c_str(),
+                    tool.devicePath().c_str());
+    } else {
+        std::printf("zarvik-toolsim: %s -> %s\n", linkPath.c_str(), tool.devicePath().c_str());
+    }
     if (!options.fakeSysfsRoot.empty()) {
         std::printf("zarvik-toolsim: USB device %s, node %s\n", tool.usbPortPath().c_str(),
                     tool.sysfsNode().c_str());
@@ -110,7 +149,14 @@ int main(int argc, char** argv) {
     if (heldByOther) std::printf("zarvik-toolsim: held by ModemManager (pid %d)\n", holder.pid());
     std::fflush(stdout);
     int received = 0;
-    sigwait(&signals, &received);
+    while (sigwait(&signals, &received) == 0 && received == SIGUSR1) {
+        const bool back = tool.powerCycle();
+        std::printf("zarvik-toolsim: power cycle: %s\n", back ? "back on the bus" : "stays dark");
+        std::fflush(stdout);
+    }
     tool.stop();
+    // What a case needs to tell whether this tool was spoken to at all.
+    std::printf("zarvik-toolsim: %zu frames received, %d reboots\n", tool.frames().size(),
+                tool.rebootCount());
     return 0;
 }

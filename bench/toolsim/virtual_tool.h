@@ -1,5 +1,6 @@
-// The virtual tool: plays the KTX2 on a pseudo-terminal so the real link code can be tested
-// and demonstrated without hardware. It answers every command of the tool's command set from
+// The virtual tool: plays the KTX2 on a pseudo-terminal, or as a real USB device (a configfs
+// gadget, in the test guest), so the real link code can be tested and demonstrated without
+// hardware. It answers every command of the tool's command set from
 // a ToolState, stores what is written, reboots by leaving and rejoining the "bus", can pace
 // the line at 256000 bit/s and can be told to misbehave.
 #pragma once
@@ -24,6 +25,7 @@
 #include "toolsim/sparse_memory.h"
 #include "toolsim/tool_phase.h"
 #include "toolsim/tool_state.h"
+#include "toolsim/usb_gadget.h"
 
 struct ToolSimOptions {
     bool pacing = false;                             // 25,600 bytes/s each way
@@ -38,6 +40,11 @@ struct ToolSimOptions {
     std::string usbSerial;
     bool reenumerate = false;  // see VirtualTool::reenumerateOnReboot
     ExtraAreaPlace extraArea;  // tells extra-file and directory writes from memory writes
+    // A real USB device in place of the pseudo-terminal: a configfs gadget whose first ACM
+    // function the tool serves (gadget.name empty: the pseudo-terminal). Its node appears on
+    // the host as /dev/ttyACMn; linkPath then names nothing.
+    UsbGadgetSpec gadget;
+    std::string serialAfterReboot;  // the USB serial from the first reboot on; empty: kept
 };
 
 enum class RefusalStyle {
@@ -100,6 +107,12 @@ class VirtualTool {
     // The first half of the answer to `command`, then silence.
     void answerHalf(int command, int times = -1, int after = 0);
     void stayAwayAfterReboot(bool stayAway);
+    // Stays on the bus this long after a reboot command before it leaves.
+    void leaveLateOnReboot(std::chrono::milliseconds delay);
+    // At a point of an update: stops reading the line, and stays on the bus.
+    void stopReadingAt(const CutPoint& point);
+    // A bootloader that restarts by itself leaves the bus before it answers the last record.
+    void selfRestartUnanswered(bool unanswered);
     void changeHardwareIdAfterReboot(int hardwareId);
     // Power off and on after a cut (see power_cycle.cpp): the tool comes back on the bus with
     // what its memory holds. False when no complete bootloader is left to start it, or it did
@@ -135,6 +148,9 @@ class VirtualTool {
         std::map<int, CommandFault> half;
         std::optional<CutPoint> cutAt;
         std::optional<CutPoint> refuseAtPoint;
+        std::optional<CutPoint> stopReadingAt;
+        std::chrono::milliseconds leaveDelay{0};
+        bool selfRestartUnanswered = false;
         std::chrono::milliseconds lateDelay{0};
         std::optional<int64_t> refuseAt;
         RefusalStyle refusalStyle = RefusalStyle::Immediate;
@@ -144,7 +160,7 @@ class VirtualTool {
         std::optional<int> hardwareIdAfterReboot;
     };
 
-    enum class After { Nothing, Reboot, SelfReboot, Vanish };
+    enum class After { Nothing, Reboot, SelfReboot, Vanish, StopReading };
 
     struct Outcome {
         std::vector<uint8_t> reply;
@@ -152,6 +168,7 @@ class VirtualTool {
         std::chrono::milliseconds delay{0};  // before the reply goes out
         int pieceSize = 0;
         After after = After::Nothing;
+        std::chrono::milliseconds leaveDelay{0};  // on the bus after a reboot command
     };
 
     void run();
@@ -174,6 +191,11 @@ class VirtualTool {
     // On the tool's thread: a power-up asked for while the tool is gone for good.
     bool takePowerUp();
     void sendReply(const Outcome& outcome);
+    // The line, whichever transport carries it.
+    int lineFd() const;
+    bool lineOpen() const;
+    void closeLine();
+    bool openGadgetLine(std::string* why);
     bool writeLine(std::span<const uint8_t> bytes);
     void wake();
 
@@ -187,6 +209,9 @@ class VirtualTool {
 
     // Line state, used by the tool's thread only.
     PseudoTerminal terminal_;
+    UsbGadget gadget_;
+    int gadgetFd_ = -1;
+    bool deaf_ = false;  // stopped reading the line
     std::vector<uint8_t> input_;
     std::chrono::steady_clock::time_point frameStartedAt_;
     std::chrono::steady_clock::time_point lastByteAt_;

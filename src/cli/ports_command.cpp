@@ -45,7 +45,10 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
         // A tool that is missing or closed to this user: what to do, beside the list.
         // An explicit port is the user's own choice and gets none.
         const std::string guidance =
-            explicitPort.empty() ? AccessGuidance_forPorts(found, namedTool) : "";
+            explicitPort.empty()
+                ? AccessGuidance_forPorts(found, namedTool, kUdevRuleDirs,
+                                          PortDiscovery_unservedTools(roots->sysfsRoot, found))
+                : "";
         auto finish = [&status, &guidance] {
             std::fflush(stdout);
             if (!guidance.empty()) std::fprintf(stderr, "%s\n", guidance.c_str());

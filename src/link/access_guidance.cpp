@@ -41,7 +41,7 @@ std::string AccessGuidance_access(std::span<const std::string> ruleDirs) {
 
 std::string AccessGuidance_forPorts(const std::vector<SerialPortInfo>& ports,
                                     const std::string& namedTool,
-                                    std::span<const std::string> ruleDirs) {
+                                    std::span<const std::string> ruleDirs, int unservedTools) {
     const SerialPortInfo* tool = nullptr;
     if (!namedTool.empty()) {
         tool = UsbIdentity_findTool(ports, {namedTool, ""});
@@ -55,6 +55,12 @@ std::string AccessGuidance_forPorts(const std::vector<SerialPortInfo>& ports,
                 tool = &port;
                 break;
             }
+        }
+        if (tool == nullptr && unservedTools > 0) {
+            return "The KTX2 tool is attached (USB device 04d8:f32b), but no serial driver took "
+                   "it, so it has no serial device. Load the driver (sudo modprobe cdc_acm), "
+                   "then unplug the tool and plug it in again; if it stays without one, the "
+                   "kernel log (sudo dmesg) tells why.";
         }
         if (tool == nullptr) {
             return std::string("No KTX2 tool is attached: no USB device 04d8:f32b is listed. ") +

@@ -19,6 +19,8 @@ std::string AccessGuidance_access(std::span<const std::string> ruleDirs);
 
 // Why no tool could be used among `ports`, and what to do; empty when a tool is there and
 // may be opened. `namedTool`: the USB serial the user asked for, empty: any tool.
+// `unservedTools`: tools on the bus that no serial driver took (PortDiscovery_unservedTools).
 std::string AccessGuidance_forPorts(const std::vector<SerialPortInfo>& ports,
                                     const std::string& namedTool,
-                                    std::span<const std::string> ruleDirs = kUdevRuleDirs);
+                                    std::span<const std::string> ruleDirs = kUdevRuleDirs,
+                                    int unservedTools = 0);

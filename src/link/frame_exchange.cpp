@@ -21,7 +21,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 bool deviceGone(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
+    // cdc_acm gives ESHUTDOWN and EPROTO as well for a device that is leaving.
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE ||
+           error == ESHUTDOWN || error == EPROTO;
 }
 
 // Waits for `events` until the deadline; returns poll's revents, 0 when the time is up.
@@ -150,6 +152,14 @@ int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint3
         return 0;
     }
     // The late bytes of a reply given up before must not start this one.
+    const bool fresh = link->freshLine != 0;
+    link->freshLine = 0;
+    if (fresh && link->unsettled == 0 &&
+        !drainUntilQuiet(link, command, timing.lineQuiet, Clock::now() + wait)) {
+        LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Sent, command, {},
+                        "not sent, the line did not fall quiet", true);
+        return 0;
+    }
     const bool suspect = link->unsettled != 0;
     if (suspect && !drainUntilQuiet(link, command, timing.lineQuiet, Clock::now() + wait)) {
         LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Sent, command, {},

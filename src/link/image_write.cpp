@@ -24,7 +24,8 @@ uint32_t pickCommand(uint32_t command, int sector) {
 }
 
 // After the last chunk the tool may still refuse the image with a late "E". A tool that left
-// the bus without acknowledging the last chunk may not have stored it: that is no success.
+// the bus without acknowledging the last chunk may not have stored it: that is no success,
+// unless leaving is what the tool does once the image is in.
 int finalCheck(ToolLink* link, uint32_t command, bool lastAcknowledged) {
     if (link->transportKind != 0 || link->descriptor < 0) return 1;
     std::this_thread::sleep_for(link->settings.timing.imageSettle);
@@ -33,10 +34,15 @@ int finalCheck(ToolLink* link, uint32_t command, bool lastAcknowledged) {
     pollfd p{link->descriptor, POLLIN, 0};
     const bool gone =
         n != 1 && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
-    if (gone && !lastAcknowledged) {
+    if (gone && !lastAcknowledged && !link->departureExpected) {
         LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command, {},
                         "the tool left before acknowledging the last block", true);
         return 0;
+    }
+    if (gone && !lastAcknowledged) {
+        LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command, {},
+                        "the tool restarted before acknowledging the last block", false);
+        return 1;
     }
     if (n == 1) {
         LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command, {&byte, 1},

@@ -56,6 +56,8 @@ std::string ToolLink_openFailureText(const ToolLink* link) {
 }
 
 std::string ToolLink_notFoundText(const ToolLink* link) {
-    return AccessGuidance_forPorts(
-        PortDiscovery_list(link->settings.sysfsRoot, link->settings.devRoot), link->settings.tool);
+    const std::vector<SerialPortInfo> ports =
+        PortDiscovery_list(link->settings.sysfsRoot, link->settings.devRoot);
+    return AccessGuidance_forPorts(ports, link->settings.tool, kUdevRuleDirs,
+                                   PortDiscovery_unservedTools(link->settings.sysfsRoot, ports));
 }

@@ -74,6 +74,7 @@ bool findUsbIds(const fs::path& device, const fs::path& root, SerialPortInfo& po
     std::error_code ec;
     fs::path p = fs::canonical(device, ec);
     if (ec) return false;
+    fs::path below;  // the directory under the USB device on the way up: its interface
     while (isWithin(p, root) && p != root) {
         std::optional<uint32_t> vendor = readHexId(p / "idVendor");
         std::optional<uint32_t> product = readHexId(p / "idProduct");
@@ -83,9 +84,11 @@ bool findUsbIds(const fs::path& device, const fs::path& root, SerialPortInfo& po
             port.product = readUsbText(p / "product");
             port.usbSerial = readUsbText(p / "serial");
             port.usbPortPath = printable(p.filename().string());
+            port.usbInterface = printable(below.filename().string());
             return true;
         }
         if (!p.has_parent_path() || p.parent_path() == p) break;
+        below = p;
         p = p.parent_path();
     }
     return false;
@@ -94,8 +97,38 @@ bool findUsbIds(const fs::path& device, const fs::path& root, SerialPortInfo& po
 }  // namespace
 
 bool SerialPortInfo_isTool(const SerialPortInfo& port) {
-    return port.vendorId == kToolVendorId && port.productId == kToolProductId;
+    return port.vendorId == kToolVendorId && port.productId == kToolProductId &&
+           !port.laterInterface;
 }
+
+namespace {
+
+// "ttyACM10" after "ttyACM2": the name's digits compared as a number.
+bool nameBefore(const std::string& a, const std::string& b) {
+    const size_t aDigits = a.find_last_not_of("0123456789") + 1;
+    const size_t bDigits = b.find_last_not_of("0123456789") + 1;
+    const std::string_view aStem(a.data(), aDigits), bStem(b.data(), bDigits);
+    if (aStem != bStem) return a < b;
+    const size_t aLength = a.size() - aDigits, bLength = b.size() - bDigits;
+    if (aLength != bLength) return aLength < bLength;
+    return a < b;
+}
+
+// Of the ttys of one USB device, all but that of its lowest interface are later ones.
+void markLaterInterfaces(std::vector<SerialPortInfo>& ports) {
+    for (SerialPortInfo& port : ports) {
+        if (port.usbPortPath.empty()) continue;
+        for (const SerialPortInfo& other : ports) {
+            if (&other != &port && other.usbPortPath == port.usbPortPath &&
+                nameBefore(other.usbInterface, port.usbInterface)) {
+                port.laterInterface = true;
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
 
 std::vector<SerialPortInfo> PortDiscovery_list(const std::string& sysfsRoot,
                                                const std::string& devRoot) {
@@ -109,7 +142,7 @@ std::vector<SerialPortInfo> PortDiscovery_list(const std::string& sysfsRoot,
     for (fs::directory_iterator it(classDir, ec), end; !ec && it != end; it.increment(ec)) {
         names.push_back(it->path().filename().string());
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), nameBefore);
 
     for (const std::string& name : names) {
         SerialPortInfo port;
@@ -120,5 +153,25 @@ std::vector<SerialPortInfo> PortDiscovery_list(const std::string& sysfsRoot,
         port.accessible = port.nodeExists && ::access(port.devicePath.c_str(), R_OK | W_OK) == 0;
         ports.push_back(std::move(port));
     }
+    markLaterInterfaces(ports);
     return ports;
+}
+
+int PortDiscovery_unservedTools(const std::string& sysfsRoot,
+                                const std::vector<SerialPortInfo>& ports) {
+    int unserved = 0;
+    std::error_code ec;
+    const fs::path devices = fs::path(sysfsRoot) / "bus" / "usb" / "devices";
+    for (fs::directory_iterator it(devices, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path device = it->path();
+        if (readHexId(device / "idVendor") != kToolVendorId ||
+            readHexId(device / "idProduct") != kToolProductId) {
+            continue;
+        }
+        const std::string name = printable(device.filename().string());
+        const bool served = std::ranges::any_of(
+            ports, [&](const SerialPortInfo& port) { return port.usbPortPath == name; });
+        if (!served) ++unserved;
+    }
+    return unserved;
 }

@@ -1,8 +1,11 @@
 #include "link/tool_link.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,8 +15,10 @@
 #include <filesystem>
 #include <vector>
 
+#include "core/stop_request.h"
 #include "link/link_trace.h"
 #include "link/port_discovery.h"
+#include "link/port_holder.h"
 #include "link/serial_line.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +33,9 @@ bool storePath(ToolLink* link, const std::string& path) {
 
 void releaseDescriptor(ToolLink* link) {
     if (link->descriptor >= 0) {
+        // After a given-up exchange the frame may still sit in the driver, for a tool that
+        // stopped reading; cdc_acm's close would wait up to 30 s for it to go out.
+        if (link->unsettled) ::tcflush(link->descriptor, TCOFLUSH);
         // Let other programs open the port again; closing drops the lock.
         ::ioctl(link->descriptor, TIOCNXCL);
         // On Linux the descriptor is released even when close reports an error (a device
@@ -35,6 +43,14 @@ void releaseDescriptor(ToolLink* link) {
         ::close(link->descriptor);
         link->descriptor = -1;
     }
+}
+
+bool isPseudoTerminal(int fd) {
+    struct stat node {};
+    if (::fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) return false;
+    // Unix98 pseudo-terminal slaves: majors 136 to 143.
+    const unsigned int major = ::major(node.st_rdev);
+    return major >= 136 && major <= 143;
 }
 
 int failOpen(ToolLink* link, int fd, int32_t code, int savedErrno) {
@@ -161,6 +177,12 @@ static int openUntraced(ToolLink* link) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         return failOpen(link, fd, kLinkErrorBusy, EBUSY);
     }
+    // A program that holds the port without a lock (a terminal, a logger) would take the
+    // tool's replies from under the updater. A pseudo-terminal is always held by the program
+    // at its other end, so only real serial devices are checked.
+    if (::isatty(fd) && !isPseudoTerminal(fd) && PortHolder_find(link->devicePath).has_value()) {
+        return failOpen(link, fd, kLinkErrorBusy, EBUSY);
+    }
     if (::fcntl(fd, F_SETFL, 0) != 0) return failOpen(link, fd, kLinkErrorBlocking, errno);
     if (SerialLine_configure(fd, kToolBitRate) != 0) {
         return failOpen(link, fd, kLinkErrorSpeed, errno);
@@ -170,6 +192,12 @@ static int openUntraced(ToolLink* link) {
     ::ioctl(fd, TIOCEXCL);
     int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+
+    // The answer to an exchange given up before this open (by this record or an earlier
+    // program) may wait on the line or still be on its way: drop what is there, and let the
+    // first exchange wait for a quiet line before it sends.
+    ::tcflush(fd, TCIFLUSH);
+    link->freshLine = 1;
 
     link->descriptor = fd;
     link->open = 1;
@@ -212,6 +240,30 @@ void ToolLink_markNotOpen(ToolLink* link) {
     LinkTrace_event(link->settings.trace, LinkTraceEvent::Reboot, link->devicePath, 1);
     link->open = 0;
     link->transportKind = 0;
+}
+
+int ToolLink_waitForDeparture(ToolLink* link, std::chrono::steady_clock::time_point deadline) {
+    if (link->open || link->descriptor < 0) return 1;
+    using Clock = std::chrono::steady_clock;
+    const auto slice = link->settings.timing.stopPoll;
+    uint8_t scratch[256];
+    while (!StopRequest_requested(link->settings.stop)) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return 0;
+        pollfd p{link->descriptor, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min(left, slice).count()) + 1);
+        if (r < 0 && errno != EINTR) return 1;
+        if (r <= 0) continue;
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return 1;
+        // A terminal that has hung up reads as 0 bytes; any other failure but "nothing
+        // yet" means the device is going.
+        const ssize_t n = ::read(link->descriptor, scratch, sizeof scratch);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            return 1;
+        }
+    }
+    return 0;
 }
 
 void ToolLink_free(ToolLink* link) {

@@ -3,6 +3,7 @@
 // work on an open record.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,6 +39,8 @@ struct ToolLink {
     // An exchange gave up on its reply, whose bytes may still come: the next exchange first
     // waits for a quiet line and trusts its own reply only once the line stays quiet.
     uint8_t unsettled;
+    // Just opened: what is still on its way from before the open is dropped first.
+    uint8_t freshLine;
     // The tool this record follows from one reboot to the next: the USB identity of the
     // device first found and opened, empty until then. `found` is that of the device the
     // last ToolLink_findPort stored, when it is a tool listed in sysfs.
@@ -46,6 +49,9 @@ struct ToolLink {
     // Other tools were attached when the followed (or found) device was found.
     uint8_t followedAmongOthers;
     uint8_t foundAmongOthers;
+    // The image being written makes the tool restart by itself after its last record (a
+    // bootloader that needs no reboot command): it may leave before acknowledging it.
+    uint8_t departureExpected;
 };
 
 ToolLink* ToolLink_create();
@@ -64,6 +70,10 @@ void ToolLink_free(ToolLink* link);
 // The tool restarts and leaves the bus: the record is marked not open without closing the
 // old connection; its descriptor is released by the next open, close or free.
 void ToolLink_markNotOpen(ToolLink* link);
+// After ToolLink_markNotOpen: 1 once the old connection has hung up (the tool has left the
+// bus), or when none is held; 0 when it is still up at `deadline` or a stop was asked for.
+// What the tool still sends meanwhile is dropped.
+int ToolLink_waitForDeparture(ToolLink* link, std::chrono::steady_clock::time_point deadline);
 
 // A sentence that tells the user why the last open failed and what to do about it.
 std::string ToolLink_openFailureText(const ToolLink* link);

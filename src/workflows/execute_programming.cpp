@@ -1,6 +1,8 @@
 // The firmware update run: the same-tool check, the package, the bootloaders with their
 // run-mode state machine and the firmware; the memories, the extra files, the Bluetooth
 // module and the completion follow in their own files.
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -21,6 +23,11 @@ constexpr int32_t kSelfRestart = 121;        // above this a bootloader restarts
 
 bool differentSides(int32_t a, int32_t b) {
     return (a >= kResourceThreshold) != (b >= kResourceThreshold);
+}
+
+// Bootloaders above 1.21 restart by themselves once their image is in: no reboot command.
+bool selfRestarts(const ToolLink* link, int32_t bootVersionNumber) {
+    return link->serialState == 1 && link->transportKind == 0 && bootVersionNumber > kSelfRestart;
 }
 
 }  // namespace
@@ -63,9 +70,9 @@ void AppDelegate::executeProgramming() {
     ui_.hideControl(Control::ProgramMemories);
     run.package->firmwareId = static_cast<int32_t>(run.firmwareId);
 
-    // A tool that is gone now makes the first exchange fail.
-    ToolLink_findPort(link());
-    ToolLink_open(link());
+    // A tool that is gone now makes the first exchange fail. A node that is not the tool's
+    // (another device on its old number) is never opened.
+    if (ToolLink_findPort(link())) ToolLink_open(link());
     run.blockSize = link()->serialState == 1 ? 384 : 192;
 
     if (!programBootloaders(run) || !programFirmware(run) || !programMemoryFiles(run) ||
@@ -78,22 +85,31 @@ void AppDelegate::executeProgramming() {
 
 bool AppDelegate::rebootAndReconnect(int32_t bootVersionNumber) {
     ToolLink* toolLink = link();
-    // Bootloaders above 1.21 restart by themselves once their image is in.
-    int rebooted = toolLink->serialState == 1 && toolLink->transportKind == 0 &&
-                           bootVersionNumber > kSelfRestart
-                       ? 1
-                       : Tool_reboot(toolLink);
+    int rebooted = selfRestarts(toolLink, bootVersionNumber) ? 1 : Tool_reboot(toolLink);
     ToolLink_markNotOpen(toolLink);
     const Timing& timing = linkSettings_.timing;
+    const auto start = std::chrono::steady_clock::now();
+    const auto firstLook = start + timing.rebootWait;
+    const auto lastLook = firstLook + timing.rebootRetryWait;
+    // A tool still on the bus under its old node would be found there and lost again in the
+    // middle of the next exchange: a tool that restarts is looked for once it has left.
+    if (rebooted == 1) ToolLink_waitForDeparture(toolLink, lastLook);
     // A stop asked for meanwhile ends the wait; the tool is still looked for, so that the
     // link ends closed rather than lost.
-    StopRequest_sleep(linkSettings_.stop, timing.rebootWait, timing.stopPoll);
-    ToolLink_findPort(toolLink);
-    ToolLink_open(toolLink);
-    if (!toolLink->open && !stopRequested()) {
-        StopRequest_sleep(linkSettings_.stop, timing.rebootRetryWait, timing.stopPoll);
-        ToolLink_findPort(toolLink);
-        ToolLink_open(toolLink);
+    auto sleepUntil = [&](std::chrono::steady_clock::time_point until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() > 0) StopRequest_sleep(linkSettings_.stop, left, timing.stopPoll);
+    };
+    sleepUntil(firstLook);
+    // Looked for until it is back and open: a node not there yet, or not yet given to the
+    // user, costs no try. Only a node that is the tool's is opened: the old number may be
+    // another device's by now.
+    for (;;) {
+        if (ToolLink_findPort(toolLink)) ToolLink_open(toolLink);
+        const auto now = std::chrono::steady_clock::now();
+        if (toolLink->open || stopRequested() || now >= lastLook) break;
+        sleepUntil(std::min(now + timing.reconnectWait, lastLook));
     }
     return rebooted == 1;
 }
@@ -132,7 +148,8 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
             // A slot that takes a resource image takes it on every attempt: a retry must not
             // bring the package's own image to the tool that the resource is there to bridge.
             ByteStringPtr resource;
-            while (run.attempts <= 3 && (run.runMode != n || run.substitute[1]) && !stopRequested()) {
+            while (run.attempts <= 3 && (run.runMode != n || run.substitute[1]) &&
+                   !stopRequested()) {
                 say(fillText("Writing Bootloader %d", {std::to_string(n)}));
                 if (run.substitute[1]) {
                     resource.reset(BootloaderResource_load("Enc_QNv3HIDBootloader_1"));
@@ -146,9 +163,13 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
                                                               : nullptr;
                 // An empty image (no resource shipped, an empty slot) fails on purpose:
                 // writing nothing reports success, and would count as a bootloader written.
+                // A tool that restarts by itself may leave before it acknowledges the last
+                // record: that is the image taking effect, not a write cut short.
+                link()->departureExpected = selfRestarts(link(), tool_->bootVersionNumber) ? 1 : 0;
                 const int written =
                     image != nullptr && image->length > 0 &&
                     Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, linkProgress());
+                link()->departureExpected = 0;
                 say("Rebooting Device");
                 if (written) run.substitute[0] = run.substitute[1] = false;
                 setProgress(-1);

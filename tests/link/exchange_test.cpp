@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "link/link_trace.h"
 #include "link/tool_commands.h"
@@ -164,6 +165,23 @@ TEST_F(ExchangeTest, ADeviceThatGoesAwayEndsTheExchangeAtOnce) {
 
     ToolLink_close(link_.get());  // and nothing goes out on a closed link
     EXPECT_EQ(exchange(nullptr, 2, 0, 5), 0);
+}
+
+// The late answer to an exchange given up by one record waits on the line while nobody has
+// it open; the next record (the next Find Device) must not take it for its own reply.
+TEST_F(ExchangeTest, ANewRecordNeverTakesTheLateAnswerOfAnEarlierOne) {
+    shortTimeouts();
+    tool_.answerLate(9, std::chrono::milliseconds(700));
+    ByteStringPtr runMode(ByteString_create(0));
+    EXPECT_EQ(exchange(runMode.get(), 9, tool::kRunModeAddress, 0), 0);
+    ToolLink_close(link_.get());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late "1O" comes
+    link_ = makeToolLink(settings());
+    ASSERT_EQ(ToolLink_findPort(link_.get()), 1);
+    ASSERT_EQ(ToolLink_open(link_.get()), 1);
+    ByteStringPtr option(ByteString_create(0));
+    ASSERT_EQ(exchange(option.get(), 13, 0, 0), 1);
+    EXPECT_EQ(bytesOf(option.get()), (Bytes{0, 'O'}));  // the option code, not the stale "1"
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ struct DiscoveryCase {
     const char* found;          // tty name whose node is stored, or null for none
     const char* tool = "";      // the USB serial asked for
     const char* guidance = "";  // part of what the user is told when nothing is found
+    bool amongOthers = false;   // other tools were attached when it was found
 };
 
 class PortDiscoveryTest : public LinkTest, public ::testing::WithParamInterface<DiscoveryCase> {};
@@ -37,6 +38,9 @@ TEST_P(PortDiscoveryTest, FindsTheFirstToolInNameOrder) {
     EXPECT_EQ(ToolLink_findPort(link.get()), found ? 1 : 0);
     EXPECT_EQ(link->devicePath, found ? tree.devRoot() + "/" + c.found : "unchanged");
     EXPECT_EQ(link->serialState, found ? 2 : 0);
+    if (found) {
+        EXPECT_EQ(link->foundAmongOthers, c.amongOthers ? 1 : 0);
+    }
     const std::string guidance = ToolLink_notFoundText(link.get());
     if (found) {
         EXPECT_EQ(guidance, "");
@@ -72,14 +76,26 @@ INSTANTIATE_TEST_SUITE_P(Trees, PortDiscoveryTest, ::testing::Values(
     DiscoveryCase{"SortedNameOrderDecides", [](FakeSysfs& tree) {
         tree.addUsbSerial("ttyACM1", kVendor, kProduct);
         tree.addUsbSerial("ttyACM0", kVendor, kProduct);
-    }, "ttyACM0"},
+    }, "ttyACM0", "", "", true},
     DiscoveryCase{"FirstMatchWithoutNodeEndsTheSearch", [](FakeSysfs& tree) {
         tree.addUsbSerial("ttyACM0", kVendor, kProduct, false);
         tree.addUsbSerial("ttyACM1", kVendor, kProduct, true);
     }, nullptr, "", "attached but its serial device"},
     DiscoveryCase{"SameVendorOtherProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", kVendor, 0x000A); }, nullptr, "", "No KTX2 tool is attached: no USB device 04d8:f32b is listed. Check that the USB cable"},
     DiscoveryCase{"OtherVendorSameProduct", [](FakeSysfs& tree) { tree.addUsbSerial("ttyACM0", 0x1234, kProduct); }, nullptr, "", "04d8:f32b is listed"},
-    DiscoveryCase{"UsbSerialPicksTheSecond", twoTools, "ttyACM1", "KTX2-B"},
+    DiscoveryCase{"UsbSerialPicksTheSecond", twoTools, "ttyACM1", "KTX2-B", "", true},
+    DiscoveryCase{"NumbersComparedAsNumbers", [](FakeSysfs& tree) {
+        tree.addUsbSerial("ttyACM10", toolWithSerial("KTX2-A"));
+        tree.addUsbSerial("ttyACM2", toolWithSerial("KTX2-B"));
+    }, "ttyACM2", "", "", true},
+    // A composite tool is one tool, reached through its first interface.
+    DiscoveryCase{"CompositeToolFirstInterface", [](FakeSysfs& tree) {
+        tree.addSecondInterface(tree.addUsbSerial("ttyACM1", toolWithSerial("KTX2-A")), "ttyACM0");
+    }, "ttyACM1"},
+    DiscoveryCase{"ToolWithoutSerialDriver", [](FakeSysfs& tree) {
+        tree.addUsbSerial("ttyUSB0", 0x0403, 0x6001);
+        tree.addUnservedUsbDevice(toolWithSerial("KTX2-A"));
+    }, nullptr, "", "The KTX2 tool is attached (USB device 04d8:f32b), but no serial driver took it"},
     DiscoveryCase{"UsbSerialOfNoAttachedTool", twoTools, nullptr, "KTX2-C",
         "No KTX2 tool with USB serial KTX2-C is attached (zarvik-cli ports lists those that are). Check"},
     DiscoveryCase{"UsbSerialOfAnotherDevice", [](FakeSysfs& tree) {

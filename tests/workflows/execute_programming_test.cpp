@@ -104,6 +104,8 @@ enum class BootFault {
     refusedTransfer,  // the raw transfer does not open, four times
     runModeUnknown,   // the run mode after the first write goes unanswered
     emptySlot0,       // the package's slot 0 holds an empty image
+    unanswered,       // a self-restarting bootloader leaves before acknowledging its last record
+    leavesLate,       // after a reboot the tool stays on the bus past the first look for it
 };
 
 // The bootloader phase by tool and package versions.
@@ -138,6 +140,10 @@ TEST_P(BootPhase, WritesWhatTheVersionsAsk) {
     rig.tool.stayAwayAfterReboot(c.fault == BootFault::away);
     if (c.fault == BootFault::refusedTransfer) rig.tool.silenceCommand(23, 4);
     if (c.fault == BootFault::runModeUnknown) rig.tool.silenceCommand(9, 1, 1);
+    rig.tool.selfRestartUnanswered(c.fault == BootFault::unanswered);
+    // Gone only after the first look (250 ms), back well before the last (500 ms).
+    if (c.fault == BootFault::leavesLate)
+        rig.tool.leaveLateOnReboot(std::chrono::milliseconds(300));
     programRelease();
 
     std::string writing;
@@ -208,7 +214,14 @@ INSTANTIATE_TEST_SUITE_P(
         BootCase{"Tool122Package124", "1.22", "1.24", "1.24", none, "PP", "01", 3, 0, nullptr},
         BootCase{"Tool119Package120", "1.19", "1.20", "1.20", none, "PP", "01", 3, 2, nullptr},
         BootCase{"Tool119Package121", "1.19", "1.21", "1.21", none, "PP", "01", 3, 2, nullptr},
-        BootCase{"Tool119Package122", "1.19", "1.22", "1.22", none, "PP", "01", 3, 1, nullptr}),
+        BootCase{"Tool119Package122", "1.19", "1.22", "1.22", none, "PP", "01", 3, 1, nullptr},
+        // The tool leaving is the image taking effect: the bridge is written once, not four
+        // times over a tool already running it.
+        BootCase{"SelfRestartBeforeLastAcknowledgement", "1.23", "1.16", "1.16", unanswered, "-R",
+                 "1", 2, 0, nullptr},
+        // Not found under its old node while it is still leaving: each slot written once.
+        BootCase{"LeavesAfterTheFirstLook", "1.20", "1.24", "1.24", leavesLate, "PP", "01", 3, 1,
+                 nullptr}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ExtraAreaLayout, DirectoryAndFileSectors) {

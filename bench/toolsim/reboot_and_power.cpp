@@ -1,4 +1,5 @@
-// The virtual tool powered off and on after a cut, as the protocol implies:
+// The virtual tool's reboots (off the bus for the reboot delay, then back with the bootloader
+// it completed) and its power cycle after a cut, as the protocol implies:
 // - memory keeps exactly what was written before the cut: a data area cut mid-write is part
 //   new, part old; an erased area reads erased; a program area (bootloader, firmware,
 //   module) holds the records that arrived, over what it held before;
@@ -10,6 +11,53 @@
 // - a Bluetooth module whose image was cut short reports version 255.
 #include "link/tool_protocol.h"
 #include "toolsim/virtual_tool.h"
+
+void VirtualTool::goOffline(bool forGood) {
+    {
+        // Off the bus before the host can notice the hang-up.
+        std::lock_guard lock(mutex_);
+        online_ = false;
+        devicePath_.clear();
+        sysfsNode_.clear();
+    }
+    // The node goes with the tty entry, before the host sees the hang-up.
+    if (sysfs_) sysfs_->detachTty(usbPortPath(), ttyName_);
+    ttyName_.clear();
+    closeLine();
+    input_.clear();
+    deaf_ = false;
+    std::lock_guard lock(mutex_);
+    if (forGood) {
+        goneForGood_ = true;
+    } else {
+        ++reboots_;
+        restartState();
+        goneForGood_ = faults_.stayAway;
+        returnAt_ = std::chrono::steady_clock::now() + options_.rebootDelay;
+    }
+    changed_.notify_all();
+}
+
+void VirtualTool::restartState() {
+    if (completedSlot_) {
+        const int slot = *completedSlot_;
+        activeSlot_ = slot;
+        runMode_ = slot;
+        const std::vector<uint8_t>& program = programs_[static_cast<size_t>(slot)];
+        if (program.size() >= 4) {
+            std::string text(program.begin(), program.begin() + 4);
+            if (ToolState_versionNumber(text) >= 0) slotVersions_[static_cast<size_t>(slot)] = text;
+        }
+        completedSlot_.reset();
+    }
+    rawTransferOpen_ = bluetoothUpdate_ = inBootloader_ = false;
+    lastSector_ = kNoSector;
+    if (faults_.hardwareIdAfterReboot) {
+        const int id = *faults_.hardwareIdAfterReboot;
+        const uint8_t bytes[2] = {static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8)};
+        programMemory_.write(tool::kConfigurationAddress + 30, bytes);
+    }
+}
 
 bool VirtualTool::powerUpState() {
     int slot = completedSlot_ ? *completedSlot_ : activeSlot_;

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Builds the USB test guest and boots it: Debian's kernel (its package cached under
+# build/usb), an initramfs of busybox and the USB gadget, host and 9p modules, and the
+# host's root shared read-only. The guest runs guest_cases.sh with the arguments given here
+# and leaves its table and status in build/usb/out.
+# Usage: boot_guest.sh ROOT [case arguments...]
+set -euo pipefail
+root=$1
+shift
+usb=$root/build/usb
+out=$usb/out
+
+fail() {
+  echo "usb: $*" >&2
+  exit 1
+}
+
+command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86_64 is not installed"
+[ -x /bin/busybox ] || fail "busybox-static is not installed"
+mkdir -p "$usb"
+
+# The kernel: the package linux-image-amd64 currently depends on, unpacked once.
+kernel_dir=$usb/kernel
+if [ ! -d "$kernel_dir/boot" ]; then
+  package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/.*Depends: \(linux-image-[0-9].*\)/\1/p' | head -1)
+  [ -n "$package" ] || fail "no kernel package known to apt (apt-get update?)"
+  rm -f "$usb"/linux-image-*.deb
+  (cd "$usb" && apt-get download "$package" >/dev/null 2>&1) || fail "could not download $package"
+  rm -rf "$kernel_dir.part"
+  dpkg-deb -x "$usb"/linux-image-*.deb "$kernel_dir.part" || fail "could not unpack $package"
+  mv "$kernel_dir.part" "$kernel_dir"
+fi
+version=$(ls "$kernel_dir/lib/modules" | head -1)
+vmlinuz=$kernel_dir/boot/vmlinuz-$version
+[ -f "$vmlinuz" ] || fail "no kernel image in $kernel_dir"
+
+# The initramfs: busybox, the init, and the modules in the order their dependencies ask.
+initrd=$usb/initrd-$version.cpio.gz
+if [ ! -f "$initrd" ] || [ "$root/bench/usb/guest_init.sh" -nt "$initrd" ]; then
+  [ -f "$kernel_dir/lib/modules/$version/modules.dep" ] || depmod -b "$kernel_dir" "$version"
+  tree=$usb/initrd-tree
+  rm -rf "$tree"
+  mkdir -p "$tree"/{bin,dev,proc,sys,modules}
+  cp /bin/busybox "$tree/bin/busybox"
+  cp "$root/bench/usb/guest_init.sh" "$tree/init"
+  chmod +x "$tree/init"
+  : >"$tree/modules/order"
+  # dummy_hcd with three controllers: two tools and another USB serial device at once.
+  for module in virtio_pci 9pnet_virtio 9p configfs dummy_hcd libcomposite usb_f_acm cdc-acm; do
+    modprobe -d "$kernel_dir" -S "$version" --show-depends "$module" | awk '{print $2}'
+  done | awk '!seen[$0]++' | while read -r file; do
+    name=$(basename "$file")
+    cp "$file" "$tree/modules/$name"
+    parameters=""
+    [ "$name" = dummy_hcd.ko ] && parameters="num=3"
+    echo "$name $parameters" >>"$tree/modules/order"
+  done
+  (cd "$tree" && find . | cpio -o -H newc --quiet | gzip -1) >"$initrd.part"
+  mv "$initrd.part" "$initrd"
+fi
+
+rm -rf "$out"
+mkdir -p "$out"
+echo "$root" >"$out/root"
+printf '%s\n' "$@" >"$out/args"
+
+cpus=$(nproc)
+[ "$cpus" -gt 4 ] && cpus=4
+limit=${ZARVIK_USB_LIMIT:-3600}
+boot() {  # accelerator options...
+  timeout --foreground "$limit" qemu-system-x86_64 "$@" -m 3072 -smp "$cpus" \
+    -kernel "$vmlinuz" -initrd "$initrd" -append "console=ttyS0 quiet panic=-1" \
+    -nographic -no-reboot -nic none \
+    -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+    -virtfs local,path="$out",mount_tag=out,security_model=none,multidevs=remap \
+    >"$out/console.log" 2>&1 </dev/null
+}
+status=0
+# KVM where it works; a /dev/kvm that refuses the guest (nested, half-supported) gives TCG.
+if [ -w /dev/kvm ] && (boot -accel kvm -cpu host) 2>/dev/null; then
+  :
+elif [ ! -f "$out/status" ]; then
+  boot -accel tcg,thread=multi -cpu max || status=$?
+fi
+[ -f "$out/status" ] || {
+  tail -20 "$out/console.log" >&2
+  fail "the guest did not finish (qemu status $status; console in $out/console.log)"
+}
+cat "$out/table" 2>/dev/null
+status=$(cat "$out/status")
+if [ "$status" != 0 ]; then
+  echo "usb: missed cases (console in $out/console.log)" >&2
+  exit 1
+fi

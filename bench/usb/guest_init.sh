@@ -1,0 +1,38 @@
+#!/bin/busybox sh
+# /init of the USB test guest: loads the USB and 9p modules, mounts the host's root read-only,
+# gives it the kernel's file systems and a fresh /tmp, and runs the cases in it.
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+exec >/dev/console 2>&1
+
+while read -r module parameters; do
+  # shellcheck disable=SC2086  # the parameters are words
+  insmod "/modules/$module" $parameters || echo "guest: $module did not load"
+done </modules/order
+
+mkdir -p /host
+mount -t 9p -o ro,trans=virtio,version=9p2000.L,msize=262144,cache=loose hostroot /host ||
+  { echo "guest: no host root"; poweroff -f; }
+mount -t proc proc /host/proc
+mount -t sysfs sys /host/sys
+mount -t configfs configfs /host/sys/kernel/config
+mount -t devtmpfs dev /host/dev
+mkdir -p /host/dev/pts /host/dev/shm 2>/dev/null
+mount -t devpts -o ptmxmode=0666,newinstance devpts /host/dev/pts
+ln -sf pts/ptmx /host/dev/ptmx 2>/dev/null
+mount -t tmpfs tmp /host/dev/shm
+mount -t tmpfs tmp /host/tmp
+mkdir -p /host/tmp/out
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /host/tmp/out ||
+  { echo "guest: no output folder"; poweroff -f; }
+ip link set lo up 2>/dev/null || ifconfig lo 127.0.0.1 up
+
+root=$(cat /host/tmp/out/root)
+status=0
+chroot /host /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp TMPDIR=/tmp \
+  /bin/bash "$root/bench/usb/guest_cases.sh" || status=$?
+echo "$status" >/host/tmp/out/status
+sync
+poweroff -f
