@@ -42,7 +42,11 @@ std::string alternativeNames(const std::vector<std::string>& names) {
     for (const auto& name : names) {
         in_addr ignored{};
         const bool ip = inet_pton(AF_INET, name.c_str(), &ignored) == 1;
-        text += (text.empty() ? "" : ",") + std::string(ip ? "IP:" : "DNS:") + name;
+        // Appended piece by piece: GCC 12 at -O3 misreads `"," + std::string(...)` as an
+        // overlapping copy.
+        if (!text.empty()) text += ',';
+        text += ip ? "IP:" : "DNS:";
+        text += name;
     }
     return text;
 }
