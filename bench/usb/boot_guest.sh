@@ -86,8 +86,12 @@ fi
   tail -20 "$out/console.log" >&2
   fail "the guest did not finish (qemu status $status; console in $out/console.log)"
 }
-cat "$out/table" 2>/dev/null
 status=$(cat "$out/status")
+if [ ! -s "$out/table" ]; then
+  tail -20 "$out/console.log" >&2
+  fail "the guest ran no case (status $status; console in $out/console.log)"
+fi
+cat "$out/table"
 if [ "$status" != 0 ]; then
   echo "usb: missed cases (console in $out/console.log)" >&2
   exit 1

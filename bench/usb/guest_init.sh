@@ -12,9 +12,17 @@ while read -r module parameters; do
   insmod "/modules/$module" $parameters || echo "guest: $module did not load"
 done </modules/order
 
-mkdir -p /host
+mkdir -p /host /out
 mount -t 9p -o ro,trans=virtio,version=9p2000.L,msize=262144,cache=loose hostroot /host ||
   { echo "guest: no host root"; poweroff -f; }
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /out ||
+  { echo "guest: no output folder"; poweroff -f; }
+root=$(cat /out/root)
+# A project under /tmp (a fresh clone there) would vanish under the guest's own /tmp: keep it
+# in view at its own path.
+case $root in
+  /tmp/*) mkdir -p /project && mount -o bind "/host$root" /project ;;
+esac
 mount -t proc proc /host/proc
 mount -t sysfs sys /host/sys
 mount -t configfs configfs /host/sys/kernel/config
@@ -25,11 +33,12 @@ ln -sf pts/ptmx /host/dev/ptmx 2>/dev/null
 mount -t tmpfs tmp /host/dev/shm
 mount -t tmpfs tmp /host/tmp
 mkdir -p /host/tmp/out
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /host/tmp/out ||
-  { echo "guest: no output folder"; poweroff -f; }
+mount -o bind /out /host/tmp/out
+case $root in
+  /tmp/*) mkdir -p "/host$root" && mount -o bind /project "/host$root" ;;
+esac
 ip link set lo up 2>/dev/null || ifconfig lo 127.0.0.1 up
 
-root=$(cat /host/tmp/out/root)
 status=0
 chroot /host /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp TMPDIR=/tmp \
   /bin/bash "$root/bench/usb/guest_cases.sh" || status=$?
