@@ -69,27 +69,27 @@ std::string UsbGadget_root() {
     return "/sys/kernel/config/usb_gadget";
 }
 
-bool UsbGadget::create(const UsbGadgetSpec& spec, std::string* error) {
+bool UsbGadget::create(const UsbGadgetIdentity& identity, std::string* error) {
     remove();
-    const std::string folder = UsbGadget_root() + "/" + spec.name;
+    const std::string folder = UsbGadget_root() + "/" + identity.name;
     removeGadgetFolder(folder);
     if (!makeFolder(folder, error)) return false;
     folder_ = folder;
-    udc_ = spec.udc;
+    udc_ = identity.udc;
     const std::string strings = folder + "/strings/0x409";
     const std::string config = folder + "/configs/c.1";
-    bool ok = writeText(folder + "/idVendor", hex(spec.vendorId)) &&
-              writeText(folder + "/idProduct", hex(spec.productId)) &&
+    bool ok = writeText(folder + "/idVendor", hex(identity.vendorId)) &&
+              writeText(folder + "/idProduct", hex(identity.productId)) &&
               writeText(folder + "/bcdDevice", "0x0100") && makeFolder(strings, error) &&
-              writeText(strings + "/serialnumber", spec.serial) &&
-              writeText(strings + "/manufacturer", spec.manufacturer) &&
-              writeText(strings + "/product", spec.product) && makeFolder(config, error) &&
+              writeText(strings + "/serialnumber", identity.serial) &&
+              writeText(strings + "/manufacturer", identity.manufacturer) &&
+              writeText(strings + "/product", identity.product) && makeFolder(config, error) &&
               makeFolder(config + "/strings/0x409", error) &&
               writeText(config + "/strings/0x409/configuration", "ACM") &&
               writeText(config + "/MaxPower", "100");
-    for (int i = 0; ok && i < spec.acmFunctions; ++i) {
+    for (int i = 0; ok && i < identity.acmFunctions; ++i) {
         const std::string function =
-            folder + "/functions/acm." + spec.name + "_" + std::to_string(i);
+            folder + "/functions/acm." + identity.name + "_" + std::to_string(i);
         ok = makeFolder(function, error) &&
              ::symlink(function.c_str(), (config + "/acm" + std::to_string(i)).c_str()) == 0;
         if (!ok) break;

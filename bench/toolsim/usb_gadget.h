@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct UsbGadgetSpec {
+struct UsbGadgetIdentity {
     std::string name;  // the gadget's folder under configfs usb_gadget
     std::string udc;   // e.g. dummy_udc.0
     uint16_t vendorId = 0x04D8;
@@ -26,7 +26,7 @@ class UsbGadget {
     ~UsbGadget() { remove(); }
 
     // Makes the gadget, unbound. A gadget of the same name left behind is removed first.
-    bool create(const UsbGadgetSpec& spec, std::string* error);
+    bool create(const UsbGadgetIdentity& identity, std::string* error);
     bool bind(std::string* error);
     void unbind();
     // The USB serial the host reads at the next enumeration.

@@ -43,7 +43,7 @@ struct ToolSimOptions {
     // A real USB device in place of the pseudo-terminal: a configfs gadget whose first ACM
     // function the tool serves (gadget.name empty: the pseudo-terminal). Its node appears on
     // the host as /dev/ttyACMn; linkPath then names nothing.
-    UsbGadgetSpec gadget;
+    UsbGadgetIdentity gadget;
     std::string serialAfterReboot;  // the USB serial from the first reboot on; empty: kept
 };
 

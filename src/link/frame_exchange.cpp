@@ -151,17 +151,13 @@ int ToolLink_exchange(ToolLink* link, ByteString* reply, uint32_t command, uint3
                         "not sent, the run was stopped", true);
         return 0;
     }
-    // The late bytes of a reply given up before must not start this one.
+    // The late bytes of a reply given up before, by this link or before the line was opened,
+    // must not start this one.
     const bool fresh = link->freshLine != 0;
     link->freshLine = 0;
-    if (fresh && link->unsettled == 0 &&
-        !drainUntilQuiet(link, command, timing.lineQuiet, Clock::now() + wait)) {
-        LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Sent, command, {},
-                        "not sent, the line did not fall quiet", true);
-        return 0;
-    }
     const bool suspect = link->unsettled != 0;
-    if (suspect && !drainUntilQuiet(link, command, timing.lineQuiet, Clock::now() + wait)) {
+    if ((fresh || suspect) &&
+        !drainUntilQuiet(link, command, timing.lineQuiet, Clock::now() + wait)) {
         LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Sent, command, {},
                         "not sent, the line did not fall quiet", true);
         return 0;
