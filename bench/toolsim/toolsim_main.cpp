@@ -3,9 +3,33 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 
 #include "toolsim/holding_process.h"
 #include "toolsim/virtual_tool.h"
+
+namespace {
+
+// What an update leaves in the tool, for comparing two tools byte for byte: every program
+// area, then every written page of data memory with its address.
+bool writeMemory(const VirtualTool& tool, const std::string& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (int t = 0; t < kRawTargetCount; ++t) {
+        const std::vector<uint8_t> bytes = tool.program(RawTarget(t));
+        out << "program " << t << ' ' << bytes.size() << '\n';
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+    for (const auto& [address, page] : tool.dataMemoryPages()) {
+        out << "page " << address << ' ' << page.size() << '\n';
+        out.write(reinterpret_cast<const char*>(page.data()),
+                  static_cast<std::streamsize>(page.size()));
+    }
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"zarvik-toolsim: a virtual KTX2 tool on a pseudo-terminal"};
@@ -30,6 +54,7 @@ int main(int argc, char** argv) {
     std::string stopReading;
     int leaveLate = 0;
     bool selfRestartUnanswered = false;
+    std::string memoryOut;
 
     app.add_option("--state", statePath, "Tool state (JSON); default: a KTX2 at bootloader 1.23")
         ->check(CLI::ExistingFile);
@@ -51,6 +76,8 @@ int main(int argc, char** argv) {
                    "Milliseconds on the bus after a reboot command before leaving");
     app.add_flag("--self-restart-unanswered", selfRestartUnanswered,
                  "A self-restarting bootloader leaves before answering its last record");
+    app.add_option("--memory-out", memoryOut,
+                   "On exit, write what the tool's memory holds to this file");
     app.add_flag("--pace", options.pacing, "Run the line at 256000 bit/s");
     app.add_option("--reboot-delay", rebootDelay, "Milliseconds off the bus after a reboot");
     app.add_option("--silent", silent, "Never answer this command");
@@ -155,6 +182,9 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     tool.stop();
+    if (!memoryOut.empty() && !writeMemory(tool, memoryOut)) {
+        std::fprintf(stderr, "zarvik-toolsim: could not write %s\n", memoryOut.c_str());
+    }
     // What a case needs to tell whether this tool was spoken to at all.
     std::printf("zarvik-toolsim: %zu frames received, %d reboots\n", tool.frames().size(),
                 tool.rebootCount());

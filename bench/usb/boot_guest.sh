@@ -3,7 +3,8 @@
 # build/usb), an initramfs of busybox and the USB gadget, host and 9p modules, and the
 # host's root shared read-only. The guest runs guest_cases.sh with the arguments given here
 # and leaves its table and status in build/usb/out.
-# Usage: boot_guest.sh ROOT [case arguments...]
+# Usage: boot_guest.sh ROOT [case arguments...]; the build the guest runs is ZARVIK_USB_BUILD
+# (default ROOT/build/test, the sanitizer build).
 set -euo pipefail
 root=$1
 shift
@@ -22,8 +23,18 @@ mkdir -p "$usb"
 # The kernel: the package linux-image-amd64 currently depends on, unpacked once.
 kernel_dir=$usb/kernel
 if [ ! -d "$kernel_dir/boot" ]; then
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/.*Depends: \(linux-image-[0-9].*\)/\1/p' | head -1)
-  [ -n "$package" ] || fail "no kernel package known to apt (apt-get update?)"
+  kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+      sed -n 's/.*Depends: \(linux-image-[0-9].*\)/\1/p' | head -1
+  }
+  package=$(kernel_package)
+  if [ -z "$package" ]; then  # a machine whose package lists were never fetched
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq >/dev/null 2>&1 || true
+    package=$(kernel_package)
+  fi
+  [ -n "$package" ] || fail "no kernel package known to apt"
   rm -f "$usb"/linux-image-*.deb
   (cd "$usb" && apt-get download "$package" >/dev/null 2>&1) || fail "could not download $package"
   rm -rf "$kernel_dir.part"
@@ -62,6 +73,9 @@ fi
 rm -rf "$out"
 mkdir -p "$out"
 echo "$root" >"$out/root"
+build=${ZARVIK_USB_BUILD:-$root/build/test}
+[ -x "$build/src/cli/zarvik-cli" ] || fail "no build in $build (./run usb makes it)"
+echo "$build" >"$out/build"
 printf '%s\n' "$@" >"$out/args"
 
 cpus=$(nproc)

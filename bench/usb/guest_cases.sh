@@ -6,7 +6,7 @@
 # cases whose name holds it; may be given more than once), --cli PATH (another zarvik-cli).
 set -uo pipefail
 root=$(cat /tmp/out/root)
-build=$root/build/test
+build=$(cat /tmp/out/build)
 mapfile -t args </tmp/out/args
 short=0
 only=()
@@ -91,13 +91,14 @@ declare -A tool_pid
 start_tool() {  # name udc serial [toolsim options...]
   local name=$1 udc=$2 serial=$3
   shift 3
+  rm -f "$work/memory-$name"
   "$toolsim" --state "$work/demo-tool.json" --gadget "$name" --udc "$udc" --usb-serial "$serial" \
-    "${extra_area[@]}" "$@" >"$work/tool-$name.log" 2>&1 &
+    --memory-out "$work/memory-$name" "${extra_area[@]}" "$@" >"$work/tool-$name.log" 2>&1 &
   tool_pid[$name]=$!
   wait_node "$serial" || { echo "tool $name did not enumerate"; cat "$work/tool-$name.log"; }
 }
 
-stop_tool() {  # name: frames it received are left in $frames
+stop_tool() {  # name: frames it received are left in $frames, its memory in memory-NAME
   local pid=${tool_pid[$1]:-}
   frames=""
   [ -n "$pid" ] || return 0
@@ -113,12 +114,14 @@ power_cycle() {  # name
   for _ in $(seq 100); do grep -q "power cycle" "$work/tool-$1.log" && break; sleep 0.1; done
 }
 
-# Runs zarvik-cli with a time limit; leaves status, seconds and the output in $out.
+# Runs zarvik-cli with a time limit, as root or, with as_user set, as an ordinary user; leaves
+# status, seconds and the output in $out.
+as_user=()
 cli() {  # limit arguments...
   local limit=$1 start
   shift
   start=$(now)
-  out=$(timeout -k 5 "$limit" "$cli_bin" "$@" 2>&1)
+  out=$(timeout -k 5 "$limit" "${as_user[@]}" "$cli_bin" "$@" 2>&1)
   status=$?
   seconds=$(since "$start")
   echo "$out" >>"$work/cli.log"
@@ -130,7 +133,7 @@ reports_since() {  # count: the report tags sent since
     sed -n 's/.*"tag":"\([^"]*\)".*/\1/p' | tr '\n' ' '
 }
 
-last_line() { echo "$out" | grep -v '^\s*$' | tail -1 | cut -c1-44; }
+last_line() { echo "$out" | grep -v '^\s*$' | tail -1 | cut -c1-36; }
 
 clean_seconds=60  # a whole update in this guest, until case_update has timed one
 
@@ -162,7 +165,50 @@ case_update() {
   [ $status = 0 ] && echo "$out" | grep -q "Updated Successfully" && ok=ok
   row "whole update, both bootloaders" "exit $status, nodes $nodes" "exit 0, success" "$ok" \
     "$seconds"
-  [ $status = 0 ] && clean_seconds=$seconds
+  if [ $status = 0 ]; then
+    clean_seconds=$seconds
+    cp "$work/memory-ktx2" "$work/memory-clean"
+  fi
+}
+
+# What a clean update leaves in the tool, for the recoveries to be compared with; made here
+# when the whole-update case was not run.
+clean_memory() {
+  [ -f "$work/memory-clean" ] && return 0
+  start_tool ktx2 dummy_udc.0 KTX2-0001
+  cli 300 --yes program --firmware 900
+  stop_tool ktx2
+  [ $status = 0 ] && clean_seconds=$seconds && cp "$work/memory-ktx2" "$work/memory-clean"
+}
+
+# The same tool, twice: the same USB device however many interfaces it has, and a whole update
+# with a tool whose bootloader shows another USB serial.
+case_same_tool() {
+  if wanted "composite tool"; then
+    # Its bootloader shows another serial: only a tool alone in its socket is followed.
+    start_tool ktx2 dummy_udc.0 KTX2-0001 --acm-functions 2 --serial-after-reboot KTX2-BOOT
+    local ttys first opened
+    ttys=$(ls -d /sys/bus/usb/devices/*/tty/ttyACM* 2>/dev/null | wc -l)
+    first=/dev/$(basename "$(ls -d /sys/bus/usb/devices/*:1.0/tty/ttyACM* | head -1)")
+    cli 60 find
+    local found=$status
+    cli 300 --yes --trace-link "$work/composite.trace" program --firmware 900
+    opened=$(sed -n 's/.* open \(\/dev\/ttyACM[0-9]*\): ok/\1/p' "$work/composite.trace" | head -1)
+    stop_tool ktx2
+    local ok=MISS
+    [ $found = 0 ] && [ $status = 0 ] && [ "$opened" = "$first" ] && ok=ok
+    row "composite tool (two ACM), new serial at reboot" \
+      "$ttys ttys; find $found, program $status on ${opened#/dev/}" \
+      "exit 0, on the first interface's" "$ok" "$seconds"
+  fi
+  if wanted "serial changes across a reboot"; then
+    start_tool ktx2 dummy_udc.0 KTX2-0001 --serial-after-reboot KTX2-BOOT
+    cli 300 --yes program --firmware 900
+    stop_tool ktx2
+    local ok=MISS
+    [ $status = 0 ] && ok=ok
+    row "serial changes across a reboot" "exit $status: $(last_line)" "exit 0" "$ok" "$seconds"
+  fi
 }
 
 case_two_tools() {
@@ -184,6 +230,7 @@ case_two_tools() {
 cut_row() {  # point limit message tag [command]
   local point=$1 limit=$2 message=$3 tag=$4 command=${5:-program}
   wanted "cable pull at $point" "${6:-}" || return 0
+  clean_memory
   start_tool ktx2 dummy_udc.0 KTX2-0001 --cut "$point"
   local before
   before=$(report_count)
@@ -210,11 +257,13 @@ cut_row() {  # point limit message tag [command]
   cli 60 find
   local found=$status
   cli 300 --yes program --firmware 900
-  ok=MISS
-  [ $found = 0 ] && [ $status = 0 ] && ok=ok
-  row "  then power, find, program" "find exit $found, program exit $status" "both exit 0" "$ok" \
-    "$seconds"
   stop_tool ktx2
+  local memory=differs
+  cmp -s "$work/memory-ktx2" "$work/memory-clean" && memory=same
+  ok=MISS
+  [ $found = 0 ] && [ $status = 0 ] && [ $memory = same ] && ok=ok
+  row "  then power, find, program" "find $found, program $status, memory $memory" \
+    "exit 0, memory as a clean update's" "$ok" "$seconds"
 }
 
 case_cuts() {
@@ -278,6 +327,48 @@ late_row() {  # name expected-status toolsim options...
   local ok=MISS
   [ "$status" = "$expected" ] && ok=ok
   row "$name" "exit $status: $(last_line)" "exit $expected" "$ok" "$seconds"
+}
+
+# udev's part, done by hand: devtmpfs makes each new node root's alone (0600), and the user is
+# given it this many milliseconds later.
+grant_nodes_late() {  # milliseconds
+  local delay=$1 node key seen=" "
+  while :; do
+    for node in /dev/ttyACM*; do
+      [ -e "$node" ] && [ "$(stat -c %a "$node")" = 600 ] || continue
+      key=$(stat -c %i "$node")
+      [[ $seen == *" $key "* ]] && continue
+      seen+="$key "
+      (sleep "$(awk -v d="$delay" 'BEGIN { print d / 1000 }')" && chmod 0666 "$node") &
+    done
+    sleep 0.05
+  done
+}
+
+case_late_mode() {
+  wanted "node given to the user late" || return 0
+  # The user's own copy: a project in a folder of root's alone is out of the user's reach.
+  mkdir -p /tmp/user-home
+  cp "$cli_bin" /tmp/user-home/zarvik-cli
+  chown -R 65534:65534 /tmp/user-home
+  local root_cli=$cli_bin
+  cli_bin=/tmp/user-home/zarvik-cli
+  grant_nodes_late 800 &
+  local granter=$!
+  start_tool ktx2 dummy_udc.0 KTX2-0001 --reboot-delay 2500
+  # Started as a user would: once the plugged-in tool is theirs.
+  for _ in $(seq 50); do [ "$(stat -c %a "$node")" = 666 ] && break; sleep 0.1; done
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=/tmp/user-home)
+  cli 300 --yes program --firmware 900
+  as_user=()
+  cli_bin=$root_cli
+  stop_tool ktx2
+  kill "$granter"
+  wait "$granter" 2>/dev/null
+  local ok=MISS
+  [ "$status" = 0 ] && ok=ok
+  row "node given to the user 0.8 s late (not root)" "exit $status: $(last_line)" "exit 0" \
+    "$ok" "$seconds"
 }
 
 case_late() {
@@ -420,7 +511,9 @@ case_update
 case_cuts
 case_self_restart
 case_two_tools
+case_same_tool
 case_late
+case_late_mode
 case_other_device
 case_stop_reading
 case_stale
