@@ -17,7 +17,7 @@ mkdir -p "$dir"
 # the virtual display and a screen grabber for the window, and procps for a look at processes.
 includes=systemd-sysv,udev,dbus,linux-image-amd64,modemmanager,polkitd,libpam-systemd,acl
 includes=$includes,libcpp-httplib0.11,python3-pyftpdlib,python3-openssl,xvfb,xauth,x11-apps
-includes=$includes,procps
+includes=$includes,procps,xdotool
 
 recipe=$(cat "$here/build_image.sh" "$here/guest_boot.sh" "$here/zarvik-check.service" \
   "$here/profile_tail" |

@@ -19,6 +19,6 @@ std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
 // When no holder can be seen: a modem prober that is running (ModemManager opens every new
 // serial device as root and sets it exclusive, so a user sees its name under procRoot but
 // not what it holds), unless udev, under udevDataRoot, marks the device for it to leave alone.
-std::optional<PortHolder> PortHolder_likelyProber(const std::string& devicePath,
-                                                  const std::string& procRoot = "/proc",
-                                                  const std::string& udevDataRoot = "/run/udev/data");
+std::optional<PortHolder> PortHolder_likelyProber(
+    const std::string& devicePath, const std::string& procRoot = "/proc",
+    const std::string& udevDataRoot = "/run/udev/data");
