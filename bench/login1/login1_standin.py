@@ -25,8 +25,11 @@ class Manager(dbus.service.Object):
                          out_signature="h")
     def Inhibit(self, what, who, why, mode):
         log.write(f"inhibit {what}|{who}|{why}|{mode}\n")
-        # outside-session: Debian's polkit defaults for a user in no session (allow_any).
-        outside = refuse == "outside-session" and mode == "block" and what != "idle"
+        # outside-session: what logind and Debian's polkit grant a user in no session: an idle
+        # block and a sleep or shutdown delay, each alone (logind checks a lock on several
+        # things as a lid-switch lock, which only a session may take).
+        outside = refuse == "outside-session" and not (
+            (what == "idle" and mode == "block") or (what in ("sleep", "shutdown") and mode == "delay"))
         if (refuse == "refuse-all" or (refuse == "refuse-lid" and what == "handle-lid-switch")
                 or outside):
             raise dbus.exceptions.DBusException("Access denied",

@@ -77,7 +77,7 @@ wait_node() {  # serial: waits until udev has made the node and run its rules
 extra_area=(--extra-area $((40 * 65536)) $((4 * 65536)))
 tool=""
 plug_tool() {  # toolsim options...: the virtual tool, plugged in as a fresh USB device
-  "$bench/zarvik-toolsim" --state "$work/demo-tool.json" --gadget ktx2 --udc dummy_udc.0 \
+  "$bench/zarvik-toolsim" --state "${tool_state:-$work/demo-tool.json}" --gadget ktx2 --udc dummy_udc.0 \
     --usb-serial KTX2-0001 "${extra_area[@]}" "$@" >"$work/tool.log" 2>&1 &
   tool=$!
   wait_node KTX2-0001 || { echo "the tool did not enumerate"; cat "$work/tool.log"; }
@@ -136,6 +136,7 @@ mountpoint -q /sys/kernel/config || mount -t configfs configfs /sys/kernel/confi
 
 # --- The bench server on the guest's loopback ---------------------------------------------
 "$bench/zarvik-catalogue" "$work" >/dev/null
+cp "$work/demo-tool.json" "$work/window-tool.json"  # a tool no case has cut short
 mkdir -p "$work/uploads"
 "$bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
   --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
@@ -261,12 +262,13 @@ fresh_find() {  # seconds to leave ModemManager first
   find_status=$status
   unplug_tool
 }
-mm_policy() {  # ModemManager's filter policy: debian (as installed) | default
-  if [ "$1" = debian ]; then
-    rm -rf /run/systemd/system/ModemManager.service.d
-  else
+mm_policy() {  # ModemManager's filter: debian (as installed, strict) | probe-all
+  rm -rf /run/systemd/system/ModemManager.service.d
+  if [ "$1" = probe-all ]; then
+    # Strict without its last rule, which forbids every port no other rule allowed: every
+    # AT-capable cdc_acm port is probed, as ModemManager's default policy did up to 1.16.
     mkdir -p /run/systemd/system/ModemManager.service.d
-    printf '[Service]\nExecStart=\nExecStart=/usr/sbin/ModemManager --filter-policy=%s\n' "$1" \
+    printf '[Service]\nEnvironment=MM_FILTER_RULE_TTY_DEFAULT_FORBIDDEN=0\n' \
       >/run/systemd/system/ModemManager.service.d/policy.conf
   fi
   systemctl daemon-reload
@@ -303,10 +305,10 @@ why=$(mm_log | grep -m1 -o 'ttyACM[0-9]*) port filtered: [a-z -]*\|port ttyACM[0
 row "  no MM part, Debian's MM (strict)" "find exit $find_status, ${stray:-?}; MM: ${why:-nothing logged}" \
   "exit 0, 0 stray bytes" "$(verdict '[ "$find_status" = 0 ] && [ "$(stray_count)" = 0 ]')" "$(since "$start")"
 
-# ModemManager's own default filter policy (other distributions, older releases) probes
-# every AT-capable cdc_acm port: this is what the rule keeps away.
+# A ModemManager that probes every AT-capable cdc_acm port (its default policy up to 1.16,
+# still on older releases): this is what the rule keeps away.
 start=$(now)
-mm_policy default
+mm_policy probe-all
 mm_log_mark
 plug_tool
 as_user 150 "for i in \$(seq 60); do out=\$(zarvik-cli find 2>&1); s=\$?; [ \$s = 0 ] && echo \"\$i: found\" && break; echo \"\$i: \$out\" | tail -1; sleep 1; done"
@@ -316,7 +318,7 @@ sleep 3
 modem_list=$(modems)
 unplug_tool
 mm=$(mm_log | grep -m4 -i 'ttyACM0.*\(probe\|AT\|open\)' | sed 's/^.*\] //' | tr '\n' ' ')
-row "  no MM part, MM's default policy" "${stray:-?}" "MM writes to the tool" \
+row "  no MM part, MM probing every AT port" "${stray:-?}" "MM writes to the tool" \
   "$(verdict '[ "$(stray_count)" != 0 ]')" "$(since "$start")"
 echo "   ModemManager: ${mm:0:400}"
 row "  what the user is told" "${busy:-never busy}" "names ModemManager, what to do" \
@@ -329,7 +331,7 @@ start=$(now)
 rule_back
 mm_log_mark
 fresh_find 20
-row "  rule back, plugged in again (MM default)" "find exit $find_status, $frames frames, ${stray:-?}" \
+row "  rule back, plugged in again (probe-all)" "find exit $find_status, $frames frames, ${stray:-?}" \
   "exit 0, 0 stray bytes" "$(verdict '[ "$find_status" = 0 ] && [ "$(stray_count)" = 0 ]')" "$(since "$start")"
 mm_policy debian
 
@@ -338,7 +340,7 @@ mm_policy debian
 # where it is drawn, the window at the screen's corner without a window manager) then finds
 # the tool and asks the server about it.
 start=$(now)
-plug_tool
+tool_state=$work/window-tool.json plug_tool
 requests_before=$(wc -l <"$work/requests.log")
 as_user 300 "xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
   zarvik-updater >~/window.log 2>&1 &
@@ -348,7 +350,8 @@ as_user 300 "xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
   xdotool mousemove 91 335 click 1
   for i in \$(seq 120); do [ \$(wc -l <$work/requests.log) -gt \$seen ] && break; sleep 1; done
   sleep 10
-  xwd -root -silent >~/window.xwd
+  window=\$(xdotool search --onlyvisible --name Zarvik | head -1)
+  xwd -silent \${window:+-id} \${window:--root} >~/window.xwd
   kill %1'"
 window_status=$status
 requests=$(($(wc -l <"$work/requests.log") - requests_before))

@@ -4,6 +4,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -78,15 +79,19 @@ SleepInhibitor* SleepInhibitor_take(std::chrono::milliseconds timeout, std::stri
         return inhibitor;
     } else {
         // Outside a desktop session (a remote shell, a timer) polkit lets an ordinary user
-        // block idle and delay suspend and shutdown, nothing more: hold what is granted.
+        // block idle and delay suspend and shutdown, nothing more: hold what is granted. Each
+        // delay is asked for alone: logind checks a lock on several things as a lid lock.
         *note = "The login manager refused to block suspend and shutdown (" + error +
                 "; polkit grants that to a desktop session, elsewhere to an administrator only)";
         bool ignored = false;
         const int idle = inhibit(bus.get(), "idle", "block", timeoutUs, &error, &ignored);
         if (idle >= 0) inhibitor->descriptors.push_back(idle);
-        const int delay =
-            inhibit(bus.get(), "sleep:shutdown", "delay", timeoutUs, &error, &ignored);
-        if (delay >= 0) inhibitor->descriptors.push_back(delay);
+        int delay = -1;
+        for (const char* what : {"sleep", "shutdown"}) {
+            const int one = inhibit(bus.get(), what, "delay", timeoutUs, &error, &ignored);
+            if (one >= 0) inhibitor->descriptors.push_back(one);
+            delay = std::max(delay, one);
+        }
         *note += delay >= 0 ? ": they are only delayed a few seconds during updates"
                             : ": they are not held off during updates";
         if (idle < 0 && delay < 0) return inhibitor;

@@ -190,6 +190,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  {SIGINT},
                                  "outside-session",
                                  0,
-                                 {"idle|block", "sleep:shutdown|delay"},
+                                 {"idle|block", "sleep|delay", "shutdown|delay"},
                                  "only delayed a few seconds"}),
     [](const auto& param) { return std::string(param.param.name); });
