@@ -129,6 +129,7 @@ row "desktop user logged in on seat0" \
   "seat0 yes user, no dialout" \
   "$(verdict '[[ $session == *Seat=seat0* && $session == *Active=yes* && $session != *dialout* ]]')" -
 
+mmcli -G DEBUG >/dev/null 2>&1  # ModemManager's reasons in the journal
 modprobe dummy_hcd
 modprobe libcomposite
 modprobe usb_f_acm
@@ -193,16 +194,14 @@ touch "$work/update.done"
 wait "$watcher"
 update_status=$status update_said=$said update_seconds=$seconds
 unplug_tool
-mm=$(mm_log | grep -m3 -i 'ttyACM' | tr '\n' ' ')
-row "  MM and the tool plugged in before install" "stray ${stray:-?}" "(shown)" - -
-echo "   ModemManager: ${mm:0:300}"
+why=$(mm_log | grep -m1 -o 'ttyACM[0-9]*) port filtered: [a-z -]*')
+row "  MM, the tool plugged in before install" "${stray:-?}; MM: ${why:-nothing logged}" "(shown)" - -
 row "2 zarvik-cli --yes program --firmware 900" "exit $update_status: $(echo "$update_said" | grep -v '^\s*$' | tail -1)" \
   "exit 0, Updated Successfully" \
   "$(verdict '[ "$update_status" = 0 ] && [[ $update_said == *"Updated Successfully"* ]]')" "$update_seconds"
 history=$(find "$home/.local/state/zarvik-updater" -type f -printf '%f %m %u\n' 2>/dev/null | tr '\n' ' ')
 row "  history in ~/.local/state/zarvik-updater" "${history:-none}" "mode 600, $user's" \
   "$(verdict '[ -n "$history" ] && ! echo "$history" | grep -qv " 600 $user"')" -
-echo "$history" | tr ' ' '\n' | paste - - - | grep -v " 600 $user" || true
 locks=$(grep -o '[a-z:-]*idle\|handle-lid-switch\|delay\|block' "$work/locks-update" | sort -u |
   tr '\n' ' ')
 after=$(inhibitors)
@@ -265,10 +264,11 @@ fresh_find() {  # seconds to leave ModemManager first
 mm_policy() {  # ModemManager's filter: debian (as installed, strict) | probe-all
   rm -rf /run/systemd/system/ModemManager.service.d
   if [ "$1" = probe-all ]; then
-    # Strict without its last rule, which forbids every port no other rule allowed: every
-    # AT-capable cdc_acm port is probed, as ModemManager's default policy did up to 1.16.
+    # Strict with every port allowed that no rule forbids, as ModemManager's default policy
+    # did up to 1.16: an AT-capable cdc_acm port is probed.
     mkdir -p /run/systemd/system/ModemManager.service.d
-    printf '[Service]\nEnvironment=MM_FILTER_RULE_TTY_DEFAULT_FORBIDDEN=0\n' \
+    printf '[Service]\nEnvironment=MM_FILTER_RULE_TTY_DEFAULT_FORBIDDEN=0 %s\n' \
+      MM_FILTER_RULE_TTY_DEFAULT_ALLOWED=1 \
       >/run/systemd/system/ModemManager.service.d/policy.conf
   fi
   systemctl daemon-reload
