@@ -261,25 +261,17 @@ fresh_find() {  # seconds to leave ModemManager first
   find_status=$status
   unplug_tool
 }
-mm_policy() {  # ModemManager's filter: debian (as installed, strict) | probe-all
-  rm -rf /run/systemd/system/ModemManager.service.d
-  if [ "$1" = probe-all ]; then
-    # Strict with every port allowed that no rule forbids, as ModemManager's default policy
-    # did up to 1.16: an AT-capable cdc_acm port is probed.
-    mkdir -p /run/systemd/system/ModemManager.service.d
-    printf '[Service]\nEnvironment=MM_FILTER_RULE_TTY_DEFAULT_FORBIDDEN=0 %s\n' \
-      MM_FILTER_RULE_TTY_DEFAULT_ALLOWED=1 \
-      >/run/systemd/system/ModemManager.service.d/policy.conf
-  fi
-  systemctl daemon-reload
-  systemctl restart ModemManager
-  for _ in $(seq 100); do mmcli -L >/dev/null 2>&1 && break; sleep 0.3; done
-  mmcli -G DEBUG >/dev/null 2>&1
-}
 # The rule with its ModemManager part taken away (as a rule that only gives the user the port
 # would be), in /etc, where it replaces the package's.
 rule_without_mm() {
   grep -v '^#' "$rule" | sed 's/, ENV{ID_MM_DEVICE_IGNORE}="1"//' >/etc/udev/rules.d/70-zarvik-ktx2.rules
+  udevadm control --reload
+}
+# ModemManager told to probe the tool: what every ModemManager up to 1.16 did, by its default
+# filter policy, with any AT-capable cdc_acm port.
+rule_probed() {
+  grep -v '^#' "$rule" | sed 's/ENV{ID_MM_DEVICE_IGNORE}="1"/ENV{ID_MM_DEVICE_PROCESS}="1"/' \
+    >/etc/udev/rules.d/70-zarvik-ktx2.rules
   udevadm control --reload
 }
 rule_back() {
@@ -288,7 +280,6 @@ rule_back() {
 }
 
 start=$(now)
-mm_policy debian
 mm_log_mark
 fresh_find 20
 row "4 with the rule: MM leaves the tool alone" "find exit $find_status, $frames frames, ${stray:-?}" \
@@ -305,10 +296,10 @@ why=$(mm_log | grep -m1 -o 'ttyACM[0-9]*) port filtered: [a-z -]*\|port ttyACM[0
 row "  no MM part, Debian's MM (strict)" "find exit $find_status, ${stray:-?}; MM: ${why:-nothing logged}" \
   "exit 0, 0 stray bytes" "$(verdict '[ "$find_status" = 0 ] && [ "$(stray_count)" = 0 ]')" "$(since "$start")"
 
-# A ModemManager that probes every AT-capable cdc_acm port (its default policy up to 1.16,
-# still on older releases): this is what the rule keeps away.
+# A ModemManager that probes the tool (as its default policy up to 1.16 probed every
+# AT-capable cdc_acm port): this is what the rule keeps away.
 start=$(now)
-mm_policy probe-all
+rule_probed
 mm_log_mark
 plug_tool
 as_user 150 "for i in \$(seq 60); do out=\$(zarvik-cli find 2>&1); s=\$?; [ \$s = 0 ] && echo \"\$i: found\" && break; echo \"\$i: \$out\" | tail -1; sleep 1; done"
@@ -318,7 +309,7 @@ sleep 3
 modem_list=$(modems)
 unplug_tool
 mm=$(mm_log | grep -m4 -i 'ttyACM0.*\(probe\|AT\|open\)' | sed 's/^.*\] //' | tr '\n' ' ')
-row "  no MM part, MM probing every AT port" "${stray:-?}" "MM writes to the tool" \
+row "  MM told to probe it (as MM <= 1.16)" "${stray:-?}" "MM writes to the tool" \
   "$(verdict '[ "$(stray_count)" != 0 ]')" "$(since "$start")"
 echo "   ModemManager: ${mm:0:400}"
 row "  what the user is told" "${busy:-never busy}" "names ModemManager, what to do" \
@@ -331,9 +322,8 @@ start=$(now)
 rule_back
 mm_log_mark
 fresh_find 20
-row "  rule back, plugged in again (probe-all)" "find exit $find_status, $frames frames, ${stray:-?}" \
+row "  rule back, plugged in again" "find exit $find_status, $frames frames, ${stray:-?}" \
   "exit 0, 0 stray bytes" "$(verdict '[ "$find_status" = 0 ] && [ "$(stray_count)" = 0 ]')" "$(since "$start")"
-mm_policy debian
 
 # --- 5. The window, in the user's session, on a virtual display ---------------------------
 # At start the window asks the server whether the updater is current; Find Device (clicked
