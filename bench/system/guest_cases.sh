@@ -302,13 +302,16 @@ start=$(now)
 rule_probed
 mm_log_mark
 plug_tool
+# The user starts the updater while ModemManager probes, as one who plugs the tool in and
+# starts at once would.
+for _ in $(seq 300); do mm_log | grep -q 'ttyACM[0-9]*/at\] opening serial port' && break; sleep 0.1; done
 as_user 150 "for i in \$(seq 60); do out=\$(zarvik-cli find 2>&1); s=\$?; [ \$s = 0 ] && echo \"\$i: found\" && break; echo \"\$i: \$out\" | tail -1; sleep 1; done"
 busy=$(echo "$said" | grep -m1 "in use")
 tries=$(echo "$said" | tail -1)
 sleep 3
 modem_list=$(modems)
 unplug_tool
-mm=$(mm_log | grep -m4 -i 'ttyACM0.*\(probe\|AT\|open\)' | sed 's/^.*\] //' | tr '\n' ' ')
+mm=$(mm_log | grep -m3 'ttyACM[0-9]*/at\] \(opening\|-->\)' | sed 's/^.*\] //' | tr '\n' ' ')
 row "  MM told to probe it (as MM <= 1.16)" "${stray:-?}" "MM writes to the tool" \
   "$(verdict '[ "$(stray_count)" != 0 ]')" "$(since "$start")"
 echo "   ModemManager: ${mm:0:400}"
