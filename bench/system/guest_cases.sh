@@ -78,9 +78,9 @@ extra_area=(--extra-area $((40 * 65536)) $((4 * 65536)))
 tool=""
 plug_tool() {  # toolsim options...: the virtual tool, plugged in as a fresh USB device
   "$bench/zarvik-toolsim" --state "${tool_state:-$work/demo-tool.json}" --gadget ktx2 --udc dummy_udc.0 \
-    --usb-serial KTX2-0001 "${extra_area[@]}" "$@" >"$work/tool.log" 2>&1 &
+    --usb-serial "${tool_serial:-KTX2-0001}" "${extra_area[@]}" "$@" >"$work/tool.log" 2>&1 &
   tool=$!
-  wait_node KTX2-0001 || { echo "the tool did not enumerate"; cat "$work/tool.log"; }
+  wait_node "${tool_serial:-KTX2-0001}" || { echo "the tool did not enumerate"; cat "$work/tool.log"; }
 }
 unplug_tool() {  # leaves the frames and the stray bytes it received in $frames, $stray
   frames="" stray=""
@@ -137,7 +137,7 @@ mountpoint -q /sys/kernel/config || mount -t configfs configfs /sys/kernel/confi
 
 # --- The bench server on the guest's loopback ---------------------------------------------
 "$bench/zarvik-catalogue" "$work" >/dev/null
-cp "$work/demo-tool.json" "$work/window-tool.json"  # a tool no case has cut short
+cp "$work/demo-tool.json" "$work/window-tool.json"
 mkdir -p "$work/uploads"
 "$bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
   --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
@@ -333,7 +333,8 @@ row "  rule back, plugged in again" "find exit $find_status, $frames frames, ${s
 # where it is drawn, the window at the screen's corner without a window manager) then finds
 # the tool and asks the server about it.
 start=$(now)
-tool_state=$work/window-tool.json plug_tool
+# Another tool (its own serial and state): the user's history holds cut runs of the first.
+tool_state=$work/window-tool.json tool_serial=KTX2-0002 plug_tool
 requests_before=$(wc -l <"$work/requests.log")
 as_user 300 "xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
   zarvik-updater >~/window.log 2>&1 &
