@@ -333,7 +333,7 @@ row "  rule back, plugged in again" "find exit $find_status, $frames frames, ${s
 # where it is drawn, the window at the screen's corner without a window manager) then finds
 # the tool and asks the server about it.
 start=$(now)
-# Another tool (its own serial and state): the user's history holds cut runs of the first.
+# The demo tool on a state file of its own, under another USB serial.
 tool_state=$work/window-tool.json tool_serial=KTX2-0002 plug_tool
 requests_before=$(wc -l <"$work/requests.log")
 as_user 300 "xvfb-run -a -s '-screen 0 1024x768x24' bash -c '
