@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A stand-in for logind's inhibitor locks on a private bus.
 
-usage: login1_standin.py BUS_ADDRESS LOG [refuse-lid | refuse-all]
+usage: login1_standin.py BUS_ADDRESS LOG [refuse-lid | refuse-all | outside-session]
 
 Owns org.freedesktop.login1 and answers Manager.Inhibit with one end of a pipe; logs
 "ready", "inhibit WHAT|WHO|WHY|MODE" and, when the caller closes its end,
@@ -25,13 +25,19 @@ class Manager(dbus.service.Object):
                          out_signature="h")
     def Inhibit(self, what, who, why, mode):
         log.write(f"inhibit {what}|{who}|{why}|{mode}\n")
-        if refuse == "refuse-all" or (refuse == "refuse-lid" and what == "handle-lid-switch"):
+        # outside-session: what logind and Debian's polkit grant a user in no session: an idle
+        # block and a sleep or shutdown delay, each alone (logind checks a lock on several
+        # things as a lid-switch lock, which only a session may take).
+        outside = refuse == "outside-session" and not (
+            (what == "idle" and mode == "block") or (what in ("sleep", "shutdown") and mode == "delay"))
+        if (refuse == "refuse-all" or (refuse == "refuse-lid" and what == "handle-lid-switch")
+                or outside):
             raise dbus.exceptions.DBusException("Access denied",
                                                 name="org.freedesktop.DBus.Error.AccessDenied")
         ours, theirs = os.pipe()
 
         def released(fd, condition):
-            log.write(f"release {what}\n")
+            log.write(f"release {what}|{mode}\n")
             os.close(fd)
             return False
 

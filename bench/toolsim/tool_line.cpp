@@ -150,7 +150,19 @@ void VirtualTool::serveLine() {
         waitForWake(10);  // nobody on the line; the tool keeps its own end, so rarely seen
     }
     consumeInput();
-    if (!input_.empty() && Clock::now() - lastByteAt_ >= options_.frameTimeout) input_.clear();
+    if (!input_.empty() && Clock::now() - lastByteAt_ >= options_.frameTimeout) {
+        noteStray(input_.size());
+        input_.clear();
+    }
+}
+
+void VirtualTool::noteStray(size_t count) {
+    constexpr size_t kShown = 64;
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < count && strayShown_.size() < kShown; ++i) {
+        strayShown_.push_back(input_[i]);
+    }
+    strayCount_ += count;
 }
 
 void VirtualTool::consumeInput() {
@@ -164,6 +176,7 @@ void VirtualTool::consumeInput() {
         ParseResult result = IncomingFrame_parse(input_, context, frame);
         if (result == ParseResult::NeedMore) return;
         if (result == ParseResult::NotAFrame) {
+            noteStray(1);
             input_.erase(input_.begin());
             frameStartedAt_ = Clock::now();
             continue;

@@ -1,6 +1,7 @@
 // zarvik-toolsim: the virtual tool as a program, for the demo and for trying the command line
 // against it. Runs until interrupted.
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -186,7 +187,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zarvik-toolsim: could not write %s\n", memoryOut.c_str());
     }
     // What a case needs to tell whether this tool was spoken to at all.
-    std::printf("zarvik-toolsim: %zu frames received, %d reboots\n", tool.frames().size(),
-                tool.rebootCount());
+    size_t strayCount = 0;
+    std::string stray;
+    for (uint8_t b : tool.strayBytes(&strayCount)) {
+        char text[8];
+        std::snprintf(text, sizeof text, std::isprint(b) ? "%c" : "\\x%02x", b);
+        stray += text;
+    }
+    std::printf("zarvik-toolsim: %zu frames received, %d reboots, %zu stray bytes \"%s\"\n",
+                tool.frames().size(), tool.rebootCount(), strayCount, stray.c_str());
     return 0;
 }

@@ -227,6 +227,12 @@ std::vector<std::vector<uint8_t>> VirtualTool::frames() const {
     return frames_;
 }
 
+std::vector<uint8_t> VirtualTool::strayBytes(size_t* count) const {
+    std::lock_guard lock(mutex_);
+    *count = strayCount_;
+    return strayShown_;
+}
+
 void VirtualTool::clearFrames() {
     std::lock_guard lock(mutex_);
     frames_.clear();

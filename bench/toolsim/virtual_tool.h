@@ -124,6 +124,8 @@ class VirtualTool {
     std::vector<std::vector<uint8_t>> frames() const;  // every frame as it arrived
     void clearFrames();
     int refusedFrames() const;  // bad checksums and malformed records
+    // Bytes that were no frame (a modem prober's "AT"), the first few kept to show.
+    std::vector<uint8_t> strayBytes(size_t* count) const;
     int rebootCount() const;
     int runMode() const;
     std::string bootVersion() const;  // of the running boot slot
@@ -178,6 +180,7 @@ class VirtualTool {
     void waitForWake(int milliseconds);
     void pauseUnlessStopped(std::chrono::milliseconds pause);
     void consumeInput();
+    void noteStray(size_t count);  // the first `count` bytes of input_ were no frame
     // Restarting by itself: what reaches the tool meanwhile is seen, never answered.
     void noteFramesUntil(std::chrono::steady_clock::time_point end);
     Outcome handle(const IncomingFrame& frame, std::span<const uint8_t> bytes);
@@ -252,6 +255,8 @@ class VirtualTool {
     bool powerUpAsked_ = false;
     std::vector<StoredRecord> records_;
     std::vector<std::vector<uint8_t>> frames_;
+    std::vector<uint8_t> strayShown_;
+    size_t strayCount_ = 0;
     int refused_ = 0;
     int reboots_ = 0;
     int64_t blocksSeen_ = 0;

@@ -9,22 +9,33 @@
 
 namespace {
 
-constexpr const char* kInstallRule =
-    "sudo cp 70-zarvik-ktx2.rules /etc/udev/rules.d/ && sudo udevadm control --reload, then "
-    "plug the tool in again";
+// ModemManager is kept away by the tool's udev rule alone.
+constexpr const char* kKeepModemManagerAway =
+    "To keep ModemManager away from the tool, its udev rule 70-zarvik-ktx2.rules must be in "
+    "effect: the package installs it in /usr/lib/udev/rules.d (a file of the same name in "
+    "/etc/udev/rules.d replaces it; elsewhere copy it there). Then run "
+    "sudo udevadm control --reload, unplug the tool and plug it in again.";
 
 std::string busyText(const std::string& path) {
     const std::optional<PortHolder> holder = PortHolder_find(path);
-    const std::string text =
-        "The port " + path + " is in use by " +
-        (holder ? holder->name + " (pid " + std::to_string(holder->pid) + ")" : "another program") +
-        ".";
     if (holder && holder->name == "ModemManager") {
-        return text +
-               " Install the updater's udev rule so that ModemManager leaves the tool alone (" +
-               kInstallRule + ").";
+        return "The port " + path + " is in use by ModemManager (pid " +
+               std::to_string(holder->pid) + "). " + kKeepModemManagerAway;
     }
-    return text + " Close that program and try again.";
+    if (holder) {
+        return "The port " + path + " is in use by " + holder->name + " (pid " +
+               std::to_string(holder->pid) + "). Close that program and try again.";
+    }
+    // Another user's program that set the line exclusive cannot be seen; a modem prober
+    // running as root is the usual one.
+    if (const std::optional<PortHolder> prober = PortHolder_likelyProber(path)) {
+        return "The port " + path + " is in use, most likely by " + prober->name + " (pid " +
+               std::to_string(prober->pid) +
+               "), which opens new serial devices to see whether they are modems and lets go "
+               "of them within a minute: try again then. " +
+               kKeepModemManagerAway;
+    }
+    return "The port " + path + " is in use by another program. Close that program and try again.";
 }
 
 }  // namespace

@@ -56,6 +56,17 @@ int lockingPid(const fs::path& procRoot, const struct stat& node) {
     return 0;
 }
 
+// The prober's own word that it leaves the device alone, in the device's udev record
+// ("c166:0"), which every user may read.
+bool probersKeptAway(const fs::path& udevDataRoot, dev_t device) {
+    std::ifstream record(
+        udevDataRoot / ("c" + std::to_string(major(device)) + ":" + std::to_string(minor(device))));
+    for (std::string line; std::getline(record, line);) {
+        if (line == "E:ID_MM_DEVICE_IGNORE=1") return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
@@ -87,6 +98,27 @@ std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
                 return PortHolder{pid, commandName(processes->path())};
             }
         }
+    }
+    return std::nullopt;
+}
+
+std::optional<PortHolder> PortHolder_likelyProber(const std::string& devicePath,
+                                                  const std::string& procRoot,
+                                                  const std::string& udevDataRoot) {
+    struct stat node {};
+    if (::stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return std::nullopt;
+    // Probers leave pseudo-terminals (majors 136 to 143) alone.
+    const unsigned int kind = major(node.st_rdev);
+    if ((kind >= 136 && kind <= 143) || probersKeptAway(udevDataRoot, node.st_rdev)) {
+        return std::nullopt;
+    }
+    std::error_code ec;
+    fs::directory_iterator processes(procRoot, ec), end;
+    for (; !ec && processes != end; processes.increment(ec)) {
+        const int pid = pidOf(processes->path().filename().string());
+        if (pid == 0) continue;
+        const std::string name = commandName(processes->path());
+        if (name == "ModemManager") return PortHolder{pid, name};
     }
     return std::nullopt;
 }

@@ -15,3 +15,10 @@ struct PortHolder {
 // several, the one holding a lock on it; none when no such process can be seen.
 std::optional<PortHolder> PortHolder_find(const std::string& devicePath,
                                           const std::string& procRoot = "/proc");
+
+// When no holder can be seen: a modem prober that is running (ModemManager opens every new
+// serial device as root and sets it exclusive, so a user sees its name under procRoot but
+// not what it holds), unless udev, under udevDataRoot, marks the device for it to leave alone.
+std::optional<PortHolder> PortHolder_likelyProber(
+    const std::string& devicePath, const std::string& procRoot = "/proc",
+    const std::string& udevDataRoot = "/run/udev/data");

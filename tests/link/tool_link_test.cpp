@@ -160,7 +160,7 @@ TEST_F(ToolLinkTest, APortHeldElsewhereFailsAtOnceNamingItsHolder) {
     struct {
         const char* holder;
         const char* advice;
-    } cases[] = {{"ModemManager", "Install the updater's udev rule"},
+    } cases[] = {{"ModemManager", "To keep ModemManager away from the tool, its udev rule"},
                  {"minicom", "Close that program and try again."}};
     for (const auto& c : cases) {
         HoldingProcess other;
@@ -235,6 +235,42 @@ TEST_F(ToolLinkTest, TheHolderIsFoundByItsLockOrByItsDescriptor) {
         EXPECT_EQ(holder->name, c.pid == 77 ? "picocom" : "zarvik-cli");
     }
     EXPECT_FALSE(PortHolder_find("/dev/zero", (fs::path(dir_) / "proc").string()));
+}
+
+// A holder no user can see (ModemManager runs as root and sets the line exclusive): a running
+// ModemManager, found under the real /proc, is named unless the device's udev record tells it
+// to leave the device alone; a pseudo-terminal, which it never probes, names no one.
+TEST_F(ToolLinkTest, AnUnseenHolderIsTakenForARunningModemManager) {
+    startTool();
+    namespace fs = std::filesystem;
+    HoldingProcess modemManager;
+    std::string error;
+    ASSERT_TRUE(modemManager.hold("/dev/null", "ModemManager", &error)) << error;
+    const fs::path udev = fs::path(dir_) / "udev";
+    fs::create_directories(udev);
+    struct {
+        const char* record;  // the udev record of /dev/zero (1:5); null: none
+        bool named;
+    } cases[] = {{nullptr, true},
+                 {"E:ID_VENDOR_ID=04d8\nE:ID_MM_CANDIDATE=1\n", true},
+                 {"E:ID_VENDOR_ID=04d8\nE:ID_MM_DEVICE_IGNORE=1\n", false}};
+    for (const auto& c : cases) {
+        fs::remove(udev / "c1:5");
+        if (c.record) std::ofstream(udev / "c1:5") << c.record;
+        std::optional<PortHolder> prober = PortHolder_likelyProber("/dev/zero", "/proc", udev);
+        ASSERT_EQ(prober.has_value(), c.named) << (c.record ? c.record : "no record");
+        if (!prober) continue;
+        EXPECT_EQ(prober->name, "ModemManager");
+        std::string comm;
+        std::getline(std::ifstream("/proc/" + std::to_string(prober->pid) + "/comm"), comm);
+        EXPECT_EQ(comm, "ModemManager");
+    }
+    fs::remove(udev / "c1:5");
+    EXPECT_FALSE(PortHolder_likelyProber(tool_.devicePath(), "/proc", udev));
+    modemManager.release();
+    fs::create_directories(fs::path(dir_) / "proc" / "77");
+    std::ofstream(fs::path(dir_) / "proc" / "77" / "comm") << "picocom\n";
+    EXPECT_FALSE(PortHolder_likelyProber("/dev/zero", (fs::path(dir_) / "proc").string(), udev));
 }
 
 }  // namespace

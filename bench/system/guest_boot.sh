@@ -1,0 +1,23 @@
+#!/bin/sh
+# Started by zarvik-check.service in the installed-system guest: mounts the project (read-only)
+# and the output folder the host shares, hands the desktop user his agent, runs the cases and
+# powers the guest off. The project's path comes on the kernel's command line.
+project=$(sed -n 's/.* zarvik.project=\([^ ]*\).*/\1/p' /proc/cmdline)
+modprobe 9pnet_virtio 2>/dev/null
+mkdir -p /run/zarvik-out "$project"
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /run/zarvik-out || {
+    echo "zarvik-check: no output folder"
+    systemctl poweroff
+    exit 1
+}
+mount -t 9p -o ro,trans=virtio,version=9p2000.L,msize=262144 project "$project" || {
+    echo "zarvik-check: no project folder" | tee /run/zarvik-out/failure
+    systemctl poweroff
+    exit 1
+}
+status=0
+bash "$project/bench/system/guest_cases.sh" "$project" >/run/zarvik-out/cases.log 2>&1 || status=$?
+echo "$status" >/run/zarvik-out/status
+journalctl -b --no-pager >/run/zarvik-out/journal.log 2>&1
+sync
+systemctl poweroff
