@@ -204,6 +204,12 @@ QWidget* MainWindow::control(Control which) const {
     return nullptr;
 }
 
+void MainWindow::setLineText(Line which, const QString& text) {
+    line(which)->setText(text);
+    const int needed = heightForWidth(width());
+    if (needed > height()) resize(width(), needed);
+}
+
 void MainWindow::setLineColour(Line which, Colour colour) {
     QLabel* label = line(which);
     QPalette p = label->palette();

@@ -28,6 +28,9 @@ class MainWindow : public QWidget {
     QWidget* control(Control which) const;
 
     void setLineColour(Line which, Colour colour);
+    // Sets a line's text and grows the window when the text wraps onto more rows than it has
+    // room for: a window keeps the size it was shown at, and would cut the text off.
+    void setLineText(Line which, const QString& text);
     // Enables or disables a control; while the input is held the change waits for the release.
     void setControlEnabled(Control which, bool enabled);
     // Greys out every control but Close, and gives each back its own state on release.

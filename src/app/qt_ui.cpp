@@ -73,7 +73,7 @@ void QtUi::onMain(const std::function<void()>& work) {
 }
 
 void QtUi::setText(Line line, const std::string& text) {
-    onMain([&] { window_.line(line)->setText(QString::fromStdString(text)); });
+    onMain([&] { window_.setLineText(line, QString::fromStdString(text)); });
 }
 
 void QtUi::setColour(Line line, Colour colour) {

@@ -306,10 +306,15 @@ TEST_F(WindowTest, AFailedUpdateOffersFindDeviceAgainAndTheNextFindSaysHowToFini
     EXPECT_TRUE(enabled(Control::Find));
     EXPECT_FALSE(enabled(Control::Program));
 
+    window().show();
     ASSERT_TRUE(identify());
     EXPECT_EQ(text(Line::Status),
               "The last update of this tool did not finish (firmware). Program " +
                   delegate().choices().opt1 + " again to complete it.");
+    // Shown whole: the window grows to give the wrapped line all its rows.
+    QLabel* status = window().line(Line::Status);
+    ASSERT_TRUE(waitFor([&] { return status->height() > 0; }));
+    EXPECT_GE(status->height(), status->heightForWidth(status->width()));
     EXPECT_EQ(delegate().getFirmwareId(), 901);
     EXPECT_TRUE(enabled(Control::Program));
 }
