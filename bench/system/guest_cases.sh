@@ -366,11 +366,22 @@ left=$(while read -r f; do [ -e "$f" ] && [ ! -d "$f" ] && echo "$f"; done <"$wo
 left_dirs=$(ls -d /usr/share/doc/zarvik-updater 2>/dev/null)
 row "6 apt purge zarvik-updater" "exit $purge_status, left: ${left:-none} ${left_dirs}" "exit 0, nothing left" \
   "$(verdict '[ "$purge_status" = 0 ] && [ -z "$left$left_dirs" ]')" "$(since "$start")"
+purged_acl=$(getfacl -cp "$node" 2>/dev/null | grep "^user:$user:")
 udevadm trigger --subsystem-match=tty --action=change
 udevadm settle -t 30
 ignore=$(udevadm info -q property -n "$node" | grep '^ID_MM_DEVICE_IGNORE=')
 acl=$(getfacl -cp "$node" 2>/dev/null | grep "^user:$user:")
-row "  after the next trigger" "${ignore:-no ID_MM_DEVICE_IGNORE}, ${acl:-no ACL for $user}" \
+# udev keeps a plugged device's tags (uaccess among them) until it is unplugged, and logind
+# gives the seat's user every device so tagged again at each of its events: the access the
+# removed rule gave ends with the device, not with the trigger.
+row "  after the next trigger" \
+  "${ignore:-no ID_MM_DEVICE_IGNORE}; ACL ${purged_acl:-none} at purge, ${acl:-none} now" \
+  "no ID_MM_DEVICE_IGNORE" "$(verdict '[ -z "$ignore" ]')" -
+unplug_tool
+plug_tool
+ignore=$(udevadm info -q property -n "$node" | grep '^ID_MM_DEVICE_IGNORE=')
+acl=$(getfacl -cp "$node" 2>/dev/null | grep "^user:$user:")
+row "  plugged in again" "${ignore:-no ID_MM_DEVICE_IGNORE}, ${acl:-no ACL for $user}" \
   "neither" "$(verdict '[ -z "$ignore$acl" ]')" -
 unplug_tool
 
