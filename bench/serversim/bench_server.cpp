@@ -4,9 +4,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -238,9 +238,17 @@ bool BenchServer::start(const BenchServerOptions& options, std::string* error) {
     }
 
     if (!options.tlsCertificate.empty()) {
-        s.http = std::make_unique<httplib::SSLServer>(options.tlsCertificate.c_str(),
-                                                      options.tlsKey.c_str());
-        if (!s.http->is_valid()) return fail("cannot use " + options.tlsCertificate.string());
+        auto secure = std::make_unique<httplib::SSLServer>(options.tlsCertificate.c_str(),
+                                                           options.tlsKey.c_str());
+        if (!secure->is_valid()) return fail("cannot use " + options.tlsCertificate.string());
+        if (options.outdatedTls) {
+            // Security level 0: OpenSSL 3 refuses TLS 1.1 at any other.
+            SSL_CTX* context = secure->ssl_context();
+            SSL_CTX_set_security_level(context, 0);
+            SSL_CTX_set_min_proto_version(context, TLS1_1_VERSION);
+            SSL_CTX_set_max_proto_version(context, TLS1_1_VERSION);
+        }
+        s.http = std::move(secure);
         s.tls = true;
     }
 

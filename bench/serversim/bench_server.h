@@ -24,6 +24,7 @@ struct BenchServerOptions {
     // Both servers speak TLS with this certificate and key (PEM files); empty: plain text.
     std::filesystem::path tlsCertificate;
     std::filesystem::path tlsKey;
+    bool outdatedTls = false;  // HTTPS by TLS 1.1 and nothing newer, as an old server
     Misbehaviour misbehaviour;
 };
 

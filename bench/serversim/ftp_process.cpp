@@ -67,6 +67,10 @@ bool FtpProcess::start(const Settings& settings, std::string* error) {
         args.insert(args.end(), {"--certificate", settings.tlsCertificate.string(), "--key",
                                  settings.tlsKey.string()});
     }
+    if (settings.readOnly) args.push_back("--read-only");
+    if (settings.refusedStores > 0) {
+        args.insert(args.end(), {"--refuse-stores", std::to_string(settings.refusedStores)});
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -22,6 +22,8 @@ class FtpProcess {
         // Explicit TLS (AUTH TLS) required on both channels; empty: plain FTP.
         std::filesystem::path tlsCertificate;
         std::filesystem::path tlsKey;
+        bool readOnly = false;  // the account may log in and list, never store
+        int refusedStores = 0;  // the first stores answered "451" and their data dropped
     };
 
     // Serves `root` on 127.0.0.1 with one account.

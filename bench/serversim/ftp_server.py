@@ -24,11 +24,14 @@ def main():
     parser.add_argument("--command-log", required=True)
     parser.add_argument("--certificate")
     parser.add_argument("--key")
+    parser.add_argument("--read-only", action="store_true")
+    parser.add_argument("--refuse-stores", type=int, default=0)
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, args.password, args.root,
+                        perm="elr" if args.read_only else "elradfmwMT")
 
     base = FTPHandler
     if args.certificate:
@@ -46,11 +49,22 @@ def main():
 
     command_log = open(args.command_log, "a", buffering=1)
 
+    refused = {"left": args.refuse_stores}
+
     class Handler(base):
         # Every command word as it arrives, so tests can tell whether an account ever came.
         def pre_process_command(self, line, cmd, arg):
             command_log.write(cmd + "\n")
             return super().pre_process_command(line, cmd, arg)
+
+        # A server that fails a store on its side (a full or failing disk) before it
+        # opens the data connection.
+        def ftp_STOR(self, file, mode="w"):
+            if refused["left"] > 0:
+                refused["left"] -= 1
+                self.respond("451 Requested action aborted: local error in processing.")
+                return None
+            return super().ftp_STOR(file, mode)
 
     if args.certificate:
         Handler.certfile = args.certificate
@@ -60,6 +74,8 @@ def main():
         Handler.tls_data_required = True
         Handler.dtp_handler = DataHandler
     Handler.authorizer = authorizer
+    # A failed login is answered at once: the bench guards no account against guessing.
+    Handler.auth_failed_timeout = 0.1
     Handler.banner = "zarvik bench FTP"
     server = FTPServer(("127.0.0.1", args.port), Handler)
     print(server.socket.getsockname()[1], flush=True)

@@ -36,6 +36,9 @@ std::unique_ptr<WindowSetup> makeWindowSetup(const WindowOptions& options, std::
     auto config =
         ServerConfig_resolve(options.server, ServerEnvironment_current(), error, options.transport);
     if (!config) return nullptr;
+    for (const std::string& warning : config->warnings) {
+        std::fprintf(stderr, "zarvik-updater: warning: %s\n", warning.c_str());
+    }
     ServerSessionPtr session(ServerSession_create());
     ServerSession_configure(session.get(), *config);
     // The window has always printed one diagnostic line per request byte.

@@ -26,6 +26,10 @@ void printTable(const std::vector<RunHistoryEntry>& entries) {
         std::snprintf(duration, sizeof duration, "%.1f s", r.durationSeconds);
         std::string outcome = r.outcome.empty() ? "-" : firstLine(r.outcome);
         if (r.interrupted) outcome += " (interrupted)";
+        // A backup that did not reach the server must not hide behind the last file's word.
+        if (r.filesNotUploaded && !r.filesNotUploaded->empty()) {
+            outcome += " (not uploaded: file " + *r.filesNotUploaded + ")";
+        }
         std::printf("%-20s  %-10s  %-16s  %-20s  %8s  %s\n", r.time.c_str(), serial.c_str(),
                     r.workflow.c_str(), firmwareChange(r).c_str(), duration, outcome.c_str());
     }

@@ -30,6 +30,9 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error,
                                        {options.caFile, options.ftpTls});
     if (!config) return nullptr;
+    for (const std::string& warning : config->warnings) {
+        std::fprintf(stderr, "zarvik-cli: warning: %s\n", warning.c_str());
+    }
     auto setup = std::make_unique<UpdaterSetup>();
     if (!options.traceLink.empty()) {
         setup->linkTrace.reset(LinkTrace_open(options.traceLink, error));

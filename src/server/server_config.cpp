@@ -1,10 +1,10 @@
 #include "server/server_config.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 
+#include "server/host_address.h"
 #include "server/server_session.h"
+#include "server/trust_store.h"
 
 namespace {
 
@@ -14,99 +14,31 @@ std::optional<std::string> environmentValue(const char* name) {
     return std::string(value);
 }
 
-bool validPort(std::string_view port) {
-    if (port.empty() || port.size() > 5) return false;
-    long value = 0;
-    for (char c : port) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return value >= 1 && value <= 65535;
-}
-
-bool validHostName(std::string_view name) {
-    if (name.empty()) return false;
-    if (name.front() == '[') {  // IPv6 literal
-        if (name.size() < 3 || name.back() != ']') return false;
-        for (char c : name.substr(1, name.size() - 2)) {
-            bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-            if (!hex && c != ':' && c != '.') return false;
-        }
-        return true;
-    }
-    for (char c : name) {
-        bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                  c == '.' || c == '-' || c == '_';
-        if (!ok) return false;
-    }
-    return true;
-}
-
-struct HostParts {
-    std::string name;
-    std::string port;  // empty: the protocol's own
-};
-
-// "name", "name:port", "[v6]:port", each with or without the trailing "/".
-std::optional<HostParts> splitHost(std::string_view text) {
-    if (!text.empty() && text.back() == '/') text.remove_suffix(1);
-    HostParts parts;
-    size_t colon = std::string_view::npos;
-    if (!text.empty() && text.front() == '[') {
-        size_t close = text.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        if (close + 1 < text.size()) {
-            if (text[close + 1] != ':') return std::nullopt;
-            colon = close + 1;
-        }
-    } else {
-        colon = text.find(':');
-        if (colon != std::string_view::npos &&
-            text.find(':', colon + 1) != std::string_view::npos) {
-            return std::nullopt;
-        }
-    }
-    parts.name = std::string(text.substr(0, colon));
-    if (colon != std::string_view::npos) {
-        parts.port = std::string(text.substr(colon + 1));
-        if (!validPort(parts.port)) return std::nullopt;
-    }
-    if (!validHostName(parts.name)) return std::nullopt;
-    return parts;
-}
-
 struct ServerAddress {
     bool https;
     std::string_view hostPart;  // "name[:port]", "/" allowed after
+    bool named;                 // the scheme was written, not the build's
 };
-
-bool asciiEqualsLower(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size()) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lower[i]) return false;
-    }
-    return true;
-}
 
 // The scheme, when the address names one, and the rest. Accounts ("user@"), paths,
 // queries and other schemes are refused rather than passed to libcurl: an address that
 // means something else than a server must not be half-obeyed.
-std::optional<ServerAddress> splitScheme(std::string_view text, std::string* why) {
-    ServerAddress address{std::string_view(ZARVIK_SERVER_SCHEME) == "https", text};
+std::optional<ServerAddress> splitScheme(std::string_view text, std::string_view defaultScheme,
+                                         std::string* why) {
+    ServerAddress address{defaultScheme == "https", text, false};
     const size_t separator = text.find("://");
     if (separator != std::string_view::npos) {
         std::string_view scheme = text.substr(0, separator);
-        if (asciiEqualsLower(scheme, "https")) {
+        if (HostAddress_equalsLower(scheme, "https")) {
             address.https = true;
-        } else if (asciiEqualsLower(scheme, "http")) {
+        } else if (HostAddress_equalsLower(scheme, "http")) {
             address.https = false;
         } else {
             *why = "only http:// and https:// servers are supported";
             return std::nullopt;
         }
         address.hostPart = text.substr(separator + 3);
+        address.named = true;
     }
     std::string_view host = address.hostPart;
     if (!host.empty() && host.back() == '/') host.remove_suffix(1);
@@ -121,8 +53,38 @@ std::optional<ServerAddress> splitScheme(std::string_view text, std::string* why
     return address;
 }
 
-bool readable(const std::string& path) {
-    return ::access(path.c_str(), R_OK) == 0;
+bool fail(std::string* error, std::string text) {
+    if (error != nullptr) *error = std::move(text);
+    return false;
+}
+
+// The trust store, and what the user is told about TLS that is asked for and not used.
+bool settleTls(ServerConfig& config, const ServerAddress& address, std::string_view defaultScheme,
+               const ServerEnvironment& environment, const TransportOptions& transport,
+               std::string* error) {
+    const std::string server = (config.https ? "https://" : "http://") + config.host;
+    if (!transport.caFile.empty() && !config.https && !config.ftpTls) {
+        return fail(error, "--ca-file is for TLS, and nothing goes over TLS to " + server +
+                               ": give an https:// server address, or --ftp-tls for the upload");
+    }
+    config.caFile = !transport.caFile.empty() ? transport.caFile : environment.caFile.value_or("");
+    if ((config.https || config.ftpTls) && !config.caFile.empty()) {
+        const std::string problem = TrustStore_problem(config.caFile);
+        if (!problem.empty()) {
+            const std::string from =
+                !transport.caFile.empty() ? "--ca-file" : environment.caFileVariable;
+            return fail(error, "the certificate file " + config.caFile + " (" + from +
+                                   ") cannot be used: " + problem);
+        }
+    }
+    if (!config.https && transport.ftpTls) {
+        config.warnings.push_back("requests to " + server +
+                                  " go in clear; --ftp-tls protects the upload only");
+    } else if (!config.https && address.named && defaultScheme == "https") {
+        config.warnings.push_back("the server address " + server +
+                                  " turns TLS off: requests and the upload go in clear");
+    }
+    return true;
 }
 
 }  // namespace
@@ -131,8 +93,15 @@ ServerEnvironment ServerEnvironment_current() {
     // curl's own variable first, as the curl tool reads them.
     auto caFile = environmentValue("CURL_CA_BUNDLE");
     if (!caFile) caFile = environmentValue("SSL_CERT_FILE");
-    return {environmentValue("ZARVIK_SERVER"), environmentValue("ZARVIK_FTP_PORT"),
-            environmentValue("ZARVIK_FTP_USER"), environmentValue("ZARVIK_FTP_PASSWORD"), caFile};
+    ServerEnvironment environment{
+        environmentValue("ZARVIK_SERVER"), environmentValue("ZARVIK_FTP_PORT"),
+        environmentValue("ZARVIK_FTP_USER"), environmentValue("ZARVIK_FTP_PASSWORD"), caFile};
+    if (caFile) {
+        environment.caFileVariable =
+            environmentValue("CURL_CA_BUNDLE") ? "CURL_CA_BUNDLE" : "SSL_CERT_FILE";
+    }
+    environment.proxy = ProxyEnvironment_current();
+    return environment;
 }
 
 std::optional<ServerConfig> ServerConfig_resolve(std::string_view serverOption,
@@ -146,8 +115,10 @@ std::optional<ServerConfig> ServerConfig_resolve(std::string_view serverOption,
         hostText = *environment.server;
     }
     std::string why = "expected [https://]HOST[:PORT]";
-    auto address = splitScheme(hostText, &why);
-    auto parts = address ? splitHost(address->hostPart) : std::nullopt;
+    const std::string defaultScheme =
+        environment.defaultScheme.empty() ? ZARVIK_SERVER_SCHEME : environment.defaultScheme;
+    auto address = splitScheme(hostText, defaultScheme, &why);
+    auto parts = address ? HostAddress_split(address->hostPart) : std::nullopt;
     if (!parts) {
         if (error != nullptr) *error = "not a server address (" + why + "): " + hostText;
         return std::nullopt;
@@ -155,20 +126,24 @@ std::optional<ServerConfig> ServerConfig_resolve(std::string_view serverOption,
     ServerConfig config;
     config.https = address->https;
     config.ftpTls = config.https || transport.ftpTls;
-    config.caFile = !transport.caFile.empty() ? transport.caFile : environment.caFile.value_or("");
-    if ((config.https || config.ftpTls) && !config.caFile.empty() && !readable(config.caFile)) {
-        if (error != nullptr) *error = "cannot read the certificate file " + config.caFile;
+    config.host = parts->name + (parts->port.empty() ? "" : ":" + parts->port) + "/";
+    if (!settleTls(config, *address, defaultScheme, environment, transport, error)) {
         return std::nullopt;
     }
-    config.host = parts->name + (parts->port.empty() ? "" : ":" + parts->port) + "/";
     std::string ftpPort = environment.ftpPort.value_or("");
-    if (!ftpPort.empty() && !validPort(ftpPort)) {
+    if (!ftpPort.empty() && !HostAddress_validPort(ftpPort)) {
         if (error != nullptr) *error = "not an FTP port: " + ftpPort;
         return std::nullopt;
     }
     config.uploadHost = parts->name + (ftpPort.empty() ? "" : ":" + ftpPort) + "/";
     config.uploadUser = environment.ftpUser.value_or(ZARVIK_FTP_USER);
     config.uploadPassword = environment.ftpPassword.value_or(ZARVIK_FTP_PASSWORD);
+    auto proxy =
+        ProxyRoute_choose(environment.proxy, config.https ? "https" : "http", parts->name, error);
+    auto uploadProxy = ProxyRoute_choose(environment.proxy, "ftp", parts->name, error);
+    if (!proxy || !uploadProxy) return std::nullopt;
+    config.proxy = *proxy;
+    config.uploadProxy = *uploadProxy;
     return config;
 }
 
@@ -181,4 +156,6 @@ void ServerSession_configure(ServerSession* session, const ServerConfig& config)
     session->https = config.https;
     session->ftpTls = config.ftpTls;
     session->caFile = config.caFile;
+    session->proxy = config.proxy;
+    session->uploadProxy = config.uploadProxy;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/byte_string.h"
+#include "server/ftp_dialogue.h"
 #include "server/transfer_security.h"
 
 namespace {
@@ -76,6 +77,13 @@ long lowSpeedSeconds(const Timing& timing) {
     return std::max(1L, static_cast<long>((timing.lowSpeedTime.count() + 999) / 1000));
 }
 
+// The route chosen at start, and nothing libcurl would find in the environment by itself.
+void applyProxy(CURL* handle, const ProxyRoute& route) {
+    curl_easy_setopt(handle, CURLOPT_PROXY, route.address.c_str());
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, "");
+    curl_easy_setopt(handle, CURLOPT_HTTPPROXYTUNNEL, route.tunnel ? 1L : 0L);
+}
+
 void applyLimits(CURL* handle, const Timing& timing) {
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
@@ -124,7 +132,7 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
     session->lastTransferFailed = true;
     CURL* handle = session->handle;
     if (handle == nullptr) {
-        session->failureCause = "no transfer could be set up";
+        session->failure = {FailureKind::unreachable, "no transfer could be set up"};
         return reply.release();
     }
 
@@ -143,48 +151,37 @@ ByteString* ServerSession_post(ServerSession* session, const ByteString* body) {
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, session->https ? "https" : "http");
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, detail);
     TransferSecurity_apply(handle, *session);
+    applyProxy(handle, session->proxy);
     applyLimits(handle, session->timing);
     CURLcode result = curl_easy_perform(handle);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
-    session->failureIsSecurity = false;
     // A reply cut short is not the server's answer: pass nothing on rather than a fragment.
     if (result != CURLE_OK || collector.overflow) {
         ByteString_assignBytes(reply.get(), "", 0);
-        std::string security = TransferSecurity_failureCause(handle, result, detail);
-        session->failureIsSecurity = !security.empty();
-        session->failureCause = collector.overflow  ? "the reply was too large"
-                                : !security.empty() ? security
-                                                    : curl_easy_strerror(result);
+        session->failure = TransferFailure_of(handle, result, detail, session->proxy, nullptr);
+        if (collector.overflow) {
+            session->failure = {FailureKind::unreachable, "the reply was too large",
+                                session->proxy.shown};
+        }
         return reply.release();
     }
     session->lastTransferFailed = false;
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     // An HTTP error's body goes on as before; readers find no status word in it.
-    session->failureCause = status >= 400 ? "HTTP " + std::to_string(status) : "";
+    session->failure = {};
+    if (status >= 400) {
+        session->failure = {FailureKind::unreachable, "HTTP " + std::to_string(status),
+                            session->proxy.shown};
+    }
     return reply.release();
 }
-
-namespace {
-
-std::string failureLine(std::string_view what, std::string server, const std::string& cause,
-                        bool security) {
-    if (cause.empty()) return "";
-    if (!server.empty() && server.back() == '/') server.pop_back();
-    if (security) {
-        return "The " + std::string(what) + " " + server + " failed the security check: " + cause +
-               ". Nothing was sent to it.";
-    }
-    return "The " + std::string(what) + " " + server + " could not be reached: " + cause + ".";
-}
-
-}  // namespace
 
 std::string ServerSession_failureText(const ServerSession* session) {
     // The scheme is named only when it is TLS, the one worth telling apart.
     std::string server =
         session->https ? ServerSession_webAddress(session) : ByteString_str(session->host);
-    return failureLine("server", server, session->failureCause, session->failureIsSecurity);
+    return TransferFailure_text(session->failure, "server", server);
 }
 
 std::string ServerSession_webAddress(const ServerSession* session) {
@@ -193,16 +190,14 @@ std::string ServerSession_webAddress(const ServerSession* session) {
 
 std::string ServerSession_uploadFailureText(const ServerSession* session) {
     const ByteString* host = session->uploadHost != nullptr ? session->uploadHost : session->host;
-    return failureLine("FTP server", ByteString_str(host), session->uploadFailureCause,
-                       session->uploadFailureIsSecurity);
+    return TransferFailure_text(session->uploadFailure, "FTP server", ByteString_str(host));
 }
 
 int ServerSession_upload(ServerSession* session, const ByteString* data) {
-    session->uploadFailureCause.clear();
-    session->uploadFailureIsSecurity = false;
+    session->uploadFailure = {};
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
     if (handle == nullptr) {
-        session->uploadFailureCause = "no transfer could be set up";
+        session->uploadFailure = {FailureKind::unreachable, "no transfer could be set up"};
         return 0;
     }
     const ByteString* host = session->uploadHost != nullptr ? session->uploadHost : session->host;
@@ -228,12 +223,15 @@ int ServerSession_upload(ServerSession* session, const ByteString* data) {
         curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
         TransferSecurity_apply(h, *session);
     }
+    // Never as an HTTP request to a proxy, which would carry the account in its headers
+    // whatever TLS was asked for: through a tunnel, or not at all.
+    applyProxy(h, session->uploadProxy);
+    FtpDialogue dialogue;
+    FtpDialogue_watch(h, &dialogue);
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, lowSpeedSeconds(session->timing));
     applyLimits(h, session->timing);
     const CURLcode result = curl_easy_perform(h);
     if (result == CURLE_OK) return 1;
-    std::string security = TransferSecurity_failureCause(h, result, detail);
-    session->uploadFailureIsSecurity = !security.empty();
-    session->uploadFailureCause = !security.empty() ? security : curl_easy_strerror(result);
+    session->uploadFailure = TransferFailure_of(h, result, detail, session->uploadProxy, &dialogue);
     return 0;
 }

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "core/timing.h"
+#include "server/proxy_route.h"
 #include "server/request_trace.h"
+#include "server/transfer_failure.h"
 #include "server/upload_progress.h"
 
 struct ByteString;
@@ -26,17 +28,17 @@ struct ServerSession {
     ByteString* uploadHost;  // FTP host when it is not `host` (another port); may be null
     bool https;              // POSTs and browser addresses over TLS
     bool ftpTls;             // uploads by AUTH TLS, never in clear
-    std::string caFile;      // trust store for the checks; empty: the system's
+    std::string caFile;      // trust store for the checks, instead of the system's; empty: it
+    ProxyRoute proxy;        // for the POSTs; empty: direct, whatever the environment says
+    ProxyRoute uploadProxy;  // for the upload, always as a tunnel
     Timing timing;
     RequestTraceFn trace;       // the request diagnostic; empty: silent
     ProgressFn uploadProgress;  // percentages of uploads of 10000 bytes or more
     bool lastTransferFailed;    // the last POST broke off or never reached the server
-    // Why the last POST got no answer of the server's (libcurl's text or "HTTP 404"); empty
+    // Why the last POST got no answer of the server's (libcurl's text or "HTTP 404"); none
     // when it got one. Readers still get what they always get: the reply.
-    std::string failureCause;
-    bool failureIsSecurity;          // the cause is a failed TLS check: nothing was sent
-    std::string uploadFailureCause;  // the same for the last upload
-    bool uploadFailureIsSecurity;
+    TransferFailure failure;
+    TransferFailure uploadFailure;  // the same for the last upload
 };
 
 ServerSession* ServerSession_create();
@@ -59,8 +61,8 @@ std::string ServerSession_failureText(const ServerSession* session);
 // "http://host[:port]/" or "https://...": where the browser addresses on the server start.
 std::string ServerSession_webAddress(const ServerSession* session);
 
-// Stores `data` on the FTP server under the request path. Whether it arrived is learned
-// from the server afterwards; 0 when the transfer itself failed (see the text below).
+// Stores `data` on the FTP server under the request path: 1 when the server took it whole,
+// 0 when the transfer failed (`uploadFailure` says why).
 int ServerSession_upload(ServerSession* session, const ByteString* data);
 
 // One line naming the FTP server and why the last upload failed; empty when it did not.

@@ -8,9 +8,17 @@
 
 struct ServerSession;
 
-// Peer and host name checks on, the trust store when one is named. There is no way to turn
-// the checks off.
+// Peer and host name checks on, TLS 1.2 at least, and the named trust store instead of the
+// system's (its file and its directory both) when one is named. There is no way to turn the
+// checks off.
 void TransferSecurity_apply(CURL* handle, const ServerSession& session);
+
+// A handshake that the peer or the network broke off (a reset, an end of file): no answer
+// about security, so no security failure.
+bool TransferSecurity_handshakeCut(CURLcode result, const char* detail);
+
+// "cause (detail)", or the cause alone when libcurl said nothing more.
+std::string TransferSecurity_withDetail(const std::string& cause, const char* detail);
 
 // Why a transfer over TLS failed, as "its certificate has expired" and the like; empty when
 // `result` is no TLS matter. `detail` is libcurl's error buffer.

@@ -24,6 +24,7 @@ struct ServerSession;
 struct ProgrammingRun;
 struct ExtraArea;
 struct sqlite3;
+struct UploadTally;
 
 class AppDelegate {
   public:
@@ -156,6 +157,7 @@ class AppDelegate {
     void noteShown(const std::string& text);
     void noteReport(const std::string* tag);
     void noteFirmwareAfter(const FirmwarePackage* record);
+    void noteUploadedFiles(const UploadTally& tally);
     // An update of this tool that the history says did not finish: told, its firmware chosen.
     void tellUnfinishedUpdate(uint32_t serialNumber);
 

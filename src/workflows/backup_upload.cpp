@@ -13,6 +13,7 @@
 #include "workflows/extra_area.h"
 #include "workflows/message_text.h"
 #include "workflows/stored_directory.h"
+#include "workflows/upload_tally.h"
 
 namespace {
 
@@ -47,12 +48,14 @@ void AppDelegate::executeUploadFile() {
     const std::string user = std::to_string(tool_->userNumber);
     const std::string total = std::to_string(fileCount);
     bool lastSucceeded = false;
+    UploadTally tally;
     // A count below 0 names no file of the tool: there is nothing to upload.
     while (gnGlobalFileCount_ >= 0 && gnGlobalFileCount_ < fileCount) {
         const int32_t g = gnGlobalFileCount_;
         int32_t start = static_cast<int32_t>(kSingleFileAddress);
         if (kind == 2) {
             if (!directory.readThrough(g)) {
+                noteUploadedFiles(tally);
                 offerFindAgain();
                 return;
             }
@@ -78,29 +81,38 @@ void AppDelegate::executeUploadFile() {
             for (int attempt = 0; attempt < 2 && !lastSucceeded; ++attempt) {
                 const std::string pak = user + ".pak";
                 ServerSession_setPath(&session_, pak.c_str());
-                if (ServerSession_upload(&session_, data.get()) == 0) {
-                    ui_.setText(Line::Status, ServerSession_uploadFailureText(&session_));
-                }
-                ServerSession_setPath(&session_, kQueryScript);
-                RequestText request("uploadUserFile|");
-                request.arg(user)
-                    .arg(header1.get())
-                    .arg(header2.get())
-                    .arg(static_cast<uint32_t>(tool_->hardwareId))
-                    .arg(crc)
-                    .arg(static_cast<uint32_t>(g + 1))
-                    .arg(static_cast<uint32_t>(headerNumber));
-                lastSucceeded =
-                    ServerTable_request(&session_, nullptr, request.get(), nullptr) == 1;
+                const bool stored = ServerSession_upload(&session_, data.get()) == 1;
                 ServerSession_setPath(&session_, kUpdaterScript);
+                if (!stored) {
+                    // A file the FTP server did not take is never registered: the server
+                    // would count as safe a backup that exists only in the tool.
+                    tally.tellReason(ui_, ServerSession_uploadFailureText(&session_));
+                    // A failed security check or a proxy that refuses stays so: no retry.
+                    if (session_.uploadFailure.final) break;
+                } else {
+                    ServerSession_setPath(&session_, kQueryScript);
+                    RequestText request("uploadUserFile|");
+                    request.arg(user)
+                        .arg(header1.get())
+                        .arg(header2.get())
+                        .arg(static_cast<uint32_t>(tool_->hardwareId))
+                        .arg(crc)
+                        .arg(static_cast<uint32_t>(g + 1))
+                        .arg(static_cast<uint32_t>(headerNumber));
+                    lastSucceeded =
+                        ServerTable_request(&session_, nullptr, request.get(), nullptr) == 1;
+                    ServerSession_setPath(&session_, kUpdaterScript);
+                }
                 if (!lastSucceeded) {
                     say("File upload failed. Uploading again.");
                     setProgress(0);
                 }
             }
         }
+        tally.note(number, lastSucceeded);
         gnGlobalFileCount_ = g + 1;
     }
+    noteUploadedFiles(tally);
 
     if (lastSucceeded) {
         ui_.hideControl(Control::UploadReadFiles);

@@ -58,6 +58,8 @@ std::string RunRecord_toLine(const RunRecord& record) {
     put(line, "reportTag", record.reportTag);
     put(line, "result", record.result);
     put(line, "step", record.step);
+    put(line, "filesUploaded", record.filesUploaded);
+    put(line, "filesNotUploaded", record.filesNotUploaded);
     line["durationSeconds"] = record.durationSeconds;
     if (record.interrupted) line["interrupted"] = true;
     // Texts from the tool or the server need not be UTF-8: their bytes are replaced rather
@@ -77,7 +79,9 @@ std::optional<RunRecord> RunRecord_fromLine(std::string_view line) {
         !take(object, "firmwareAfter", record.firmwareAfter) ||
         !take(object, "firmwareId", record.firmwareId) ||
         !take(object, "reportTag", record.reportTag) || !take(object, "result", record.result) ||
-        !take(object, "step", record.step)) {
+        !take(object, "step", record.step) ||
+        !take(object, "filesUploaded", record.filesUploaded) ||
+        !take(object, "filesNotUploaded", record.filesNotUploaded)) {
         return std::nullopt;
     }
     record.time = *time;

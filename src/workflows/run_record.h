@@ -25,6 +25,10 @@ struct RunRecord {
     // stopped in; none for any other run.
     std::optional<std::string> result;
     std::optional<std::string> step;
+    // A backup upload's files by number ("2 3"): those the server got, and those it did
+    // not; none for other runs.
+    std::optional<std::string> filesUploaded;
+    std::optional<std::string> filesNotUploaded;
     double durationSeconds = 0;
     // Stopped on the user's request, or cut short by the session ending.
     bool interrupted = false;

@@ -3,6 +3,7 @@
 #include "core/stop_request.h"
 #include "workflows/app_delegate.h"
 #include "workflows/unfinished_update.h"
+#include "workflows/upload_tally.h"
 
 namespace {
 
@@ -86,6 +87,13 @@ void AppDelegate::noteReport(const std::string* tag) {
 void AppDelegate::noteFirmwareAfter(const FirmwarePackage* record) {
     std::lock_guard lock(historyMutex_);
     if (historyRun_) historyRun_->record.firmwareAfter = versionOf(record);
+}
+
+void AppDelegate::noteUploadedFiles(const UploadTally& tally) {
+    std::lock_guard lock(historyMutex_);
+    if (!historyRun_) return;
+    historyRun_->record.filesUploaded = tally.uploaded;
+    historyRun_->record.filesNotUploaded = tally.notUploaded;
 }
 
 void AppDelegate::tellUnfinishedUpdate(uint32_t serialNumber) {
