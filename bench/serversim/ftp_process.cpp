@@ -67,6 +67,10 @@ bool FtpProcess::start(const Settings& settings, std::string* error) {
         args.insert(args.end(), {"--certificate", settings.tlsCertificate.string(), "--key",
                                  settings.tlsKey.string()});
     }
+    if (!settings.dataCertificate.empty()) {
+        args.insert(args.end(), {"--data-certificate", settings.dataCertificate.string(),
+                                 "--data-key", settings.dataKey.string()});
+    }
     if (settings.readOnly) args.push_back("--read-only");
     if (settings.refusedStores > 0) {
         args.insert(args.end(), {"--refuse-stores", std::to_string(settings.refusedStores)});

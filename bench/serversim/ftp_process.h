@@ -22,6 +22,9 @@ class FtpProcess {
         // Explicit TLS (AUTH TLS) required on both channels; empty: plain FTP.
         std::filesystem::path tlsCertificate;
         std::filesystem::path tlsKey;
+        // The data connections show this certificate instead; empty: the same.
+        std::filesystem::path dataCertificate;
+        std::filesystem::path dataKey;
         bool readOnly = false;  // the account may log in and list, never store
         int refusedStores = 0;  // the first stores answered "451" and their data dropped
     };

@@ -24,6 +24,8 @@ def main():
     parser.add_argument("--command-log", required=True)
     parser.add_argument("--certificate")
     parser.add_argument("--key")
+    parser.add_argument("--data-certificate")
+    parser.add_argument("--data-key")
     parser.add_argument("--read-only", action="store_true")
     parser.add_argument("--refuse-stores", type=int, default=0)
     args = parser.parse_args()
@@ -39,6 +41,14 @@ def main():
 
         base = TLS_FTPHandler
 
+        data_context = None
+        if args.data_certificate:
+            from OpenSSL import SSL
+
+            data_context = SSL.Context(SSL.SSLv23_METHOD)
+            data_context.use_certificate_chain_file(args.data_certificate)
+            data_context.use_privatekey_file(args.data_key)
+
         class DataHandler(TLS_DTPHandler):
             # libcurl starts TLS on the data connection before it names the transfer; the
             # stock handler takes bytes that come that early for a hang-up.
@@ -46,6 +56,11 @@ def main():
                 if self._ssl_accepting and not self._initialized:
                     return True
                 return super().readable()
+
+            # A data connection that shows another certificate than the control one: a
+            # client finds out only after it has logged in.
+            def secure_connection(self, ssl_context):
+                return super().secure_connection(data_context or ssl_context)
 
     command_log = open(args.command_log, "a", buffering=1)
 
@@ -74,8 +89,6 @@ def main():
         Handler.tls_data_required = True
         Handler.dtp_handler = DataHandler
     Handler.authorizer = authorizer
-    # A failed login is answered at once: the bench guards no account against guessing.
-    Handler.auth_failed_timeout = 0.1
     Handler.banner = "zarvik bench FTP"
     server = FTPServer(("127.0.0.1", args.port), Handler)
     print(server.socket.getsockname()[1], flush=True)

@@ -13,12 +13,18 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName("zarvik-updater");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Firmware updater for the KTX2 diagnostic interface");
+    parser.setApplicationDescription(
+        "Firmware updater for the KTX2 diagnostic interface\n\nProxies: https_proxy, ftp_proxy, "
+        "all_proxy and no_proxy as for curl; https requests and the upload cross a proxy only "
+        "as CONNECT tunnels.");
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption server("server", "Server as [https://]HOST[:PORT].", "host");
-    QCommandLineOption caFile("ca-file", "Trust the certificates this file names (PEM).", "file");
-    QCommandLineOption ftpTls("ftp-tls", "Upload by FTP over TLS only.");
+    QCommandLineOption caFile(
+        "ca-file", "Trust the certificate authorities in this file (PEM) instead of the system's.",
+        "file");
+    QCommandLineOption ftpTls("ftp-tls",
+                              "Upload by FTP over TLS only, also with an http:// server.");
     QCommandLineOption port("port", "Serial device of the tool.", "device");
     parser.addOption(server);
     QCommandLineOption tool("tool", "USB serial of the tool to use.", "serial");

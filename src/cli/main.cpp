@@ -7,9 +7,14 @@ int main(int argc, char** argv) {
     CliOptions options;
     int status = 0;
     app.add_option("--server", options.server, "Server as [https://]HOST[:PORT]");
-    app.add_option("--ca-file", options.caFile, "Trust the certificates in FILE (PEM)")
+    app.add_option("--ca-file", options.caFile,
+                   "Trust the certificate authorities in FILE (PEM) instead of the system's")
         ->type_name("FILE");
-    app.add_flag("--ftp-tls", options.ftpTls, "Upload by FTP over TLS only (AUTH TLS)");
+    app.add_flag("--ftp-tls", options.ftpTls,
+                 "Upload by FTP over TLS only (AUTH TLS), also with an http:// server");
+    app.footer(
+        "Proxies: https_proxy, ftp_proxy, all_proxy and no_proxy as for curl; https requests\n"
+        "and the upload cross a proxy only as CONNECT tunnels.");
     app.add_option("--port", options.port, "Serial device of the tool");
     app.add_option("--tool", options.tool, "USB serial of the tool to use (see ports)");
     app.add_flag("--yes", options.yes, "Answer Yes to every question");

@@ -86,6 +86,18 @@ TransferFailure TransferFailure_of(CURL* handle, CURLcode result, const char* de
         failure.final = true;
         return failure;
     }
+    // A data connection that failed the check is reported by libcurl as whatever the control
+    // connection did next ("unknown PASV reply"); the verification result still tells.
+    long verifyResult = 0;
+    if (ftp != nullptr &&
+        curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verifyResult) == CURLE_OK &&
+        verifyResult != 0) {
+        failure.kind = FailureKind::security;
+        failure.cause = TransferSecurity_certificateCause(verifyResult, nullptr);
+        failure.nothingSent = !ftp->accountSent;
+        failure.final = true;
+        return failure;
+    }
     if (ftp != nullptr && ftpRefusal(result) && FtpDialogue_replyCode(*ftp) >= 400) {
         failure.kind = FailureKind::refused;
         failure.cause = ftp->lastReply;

@@ -37,7 +37,9 @@ bool outdatedProtocol(std::string_view detail) {
         detail, {"unsupported protocol", "alert protocol version", "no protocols available"});
 }
 
-std::string certificateCause(long verifyResult, const char* detail) {
+}  // namespace
+
+std::string TransferSecurity_certificateCause(long verifyResult, const char* detail) {
     switch (verifyResult) {
         case kExpired:
             return "its certificate has expired";
@@ -58,8 +60,6 @@ std::string certificateCause(long verifyResult, const char* detail) {
             return TransferSecurity_withDetail("its certificate could not be verified", detail);
     }
 }
-
-}  // namespace
 
 std::string TransferSecurity_withDetail(const std::string& cause, const char* detail) {
     if (detail == nullptr || *detail == 0) return cause;
@@ -98,11 +98,11 @@ std::string TransferSecurity_failureCause(CURL* handle, CURLcode result, const c
         case CURLE_PEER_FAILED_VERIFICATION: {
             // The chain was good and libcurl's own name check refused it; its text says so.
             if (text.find("target host name") != std::string_view::npos) {
-                return certificateCause(kHostNameMismatch, detail);
+                return TransferSecurity_certificateCause(kHostNameMismatch, detail);
             }
             long verifyResult = 0;
             curl_easy_getinfo(handle, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
-            return certificateCause(verifyResult, detail);
+            return TransferSecurity_certificateCause(verifyResult, detail);
         }
         case CURLE_USE_SSL_FAILED:
             return "it does not offer TLS";

@@ -13,6 +13,9 @@ struct ServerSession;
 // checks off.
 void TransferSecurity_apply(CURL* handle, const ServerSession& session);
 
+// What a failed certificate check (OpenSSL's verification result) means, in words.
+std::string TransferSecurity_certificateCause(long verifyResult, const char* detail);
+
 // A handshake that the peer or the network broke off (a reset, an end of file): no answer
 // about security, so no security failure.
 bool TransferSecurity_handshakeCut(CURLcode result, const char* detail);

@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Refusal { wrongPassword, tlsRequired, readOnly, refusedOnce, untrusted };
+enum class Refusal { wrongPassword, tlsRequired, readOnly, refusedOnce, untrusted, dataChannel };
 
 struct TransferCase {
     const char* name;
@@ -48,12 +48,29 @@ TEST_P(BackupTransfer, IsRegisteredOnlyOnceTheServerHasIt) {
     settings.user = "ktxupload";
     settings.password = c.refusal == Refusal::wrongPassword ? "not-the-account's" : "ktxupload";
     std::string error;
-    if (c.refusal == Refusal::tlsRequired || c.refusal == Refusal::untrusted) {
+    const bool tls = c.refusal == Refusal::tlsRequired || c.refusal == Refusal::untrusted ||
+                     c.refusal == Refusal::dataChannel;
+    if (tls) {
         fs::create_directories(rig.dir / "ftp-tls");
         auto files = BenchCertificate_writeServerSet(rig.dir / "ftp-tls", &error);
         ASSERT_TRUE(files) << error;
         settings.tlsCertificate = files->certificate;
         settings.tlsKey = files->key;
+        rig.session->caFile = files->authority.string();
+    }
+    if (c.refusal == Refusal::dataChannel) {
+        // Of an authority the client does not know, on the data connections alone: found out
+        // only after the login.
+        auto authority =
+            BenchCertificate_make({.commonName = "data CA", .authority = true}, nullptr);
+        ASSERT_TRUE(authority);
+        auto other = BenchCertificate_make(
+            {.commonName = "other.test", .hostNames = {"other.test"}}, &*authority);
+        ASSERT_TRUE(other);
+        ASSERT_TRUE(BenchCertificate_write(*other, rig.dir / "data.pem", rig.dir / "data.key"));
+        settings.dataCertificate = rig.dir / "data.pem";
+        settings.dataKey = rig.dir / "data.key";
+        rig.session->ftpTls = true;
     }
     if (c.refusal == Refusal::untrusted) {
         // TLS asked for, and the server's authority is not the one the user named.
@@ -68,6 +85,10 @@ TEST_P(BackupTransfer, IsRegisteredOnlyOnceTheServerHasIt) {
     ASSERT_TRUE(ftp.start(settings, &error)) << error;
     const std::string ftpHost = "127.0.0.1:" + std::to_string(ftp.port()) + "/";
     ServerSession_setUploadHost(rig.session.get(), ftpHost.c_str());
+    // pyftpdlib answers a failed login after 3 s, as servers that slow down guessing do; the
+    // login is part of libcurl's connect phase.
+    rig.session->timing.connectTimeout = Timing::ms(5000);
+    rig.session->timing.lowSpeedTime = Timing::ms(5000);
     const size_t stored = state.storedFiles[0].content.size() + 512;
     const Bytes before = rig.tool.dataMemory(tool::kStoredFileAddress, stored);
 
@@ -83,10 +104,16 @@ TEST_P(BackupTransfer, IsRegisteredOnlyOnceTheServerHasIt) {
     const std::string reason =
         "The FTP server 127.0.0.1:" + std::to_string(ftp.port()) + " " + c.reason;
     const auto calls = ui.calls();
-    EXPECT_EQ(std::ranges::count(calls, "txtStatus=" + reason), 1)
-        << ::testing::PrintToString(calls);
+    std::string statusLines;
+    for (const std::string& call : calls) {
+        if (call.starts_with("txtStatus=")) statusLines += call + "\n";
+    }
+    EXPECT_EQ(std::ranges::count(calls, "txtStatus=" + reason), 1) << statusLines;
     EXPECT_EQ(fs::exists(settings.root / "77.pak"), c.stored);
     EXPECT_EQ(rig.tool.dataMemory(tool::kStoredFileAddress, stored), before);
+    if (c.refusal == Refusal::dataChannel) {
+        EXPECT_EQ(std::ranges::count(ftp.commandsHeard(), "PASS"), 1);
+    }
     if (c.refusal == Refusal::untrusted) {
         const auto heard = ftp.commandsHeard();
         EXPECT_EQ(std::ranges::count(heard, "PASS"), 0);
@@ -118,7 +145,10 @@ INSTANTIATE_TEST_SUITE_P(FtpServers, BackupTransfer, ::testing::Values(
                  "1", 1, true},
     TransferCase{"UntrustedCertificateNotRetried", Refusal::untrusted,
                  "failed the security check: its certificate is from an unknown certificate "
-                 "authority. Nothing was sent to it.", "", 0, false}),
+                 "authority. Nothing was sent to it.", "", 0, false},
+    TransferCase{"DataConnectionFailsTheCheck", Refusal::dataChannel,
+                 "failed the security check: its certificate is from an unknown certificate "
+                 "authority.", "", 0, false}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 
