@@ -1,11 +1,10 @@
 // Behind a real proxy (tinyproxy on loopback, a relay in front of it keeping every byte the
 // updater sent it): HTTPS only through a CONNECT tunnel with its checks unchanged, no_proxy
 // obeyed, and the FTP upload tunnelled too, so that its account never crosses in clear.
-#include "bench_fixture.h"
 #include "server/server_request.h"
-#include "serversim/bench_certificates.h"
 #include "serversim/proxy_process.h"
 #include "serversim/recording_relay.h"
+#include "tls_bench.h"
 
 namespace {
 
@@ -33,39 +32,12 @@ std::string replaced(std::string text, const std::string& mark, const std::strin
     return text;
 }
 
-class Proxied : public ::testing::TestWithParam<ProxiedCase> {
+class Proxied : public TlsBench, public ::testing::WithParamInterface<ProxiedCase> {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zarvik-proxy-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
     void TearDown() override {
-        session_.reset();
         relay_.stop();
         proxy_.stop();
-        server_.stop();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    // The server's certificate, and the authority the client trusts.
-    void makeCertificates(bool expired) {
-        using namespace std::chrono_literals;
-        auto authority =
-            BenchCertificate_make({.commonName = "proxy test CA", .authority = true}, nullptr);
-        ASSERT_TRUE(authority);
-        ASSERT_TRUE(BenchCertificate_write(*authority, dir_ / "ca.pem", {}));
-        CertificateRequest leaf{.commonName = "127.0.0.1", .hostNames = {"127.0.0.1"}};
-        if (expired) {
-            leaf.validFrom = -48h;
-            leaf.validUntil = -24h;
-        }
-        auto certificate = BenchCertificate_make(leaf, &*authority);
-        ASSERT_TRUE(certificate);
-        ASSERT_TRUE(BenchCertificate_write(*certificate, dir_ / "server.pem", dir_ / "server.key"));
-        options_.tlsCertificate = dir_ / "server.pem";
-        options_.tlsKey = dir_ / "server.key";
+        TlsBench::TearDown();
     }
 
     // Where the updater is told the proxy is.
@@ -89,17 +61,13 @@ class Proxied : public ::testing::TestWithParam<ProxiedCase> {
         return port;
     }
 
-    fs::path dir_;
-    BenchServerOptions options_;
-    BenchServer server_;
     ProxyProcess proxy_;
     RecordingRelay relay_;
-    ServerSessionPtr session_;
 };
 
 TEST_P(Proxied, CarriesOnlyWhatIsTheServersOwn) {
     const ProxiedCase& c = GetParam();
-    if (c.https) makeCertificates(c.expired);
+    if (c.https) makeCertificates(c.expired ? Served::expired : Served::trusted);
     if (HasFatalFailure()) return;
     writeFile(dir_ / "catalogue" / "KTX2_BLEVersion.txt", "2.1");
     options_.catalogueDir = dir_ / "catalogue";
