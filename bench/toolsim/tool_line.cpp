@@ -116,7 +116,12 @@ void VirtualTool::run() {
                 waitForWake(static_cast<int>(left.count()) + 1);
                 continue;
             }
-            if (!bringOnline(nullptr)) goneForGood_ = true;
+            std::string why;
+            if (!bringOnline(&why)) {
+                goneForGood_ = true;
+                std::lock_guard lock(mutex_);
+                failure_ = "could not come back on the bus: " + why;
+            }
             continue;
         }
         serveLine();
@@ -133,21 +138,27 @@ void VirtualTool::serveLine() {
     // A tool that stopped reading leaves what the host sends on the line.
     pollfd fds[2] = {{deaf_ ? -1 : lineFd(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
     int r = ::poll(fds, 2, timeout);
-    if (r < 0 && errno != EINTR) return;
+    if (r < 0 && errno != EINTR) {
+        // A poll that fails now fails again at once: the pause keeps the loop from spinning.
+        waitForWake(static_cast<int>(options_.deadLinePause.count()));
+        return;
+    }
     if (fds[1].revents & POLLIN) {
         waitForWake(0);
         return;
     }
-    if (fds[0].revents & POLLIN) {
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
         uint8_t buffer[4096];
         ssize_t n = ::read(lineFd(), buffer, sizeof buffer);
         if (n > 0) {
             if (input_.empty()) frameStartedAt_ = Clock::now();
             lastByteAt_ = Clock::now();
             input_.insert(input_.end(), buffer, buffer + n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            // A hung-up line (a gadget whose host went away) stays readable and yields
+            // nothing; it is looked at again after a pause, not at once.
+            waitForWake(static_cast<int>(options_.deadLinePause.count()));
         }
-    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-        waitForWake(10);  // nobody on the line; the tool keeps its own end, so rarely seen
     }
     consumeInput();
     if (!input_.empty() && Clock::now() - lastByteAt_ >= options_.frameTimeout) {
@@ -293,8 +304,11 @@ void VirtualTool::closeLine() {
 }
 
 bool VirtualTool::openGadgetLine(std::string* why) {
-    if (!options_.serialAfterReboot.empty() && generation() > 0) {
-        gadget_.setSerial(options_.serialAfterReboot);
+    // A tool that kept its old serial would pass a case about a serial that changes.
+    if (!options_.serialAfterReboot.empty() && generation() > 0 &&
+        !gadget_.setSerial(options_.serialAfterReboot)) {
+        if (why) *why = "could not set the USB serial " + options_.serialAfterReboot;
+        return false;
     }
     if (!gadget_.bind(why)) return false;
     const std::string& path = gadget_.terminals().front();

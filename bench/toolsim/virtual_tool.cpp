@@ -248,6 +248,11 @@ int VirtualTool::rebootCount() const {
     return reboots_;
 }
 
+std::string VirtualTool::failure() const {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
 int VirtualTool::runMode() const {
     std::lock_guard lock(mutex_);
     return runMode_;

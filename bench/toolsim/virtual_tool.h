@@ -34,6 +34,7 @@ struct ToolSimOptions {
     std::chrono::milliseconds replyPiecePause{3};    // between the pieces of a split reply
     std::chrono::milliseconds lateRefusalPause{10};  // "O", then this, then "E"
     std::chrono::milliseconds selfRebootPause{20};   // answer, then this, then a self-reboot
+    std::chrono::milliseconds deadLinePause{50};     // before a hung-up line is read again
     // Where the tool shows itself as a USB device: a FakeSysfs at this root (root/sys and
     // root/dev), with this USB serial (none when empty). Empty root: not shown.
     std::string fakeSysfsRoot;
@@ -127,6 +128,8 @@ class VirtualTool {
     // Bytes that were no frame (a modem prober's "AT"), the first few kept to show.
     std::vector<uint8_t> strayBytes(size_t* count) const;
     int rebootCount() const;
+    // What the tool was asked and could not do (come back after a reboot), else empty.
+    std::string failure() const;
     int runMode() const;
     std::string bootVersion() const;  // of the running boot slot
     int bluetoothVersion() const;
@@ -259,6 +262,7 @@ class VirtualTool {
     size_t strayCount_ = 0;
     int refused_ = 0;
     int reboots_ = 0;
+    std::string failure_;
     int64_t blocksSeen_ = 0;
     std::map<ToolPhase, int64_t> phaseFrames_;
     Faults faults_;
