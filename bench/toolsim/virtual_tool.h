@@ -18,11 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "toolsim/fake_sysfs.h"
 #include "toolsim/incoming_frame.h"
-#include "toolsim/pseudo_terminal.h"
 #include "toolsim/raw_record.h"
 #include "toolsim/sparse_memory.h"
+#include "toolsim/tool_line.h"
 #include "toolsim/tool_phase.h"
 #include "toolsim/tool_state.h"
 #include "toolsim/usb_gadget.h"
@@ -115,7 +114,7 @@ class VirtualTool {
     // A bootloader that restarts by itself leaves the bus before it answers the last record.
     void selfRestartUnanswered(bool unanswered);
     void changeHardwareIdAfterReboot(int hardwareId);
-    // Power off and on after a cut (see power_cycle.cpp): the tool comes back on the bus with
+    // Power off and on after a cut (see reboot_and_power.cpp): the tool comes back on the bus with
     // what its memory holds. False when no complete bootloader is left to start it, or it did
     // not come back within `limit`.
     bool powerCycle(std::chrono::milliseconds limit = std::chrono::seconds(5));
@@ -198,25 +197,20 @@ class VirtualTool {
     bool takePowerUp();
     void sendReply(const Outcome& outcome);
     // The line, whichever transport carries it.
-    int lineFd() const;
-    bool lineOpen() const;
-    void closeLine();
-    bool openGadgetLine(std::string* why);
+    int lineFd() const { return line_ ? line_->fd() : -1; }
+    bool lineOpen() const { return lineFd() >= 0; }
     bool writeLine(std::span<const uint8_t> bytes);
     void wake();
 
     // Set at start.
     ToolSimOptions options_;
-    std::string linkPath_;
     std::thread thread_;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     std::atomic<bool> stopping_{false};
 
-    // Line state, used by the tool's thread only.
-    PseudoTerminal terminal_;
-    UsbGadget gadget_;
-    int gadgetFd_ = -1;
+    // Line state, used by the tool's thread only (and by start and stop).
+    std::unique_ptr<ToolLine> line_;
     bool deaf_ = false;  // stopped reading the line
     std::vector<uint8_t> input_;
     std::chrono::steady_clock::time_point frameStartedAt_;
@@ -224,10 +218,6 @@ class VirtualTool {
     std::chrono::steady_clock::time_point lineFreeAt_;
     std::chrono::steady_clock::time_point returnAt_;
     bool goneForGood_ = false;
-    std::optional<FakeSysfs> sysfs_;
-    std::string ttyName_;  // in sysfs_, while on the bus
-    std::string lastTerminal_;
-    std::string lastTtyName_;
 
     // Tool state, shared with the callers under mutex_.
     mutable std::mutex mutex_;

@@ -1,5 +1,5 @@
-// The virtual tool's line: a pseudo-terminal, or the terminal of a USB gadget while it is bound
-// (the cable plugged in); reading frames from it, pacing it and writing the answers.
+// The virtual tool serving its line (tool_line.h): coming on the bus, reading frames, pacing
+// the line and writing the answers.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -48,57 +48,18 @@ void VirtualTool::pauseUnlessStopped(std::chrono::milliseconds pause) {
 }
 
 bool VirtualTool::bringOnline(std::string* error) {
-    bool reenumerate = false;
+    LineJoin join;
     {
         std::lock_guard lock(mutex_);
-        reenumerate = reenumerate_;
+        join = {generation_, reenumerate_};
     }
-    std::string why;
-    if (gadget_.created()) {
-        if (!openGadgetLine(&why)) {
-            if (error) *error = why;
-            return false;
-        }
-        lineFreeAt_ = Clock::now();
-        std::lock_guard lock(mutex_);
-        online_ = true;
-        ++generation_;
-        devicePath_ = gadget_.terminals().front();
-        changed_.notify_all();
-        return true;
-    }
-    bool opened = terminal_.open(linkPath_, &why);
-    // The kernel hands out the lowest free terminal number, most often the old one: while
-    // it is held, the next terminal gets another.
-    std::vector<int> held;
-    while (opened && reenumerate && terminal_.devicePath() == lastTerminal_ && held.size() < 4) {
-        held.push_back(::dup(terminal_.master()));
-        opened = terminal_.open(linkPath_, &why);
-    }
-    for (int fd : held) {
-        if (fd >= 0) ::close(fd);
-    }
-    if (opened && sysfs_) {
-        ttyName_ = sysfs_->attachTty(usbPortPath(), terminal_.devicePath(),
-                                     reenumerate ? lastTtyName_ : "");
-        if (ttyName_.empty()) {
-            why = "no free tty name in the fake sysfs tree";
-            terminal_.close();
-            opened = false;
-        }
-    }
-    if (!opened) {
-        if (error) *error = why;
-        return false;
-    }
-    lastTerminal_ = terminal_.devicePath();
-    if (!ttyName_.empty()) lastTtyName_ = ttyName_;
+    if (!line_->join(join, error)) return false;
     lineFreeAt_ = Clock::now();
     std::lock_guard lock(mutex_);
     online_ = true;
     ++generation_;
-    devicePath_ = terminal_.devicePath();
-    sysfsNode_ = ttyName_.empty() ? "" : sysfs_->devRoot() + "/" + ttyName_;
+    devicePath_ = line_->devicePath();
+    sysfsNode_ = line_->sysfsNode();
     changed_.notify_all();
     return true;
 }
@@ -279,48 +240,5 @@ bool VirtualTool::writeLine(std::span<const uint8_t> bytes) {
         pollfd p{lineFd(), POLLOUT, 0};
         if (::poll(&p, 1, 1000) <= 0) return false;  // nobody reads: the reply is lost
     }
-    return true;
-}
-
-// The line's transport: the pseudo-terminal, or the gadget's terminal while it is bound.
-
-int VirtualTool::lineFd() const {
-    return gadget_.created() ? gadgetFd_ : terminal_.master();
-}
-
-bool VirtualTool::lineOpen() const {
-    return gadget_.created() ? gadgetFd_ >= 0 : terminal_.isOpen();
-}
-
-void VirtualTool::closeLine() {
-    if (gadgetFd_ >= 0) {
-        // Unsent bytes go with the cable: the close must not wait for a host that is gone.
-        ::tcflush(gadgetFd_, TCIOFLUSH);
-        ::close(gadgetFd_);
-        gadgetFd_ = -1;
-    }
-    gadget_.unbind();
-    terminal_.close();
-}
-
-bool VirtualTool::openGadgetLine(std::string* why) {
-    // A tool that kept its old serial would pass a case about a serial that changes.
-    if (!options_.serialAfterReboot.empty() && generation() > 0 &&
-        !gadget_.setSerial(options_.serialAfterReboot)) {
-        if (why) *why = "could not set the USB serial " + options_.serialAfterReboot;
-        return false;
-    }
-    if (!gadget_.bind(why)) return false;
-    const std::string& path = gadget_.terminals().front();
-    gadgetFd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios line{};
-    if (gadgetFd_ < 0 || ::tcgetattr(gadgetFd_, &line) != 0) {
-        if (why) *why = "opening " + path + ": " + std::strerror(errno);
-        closeLine();
-        return false;
-    }
-    ::cfmakeraw(&line);
-    line.c_cflag |= CLOCAL | CREAD;
-    ::tcsetattr(gadgetFd_, TCSANOW, &line);
     return true;
 }
