@@ -5,7 +5,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "core/stop_request.h"
+#include "link/device_kind.h"
 #include "link/link_trace.h"
 #include "link/port_discovery.h"
 #include "link/port_holder.h"
@@ -48,9 +48,7 @@ void releaseDescriptor(ToolLink* link) {
 bool isPseudoTerminal(int fd) {
     struct stat node {};
     if (::fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) return false;
-    // Unix98 pseudo-terminal slaves: majors 136 to 143.
-    const unsigned int major = ::major(node.st_rdev);
-    return major >= 136 && major <= 143;
+    return DeviceKind_isPseudoTerminal(node.st_rdev);
 }
 
 int failOpen(ToolLink* link, int fd, int32_t code, int savedErrno) {
