@@ -51,7 +51,7 @@ CaseSelection CaseSelection_parse(const std::vector<std::string>& arguments) {
         const bool hasValue = i + 1 < arguments.size();
         if (a == "--short") {
             selection.shortForm = true;
-        } else if ((a == "--only" || a == "--cli") && !hasValue) {
+        } else if ((a == "--only" || a == "--cli" || a == "--plant") && !hasValue) {
             selection.error = a + " needs a value";
         } else if (a == "--only") {
             selection.only.push_back(arguments[++i]);
@@ -60,11 +60,17 @@ CaseSelection CaseSelection_parse(const std::vector<std::string>& arguments) {
             }
         } else if (a == "--cli") {
             selection.cli = arguments[++i];
+        } else if (a == "--plant") {
+            selection.plants.push_back(arguments[++i]);
         } else if (!a.empty()) {
             selection.error = "unknown argument " + a;
         }
     }
     return selection;
+}
+
+bool CaseSelection_planted(const CaseSelection& selection, const std::string& plant) {
+    return std::ranges::find(selection.plants, plant) != selection.plants.end();
 }
 
 bool CaseSelection_wants(const CaseSelection& selection, const std::string& fullName,
@@ -113,8 +119,7 @@ int CaseProgram_run(int argc, char** argv, const CaseSelection& selection,
     for (int s = 0; s < unit.total_test_suite_count(); ++s) {
         const ::testing::TestSuite& suite = *unit.GetTestSuite(s);
         for (int t = 0; t < suite.total_test_count(); ++t) {
-            const std::string full =
-                std::string(suite.name()) + "." + suite.GetTestInfo(t)->name();
+            const std::string full = std::string(suite.name()) + "." + suite.GetTestInfo(t)->name();
             const bool isShort = std::ranges::find(shortForm, full) != shortForm.end();
             if (CaseSelection_wants(selection, full, isShort)) {
                 filter += (filter.empty() ? "" : ":") + full;

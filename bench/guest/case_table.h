@@ -6,15 +6,18 @@
 #include <vector>
 
 // --short (the few cases of ./run test), --only TEXT (the cases whose name holds it, letters
-// and digits compared without case; more than once), --cli PATH (another zarvik-cli).
+// and digits compared without case; more than once), --cli PATH (another zarvik-cli),
+// --plant NAME (a fault planted in a case's set-up, to see its row fail; more than once).
 struct CaseSelection {
     bool shortForm = false;
     std::vector<std::string> only;
     std::string cli;
+    std::vector<std::string> plants;
     std::string error;  // an argument that makes no sense
 };
 
 CaseSelection CaseSelection_parse(const std::vector<std::string>& arguments);
+bool CaseSelection_planted(const CaseSelection& selection, const std::string& plant);
 // Whether the test named `fullName` ("Suite.Name/param") is selected; `inShortForm` when it is
 // one of the short form's.
 bool CaseSelection_wants(const CaseSelection& selection, const std::string& fullName,

@@ -46,8 +46,8 @@ bool BenchServer_start(BenchServer& server, const std::string& bin, const std::s
         return std::filesystem::exists(env) || !Process_running(server.pid);
     });
     if (!ready || !std::filesystem::exists(env)) {
-        *why = "the bench server did not start (log " + server.log + "): " +
-               Text_lastLine(File_read(server.log));
+        *why = "the bench server did not start (log " + server.log +
+               "): " + Text_lastLine(File_read(server.log));
         BenchServer_stop(server);
         return false;
     }
@@ -78,12 +78,11 @@ std::vector<std::string> BenchServer_reportsSince(const BenchServer& server, int
 }
 
 std::vector<std::string> ToolPlug_command(const ToolPlug& plug) {
-    std::vector<std::string> command{plug.bin + "/zarvik-toolsim", "--state", plug.state,
-                                     "--gadget", plug.name, "--udc", plug.udc, "--usb-serial",
-                                     plug.serial,
-                                     // Where the demo tool keeps its extra files.
-                                     "--extra-area", std::to_string(40 * 65536),
-                                     std::to_string(4 * 65536)};
+    std::vector<std::string> command{
+        plug.bin + "/zarvik-toolsim", "--state", plug.state, "--gadget", plug.name, "--udc",
+        plug.udc, "--usb-serial", plug.serial,
+        // Where the demo tool keeps its extra files.
+        "--extra-area", std::to_string(40 * 65536), std::to_string(4 * 65536)};
     if (!plug.memoryOut.empty()) {
         command.push_back("--memory-out");
         command.push_back(plug.memoryOut);
@@ -93,7 +92,8 @@ std::vector<std::string> ToolPlug_command(const ToolPlug& plug) {
 }
 
 bool PluggedTool_plug(PluggedTool& tool, const std::vector<std::string>& command,
-                      const std::string& serial, const std::string& log, const GuestTiming& timing) {
+                      const std::string& serial, const std::string& log,
+                      const GuestTiming& timing) {
     tool.serial = serial;
     tool.log = log;
     tool.pid = Process_start(command, log);
@@ -110,7 +110,8 @@ ToolReport PluggedTool_unplug(PluggedTool& tool, const GuestTiming& timing) {
     if (tool.pid <= 0) return report;
     report.status = Process_stop(tool.pid);
     tool.pid = -1;
-    static const std::regex said(R"re((\d+) frames received, \d+ reboots, (\d+) stray bytes "(.*)")re");
+    static const std::regex said(
+        R"re((\d+) frames received, \d+ reboots, (\d+) stray bytes "(.*)")re");
     const std::string log = File_read(tool.log);
     std::smatch m;
     if (std::regex_search(log, m, said)) {

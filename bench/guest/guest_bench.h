@@ -19,7 +19,7 @@ struct GuestTiming {
 struct BenchServer {
     pid_t pid = -1;
     std::string log;
-    std::string requests;  // one JSON line per request
+    std::string requests;                  // one JSON line per request
     std::vector<std::string> environment;  // ZARVIK_SERVER and the rest, for the updater
 };
 

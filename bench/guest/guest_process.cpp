@@ -30,8 +30,8 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry(*e);
         const std::string name = entry.substr(0, entry.find('=') + 1);
-        const bool replaced = std::ranges::any_of(
-            extra, [&](const std::string& x) { return x.starts_with(name); });
+        const bool replaced =
+            std::ranges::any_of(extra, [&](const std::string& x) { return x.starts_with(name); });
         if (!replaced) env.push_back(entry);
     }
     env.insert(env.end(), extra.begin(), extra.end());
@@ -131,7 +131,8 @@ int Process_stop(pid_t pid) {
 bool Process_running(pid_t pid) {
     // Looked at, not reaped: Process_stop still collects its status.
     siginfo_t info{};
-    return pid > 0 && ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+    return pid > 0 &&
+           ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            info.si_pid == 0;
 }
 

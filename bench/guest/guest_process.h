@@ -20,7 +20,8 @@ CommandRun Command_run(const std::vector<std::string>& argv, std::chrono::second
 // "exit 1: " and the run's last line, cut short.
 std::string CommandRun_summary(const CommandRun& run);
 // A script for bash: the system's tools, where a pipe says it best.
-CommandRun Shell_run(const std::string& script, std::chrono::seconds limit = std::chrono::seconds(60));
+CommandRun Shell_run(const std::string& script,
+                     std::chrono::seconds limit = std::chrono::seconds(60));
 // The first line of a script's output, without its end of line.
 std::string Shell_line(const std::string& script);
 

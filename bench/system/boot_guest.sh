@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The installed-system check from the host: builds (or reuses) the Debian 12 image, boots it
 # under qemu on a throw-away overlay with the project shared read-only, and prints the table
-# that guest_cases.sh leaves in build/system/out. Every failing step names itself, shows its
+# that the case program (zarvik-system-cases) leaves in build/system/out. Every failing step names itself, shows its
 # log's tail and exits 1; qemu is never left running.
 # Usage: boot_guest.sh ROOT DEB
 set -euo pipefail
@@ -24,6 +24,8 @@ image_seconds=$(($(now) - start))
 
 rm -rf "$out" "$dir/overlay.qcow2"
 mkdir -p "$out"
+# Faults planted in the cases' set-up, to see their rows fail: ZARVIK_SYSTEM_PLANTS="a b".
+printf '%s\n' ${ZARVIK_SYSTEM_PLANTS:-} >"$out/plants"
 qemu-img create -q -f qcow2 -b "$dir/disk.img" -F raw "$dir/overlay.qcow2" ||
   fail "making the disk's overlay"
 
@@ -59,6 +61,7 @@ else
 fi
 qemu_pid=""
 guest_seconds=$(($(now) - boot_start))
+[ -s "$out/failure" ] && fail "$(cat "$out/failure")" "$out/cases.log"
 [ -s "$out/table" ] || fail "booting the guest: it ran no case (qemu status $status)" "$out/console.log"
 cat "$out/cases.log"
 [ -f "$out/status" ] || fail "the guest did not finish its cases (qemu status $status)" "$out/console.log"
