@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     const std::string out = "/tmp/out";
     UsbGuest& guest = usbGuest();
     guest.build = firstLine(out + "/build");
-    const CaseSelection selection = CaseSelection_parse(Text_lines(File_read(out + "/args")));
+    guest.selection = CaseSelection_parse(Text_lines(File_read(out + "/args")));
+    const CaseSelection& selection = guest.selection;
     guest.cli = selection.cli.empty() ? guest.build + "/src/cli/zarvik-cli" : selection.cli;
     guest.work = out + "/work";
     guest.table = {out + "/table", {46, 52, 40}};
@@ -41,10 +42,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     CaseTable_header(guest.table);
-    const int status = CaseProgram_run(
-        argc, argv, selection,
-        {"UsbCase.PortsAndFind", "UsbCase.WholeUpdate", "Cuts/CablePull.ThenPowerFindProgram/firmware_341"},
-        out + "/failure");
+    const int status = CaseProgram_run(argc, argv, selection,
+                                       {"UsbCase.PortsAndFind", "UsbCase.WholeUpdate",
+                                        "Cuts/CablePull.ThenPowerFindProgram/firmware_341"},
+                                       out + "/failure");
     BenchServer_stop(guest.server);
     std::printf("== %d missed\n", guest.table.misses);
     return status;

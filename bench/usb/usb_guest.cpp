@@ -25,8 +25,8 @@ PluggedTool UsbGuest_plug(UsbGuest& guest, const std::vector<std::string>& extra
     const std::string log = guest.work + "/tool-" + name + ".log";
     if (!PluggedTool_plug(tool, UsbGuest_toolCommand(guest, name, udc, serial, extra), serial, log,
                           guest.timing)) {
-        ADD_FAILURE() << "the tool " << name << " did not enumerate: "
-                      << Text_lastLine(File_read(log));
+        ADD_FAILURE() << "the tool " << name
+                      << " did not enumerate: " << Text_lastLine(File_read(log));
     }
     return tool;
 }

@@ -25,6 +25,7 @@ struct UsbGuest {
     double cleanSeconds = 60;
     std::string cleanMemory;
     std::string cleanFind;  // a clean find's output
+    CaseSelection selection;
 };
 
 // The one bench of this program's run (set up by main).
@@ -49,7 +50,6 @@ std::string UsbGuest_memory(const UsbGuest& guest, const std::string& name = "kt
 // Runs a clean whole update, unless one ran already, for its time and memory.
 void UsbGuest_needCleanUpdate(UsbGuest& guest);
 
-
 // Each case needs the bench server; without it the case is a miss that says why.
 class UsbCase : public ::testing::Test {
   protected:
@@ -57,6 +57,10 @@ class UsbCase : public ::testing::Test {
         if (!usbGuest().serverFailure.empty()) GTEST_FAIL() << usbGuest().serverFailure;
     }
     UsbGuest& guest() { return usbGuest(); }
+    // A fault planted in this case's set-up (--plant NAME), to see its row fail.
+    bool planted(const std::string& plant) {
+        return CaseSelection_planted(guest().selection, plant);
+    }
     bool row(const std::string& name, const std::string& happened, const std::string& expected,
              bool ok, double seconds) {
         return CaseTable_row(guest().table, name, happened, expected, ok, seconds);

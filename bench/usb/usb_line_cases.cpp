@@ -57,7 +57,14 @@ class LateTool : public UsbCase, public ::testing::WithParamInterface<LateCase> 
 
 TEST_P(LateTool, Update) {
     const LateCase& c = GetParam();
-    PluggedTool tool = UsbGuest_plug(guest(), c.toolOptions);
+    // Planted: each tool away past the wait where it should be back in time, and back in time
+    // where it should not.
+    std::vector<std::string> options = c.toolOptions;
+    if (planted("later")) {
+        options.back() =
+            c.expected == 0 ? std::to_string(std::stoi(options.back()) + 4000) : "3000";
+    }
+    PluggedTool tool = UsbGuest_plug(guest(), options);
     const CommandRun run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
     PluggedTool_unplug(tool, guest().timing);
     const bool succeeded = Text_holds(run.out, "Updated Successfully");
@@ -117,7 +124,8 @@ TEST_F(UsbCase, NodeGivenToTheUserLate) {
                                std::filesystem::copy_options::overwrite_existing);
     Shell_run("chown -R 65534:65534 " + home);
     const std::string rootCli = guest().cli;
-    LateGrant granter(800ms);
+    // Planted: the node never given to the user.
+    LateGrant granter(planted("never-granted") ? 3600s : 800ms);
     PluggedTool tool = UsbGuest_plug(guest(), {"--reboot-delay", "2500"});
     // Started as a user would: once the plugged-in tool is theirs.
     struct stat s {};
@@ -126,9 +134,9 @@ TEST_F(UsbCase, NodeGivenToTheUserLate) {
         std::this_thread::sleep_for(100ms);
     }
     guest().cli = home + "/zarvik-cli";
-    const CommandRun run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"}, 300,
-                                        {"setpriv", "--reuid=65534", "--regid=65534",
-                                         "--clear-groups", "env", "HOME=" + home});
+    const CommandRun run = UsbGuest_cli(
+        guest(), {"--yes", "program", "--firmware", "900"}, 300,
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "HOME=" + home});
     guest().cli = rootCli;
     const ToolReport report = PluggedTool_unplug(tool, guest().timing);
     row("node given to the user 0.8 s late (not root)", CommandRun_summary(run), "exit 0, success",
@@ -153,9 +161,14 @@ TEST_F(UsbCase, OtherDeviceOnTheFreedNumber) {
     UsbGadget other;
     OtherDevice heard;
     std::string why;
-    UsbGadgetIdentity identity{"other", "dummy_udc.2", 0x1A86, 0x7523, "OTHER-1", "Other maker",
-                               "USB serial adapter", 1};
+    UsbGadgetIdentity identity{"other",       "dummy_udc.2",        0x1A86, 0x7523, "OTHER-1",
+                               "Other maker", "USB serial adapter", 1};
     ASSERT_TRUE(other.create(identity, &why)) << why;
+    // Planted: the other device already there, on a number of its own.
+    if (planted("other-early")) {
+        other.bind(&why);
+        UsbNodes_wait("OTHER-1", guest().timing.enumeration);
+    }
     PluggedTool tool = UsbGuest_plug(guest(), {"--reboot-delay", "9000"});
     const std::string freed = tool.node;
     std::atomic<bool> done{false};
@@ -180,16 +193,17 @@ TEST_F(UsbCase, OtherDeviceOnTheFreedNumber) {
         ::close(fd);
     });
     const std::string trace = guest().work + "/other.trace";
-    const CommandRun run = UsbGuest_cli(
-        guest(), {"--yes", "--trace-link", trace, "program", "--firmware", "900"});
+    const CommandRun run =
+        UsbGuest_cli(guest(), {"--yes", "--trace-link", trace, "program", "--firmware", "900"});
     done = true;
     listener.join();
     PluggedTool_unplug(tool, guest().timing);
     other.remove();
     row("other device on the freed number",
         "exit " + std::to_string(run.status) + "; other on " +
-            (heard.node.empty() ? "no node" : heard.node) + (heard.listening ? ", listening" : ", deaf") +
-            ", heard " + std::to_string(heard.bytes) + " bytes",
+            (heard.node.empty() ? "no node" : heard.node) +
+            (heard.listening ? ", listening" : ", deaf") + ", heard " +
+            std::to_string(heard.bytes) + " bytes",
         "exit 0; on " + freed + ", listening, 0 bytes",
         run.status == 0 && heard.bound && heard.node == freed && heard.listening &&
             heard.bytes == 0,
@@ -197,7 +211,11 @@ TEST_F(UsbCase, OtherDeviceOnTheFreedNumber) {
 }
 
 TEST_F(UsbCase, StopsReadingMidImage) {
-    PluggedTool tool = UsbGuest_plug(guest(), {"--stop-reading-at", "firmware:200"});
+    // Planted: a tool that keeps reading.
+    PluggedTool tool =
+        UsbGuest_plug(guest(), planted("keeps-reading")
+                                   ? std::vector<std::string>{}
+                                   : std::vector<std::string>{"--stop-reading-at", "firmware:200"});
     const CommandRun run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
     PluggedTool_unplug(tool, guest().timing);
     row("tool stops reading mid-image", CommandRun_summary(run), "exit 1, no 30 s close",
@@ -212,7 +230,10 @@ TEST_F(UsbCase, LateReplyThenFindAgain) {
         guest().cleanFind = UsbGuest_cli(guest(), {"find"}, 60).out;
         PluggedTool_unplug(clean, guest().timing);
     }
-    PluggedTool tool = UsbGuest_plug(guest(), {"--late", "13", "--late-ms", "6000"});
+    // Planted: a tool whose option code is never answered, as if the stale reply were taken.
+    PluggedTool tool = UsbGuest_plug(
+        guest(), planted("stale") ? std::vector<std::string>{"--silent", "13"}
+                                  : std::vector<std::string>{"--late", "13", "--late-ms", "6000"});
     const CommandRun first = UsbGuest_cli(guest(), {"find"}, 60);
     std::this_thread::sleep_for(2s);
     const CommandRun again = UsbGuest_cli(guest(), {"find"}, 60);
@@ -236,13 +257,15 @@ TEST_F(UsbCase, LateReplyThenFindAgain) {
 
 TEST_F(UsbCase, AnotherProgramHoldsTheNode) {
     PluggedTool tool = UsbGuest_plug(guest());
-    const int held = ::open(tool.node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Planted: nobody holds it.
+    const int held =
+        planted("not-held") ? -2 : ::open(tool.node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     const CommandRun run = UsbGuest_cli(guest(), {"find"}, 60);
     if (held >= 0) ::close(held);
     const ToolReport report = PluggedTool_unplug(tool, guest().timing);
     const std::regex busy("in use|busy|another program", std::regex::icase);
     row("another program holds the node", CommandRun_summary(run), "busy message, tool untouched",
-        held >= 0 && run.status != 0 && std::regex_search(run.out, busy) && report.frames == 0,
+        held != -1 && run.status != 0 && std::regex_search(run.out, busy) && report.frames == 0,
         run.seconds);
 }
 
@@ -252,8 +275,10 @@ TEST_F(UsbCase, CdcAcmDidNotBind) {
     std::error_code ec;
     const std::string interface =
         std::filesystem::canonical("/sys/class/tty/" + tty + "/device", ec).filename();
-    const bool unbound = File_write("/sys/bus/usb/drivers/cdc_acm/unbind", interface) &&
-                         UsbNodes_waitGone(kToolSerial, 5s);
+    // Planted: the driver left bound.
+    const bool unbound =
+        (planted("bound") || File_write("/sys/bus/usb/drivers/cdc_acm/unbind", interface)) &&
+        UsbNodes_waitGone(kToolSerial, 5s);
     const CommandRun run = UsbGuest_cli(guest(), {"find"}, 60);
     PluggedTool_unplug(tool, guest().timing);
     row("cdc_acm did not bind: guidance",
@@ -267,22 +292,26 @@ TEST_F(UsbCase, CdcAcmDidNotBind) {
 // The same whole update with the line paced at 256000 bit/s, through cdc_acm and through a
 // pseudo-terminal, in this guest and run.
 TEST_F(UsbCase, FiguresPacedUpdate) {
-    PluggedTool tool = UsbGuest_plug(guest(), {"--pace"});
+    // Planted: the gadget's line not paced.
+    PluggedTool tool =
+        UsbGuest_plug(guest(), planted("unpaced") ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{"--pace"});
     const std::string usbTrace = guest().work + "/usb-paced.trace";
     const CommandRun usb = UsbGuest_cli(
         guest(), {"--yes", "--trace-link", usbTrace, "program", "--firmware", "900"}, 600);
     PluggedTool_unplug(tool, guest().timing);
     const std::string link = guest().work + "/ktx2-pty";
-    const pid_t pty = Process_start({guest().build + "/bench/zarvik-toolsim", "--state",
-                                     guest().work + "/demo-tool.json", "--link", link, "--pace",
-                                     "--extra-area", std::to_string(40 * 65536),
-                                     std::to_string(4 * 65536)},
-                                    guest().work + "/tool-pty.log");
-    for (int i = 0; i < 100 && !std::filesystem::exists(link); ++i) std::this_thread::sleep_for(100ms);
+    const pid_t pty =
+        Process_start({guest().build + "/bench/zarvik-toolsim", "--state",
+                       guest().work + "/demo-tool.json", "--link", link, "--pace", "--extra-area",
+                       std::to_string(40 * 65536), std::to_string(4 * 65536)},
+                      guest().work + "/tool-pty.log");
+    for (int i = 0; i < 100 && !std::filesystem::exists(link); ++i)
+        std::this_thread::sleep_for(100ms);
     const std::string ptyTrace = guest().work + "/pty-paced.trace";
     const CommandRun onPty = UsbGuest_cli(
-        guest(), {"--yes", "--port", link, "--trace-link", ptyTrace, "program", "--firmware", "900"},
-        600);
+        guest(),
+        {"--yes", "--port", link, "--trace-link", ptyTrace, "program", "--firmware", "900"}, 600);
     Process_stop(pty);
     row("figures: paced update, USB | pty",
         "USB " + std::to_string(static_cast<int>(usb.seconds)) + " s, pty " +

@@ -1,9 +1,11 @@
 // The updater against the real USB stack: found and identified through cdc_acm, a whole
 // update whose every reboot is a real disconnect and enumeration, the cable pulled at each
 // point of an update and the tool recovered, and tools that show themselves in other ways.
-#include <regex>
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
 
 #include "guest/usb_nodes.h"
 #include "usb/usb_guest.h"
@@ -16,13 +18,15 @@ std::string joined(const std::vector<std::string>& words, const char* between = 
     return text;
 }
 
-// The nodes a link trace shows the updater opening, in order, each once.
-std::vector<std::string> openedNodes(const std::string& trace) {
+// The nodes a link trace shows the updater opening, in order, each once, and how many opens.
+std::vector<std::string> openedNodes(const std::string& trace, int* opens = nullptr) {
     static const std::regex opened(R"( open (/dev/ttyACM\d+): ok)");
     std::vector<std::string> nodes;
     const std::string text = File_read(trace);
+    if (opens != nullptr) *opens = 0;
     for (auto m = std::sregex_iterator(text.begin(), text.end(), opened);
          m != std::sregex_iterator(); ++m) {
+        if (opens != nullptr) ++*opens;
         if (std::ranges::find(nodes, (*m)[1].str()) == nodes.end()) nodes.push_back((*m)[1]);
     }
     return nodes;
@@ -37,7 +41,10 @@ int linesSaying(const std::string& text, const std::string& line) {
 }  // namespace
 
 TEST_F(UsbCase, PortsAndFind) {
-    PluggedTool tool = UsbGuest_plug(guest());
+    // Planted: a tool that never tells its bootloader version.
+    PluggedTool tool =
+        UsbGuest_plug(guest(), planted("find") ? std::vector<std::string>{"--silent", "2"}
+                                               : std::vector<std::string>{});
     const CommandRun ports = UsbGuest_cli(guest(), {"ports"}, 60);
     const bool listed = Text_holds(ports.out, kToolSerial) && Text_holds(ports.out, "04d8:f32b") &&
                         Text_holds(ports.out, tool.node);
@@ -46,24 +53,30 @@ TEST_F(UsbCase, PortsAndFind) {
         ports.seconds);
     const CommandRun find = UsbGuest_cli(guest(), {"find"}, 60);
     const ToolReport report = PluggedTool_unplug(tool, guest().timing);
-    row("find identifies it", CommandRun_summary(find) + ", tool got " + std::to_string(report.frames),
+    row("find identifies it",
+        CommandRun_summary(find) + ", tool got " + std::to_string(report.frames),
         "exit 0, frames to the tool", find.status == 0 && report.frames > 0, find.seconds);
     if (find.status == 0) guest().cleanFind = find.out;
 }
 
 TEST_F(UsbCase, WholeUpdate) {
     PluggedTool tool = UsbGuest_plug(guest());
+    // Planted: a tool that cannot write down its memory (the comparisons would have nothing).
+    const std::string memoryFile = guest().work + "/memory-ktx2";
+    if (planted("memory")) std::filesystem::create_directories(memoryFile + "/in-the-way");
     const std::string trace = guest().work + "/update.trace";
-    const CommandRun run = UsbGuest_cli(
-        guest(), {"--yes", "--trace-link", trace, "program", "--firmware", "900"});
+    const CommandRun run =
+        UsbGuest_cli(guest(), {"--yes", "--trace-link", trace, "program", "--firmware", "900"});
     const ToolReport report = PluggedTool_unplug(tool, guest().timing);
-    const std::vector<std::string> nodes = openedNodes(trace);
-    // Each reboot a real departure: the tool came back and was opened again.
-    const bool ok = run.status == 0 && Text_holds(run.out, "Updated Successfully") &&
+    if (planted("memory")) std::filesystem::remove_all(memoryFile);
+    int opens = 0;
+    const std::vector<std::string> nodes = openedNodes(trace, &opens);
+    // Each reboot a real departure: the tool is opened again after both.
+    const bool ok = run.status == 0 && Text_holds(run.out, "Updated Successfully") && opens >= 3 &&
                     report.status == 0 && !UsbGuest_memory(guest()).empty();
     row("whole update, both bootloaders",
-        "exit " + std::to_string(run.status) + ", nodes " + joined(nodes) + ", tool exit " +
-            std::to_string(report.status),
+        "exit " + std::to_string(run.status) + ", " + std::to_string(opens) + " opens of " +
+            joined(nodes) + ", tool exit " + std::to_string(report.status),
         "exit 0, success", ok, run.seconds);
     if (ok) {
         guest().cleanSeconds = run.seconds;
@@ -85,13 +98,15 @@ class CablePull : public UsbCase, public ::testing::WithParamInterface<CutCase> 
 TEST_P(CablePull, ThenPowerFindProgram) {
     const CutCase& c = GetParam();
     UsbGuest_needCleanUpdate(guest());
-    PluggedTool tool = UsbGuest_plug(guest(), {"--cut", c.point});
+    // Planted: a cable never pulled.
+    PluggedTool tool =
+        UsbGuest_plug(guest(), planted("no-cut") ? std::vector<std::string>{}
+                                                 : std::vector<std::string>{"--cut", c.point});
     const int before = BenchServer_requestCount(guest().server);
     const std::string command = c.command;
     const CommandRun cut =
-        command == "program"
-            ? UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"}, 120)
-            : UsbGuest_cli(guest(), {"--yes", command}, 120);
+        command == "program" ? UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"}, 120)
+                             : UsbGuest_cli(guest(), {"--yes", command}, 120);
     const std::vector<std::string> tags = BenchServer_reportsSince(guest().server, before);
     const std::string tag = c.tag;
     const bool said = Text_holds(cut.out, c.message);
@@ -104,6 +119,8 @@ TEST_P(CablePull, ThenPowerFindProgram) {
         "exit " + std::to_string(cut.status) + ", " + (tags.empty() ? "no report" : joined(tags)),
         std::string(c.message).substr(0, 28) + ", " + tag, ok, cut.seconds);
 
+    // Planted: the recovery compared with what another release leaves.
+    if (planted("other-clean")) guest().cleanMemory += "x";
     const bool back = PluggedTool_powerCycle(tool, guest().timing);
     const CommandRun find = UsbGuest_cli(guest(), {"find"}, 60);
     const CommandRun update = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
@@ -150,10 +167,11 @@ INSTANTIATE_TEST_SUITE_P(Cuts, CablePull, ::testing::Values(
 // given the legacy release (bootloader 1.16) gets the bridge image, after which it restarts by
 // itself; and the whole update, whose second bootloader does the same.
 TEST_F(UsbCase, SelfRestartUnacknowledged) {
-    const std::string state = File_read(guest().work + "/demo-tool.json");
-    const std::regex slots(R"("bootSlots"\s*:\s*\[[^\]]*\])");
+    nlohmann::json state =
+        nlohmann::json::parse(File_read(guest().work + "/demo-tool.json"), nullptr, false);
+    state["bootSlots"] = {"1.23", "1.23"};
     const std::string bridgeState = guest().work + "/tool-123.json";
-    File_write(bridgeState, std::regex_replace(state, slots, R"("bootSlots": ["1.23", "1.23"])"));
+    File_write(bridgeState, state.dump());
     PluggedTool tool;
     PluggedTool_plug(tool,
                      UsbGuest_toolCommand(guest(), "ktx2", "dummy_udc.0", kToolSerial,
@@ -169,7 +187,8 @@ TEST_F(UsbCase, SelfRestartUnacknowledged) {
     tool = UsbGuest_plug(guest(), {"--self-restart-unanswered"});
     run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
     report = PluggedTool_unplug(tool, guest().timing);
-    writes = linesSaying(run.out, "Writing Bootloader 0") + linesSaying(run.out, "Writing Bootloader 1");
+    writes =
+        linesSaying(run.out, "Writing Bootloader 0") + linesSaying(run.out, "Writing Bootloader 1");
     row("self-restart unacknowledged: whole update",
         "exit " + std::to_string(run.status) + ", " + std::to_string(writes) + " bootloader writes",
         "exit 0, 2 writes", run.status == 0 && report.status == 0 && writes == 2, run.seconds);
@@ -178,8 +197,12 @@ TEST_F(UsbCase, SelfRestartUnacknowledged) {
 TEST_F(UsbCase, TwoTools) {
     PluggedTool first = UsbGuest_plug(guest());
     PluggedTool second = UsbGuest_plug(guest(), {}, "second", "dummy_udc.1", "KTX2-0002");
-    const CommandRun run =
-        UsbGuest_cli(guest(), {"--yes", "--tool", "KTX2-0002", "program", "--firmware", "900"});
+    // Planted: the tool not named, as an updater that ignored --tool would do.
+    const CommandRun run = UsbGuest_cli(
+        guest(), planted("no-tool")
+                     ? std::vector<std::string>{"--yes", "program", "--firmware", "900"}
+                     : std::vector<std::string>{"--yes", "--tool", "KTX2-0002", "program",
+                                                "--firmware", "900"});
     const ToolReport one = PluggedTool_unplug(first, guest().timing);
     const ToolReport two = PluggedTool_unplug(second, guest().timing);
     row("two tools: --tool picks the second",
@@ -192,14 +215,19 @@ TEST_F(UsbCase, TwoTools) {
 // Its bootloader shows another serial, and it offers two ACM functions: the updater talks to
 // the first interface's node and follows the tool across the change, as the tool alone.
 TEST_F(UsbCase, CompositeToolNewSerialAtReboot) {
-    PluggedTool tool = UsbGuest_plug(guest(), {"--acm-functions", "2", "--serial-after-reboot", "KTX2-BOOT"});
+    // Planted: one function only, and a serial that stays.
+    PluggedTool tool = UsbGuest_plug(
+        guest(), planted("plain-tool")
+                     ? std::vector<std::string>{}
+                     : std::vector<std::string>{"--acm-functions", "2", "--serial-after-reboot",
+                                                "KTX2-BOOT"});
     const std::vector<std::string> nodes = UsbNodes_of(kToolSerial);
     const int interfaces = UsbNodes_interfaceCount(kToolSerial);
     const CommandRun find = UsbGuest_cli(guest(), {"find"}, 60);
     const std::string trace = guest().work + "/composite.trace";
     SerialWatch watch;
-    const CommandRun run = UsbGuest_cli(
-        guest(), {"--yes", "--trace-link", trace, "program", "--firmware", "900"});
+    const CommandRun run =
+        UsbGuest_cli(guest(), {"--yes", "--trace-link", trace, "program", "--firmware", "900"});
     const std::vector<std::string> serials = watch.seen();
     const ToolReport report = PluggedTool_unplug(tool, guest().timing);
     const std::vector<std::string> opened = openedNodes(trace);
@@ -217,14 +245,19 @@ TEST_F(UsbCase, CompositeToolNewSerialAtReboot) {
 }
 
 TEST_F(UsbCase, SerialChangesAcrossReboot) {
-    PluggedTool tool = UsbGuest_plug(guest(), {"--serial-after-reboot", "KTX2-BOOT"});
+    // Planted: a serial that stays (the tool ignoring what it was asked).
+    PluggedTool tool = UsbGuest_plug(
+        guest(), planted("plain-tool")
+                     ? std::vector<std::string>{}
+                     : std::vector<std::string>{"--serial-after-reboot", "KTX2-BOOT"});
     SerialWatch watch;
     const CommandRun run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
     const std::vector<std::string> serials = watch.seen();
     const ToolReport report = PluggedTool_unplug(tool, guest().timing);
     const bool changed = serials == std::vector<std::string>{kToolSerial, "KTX2-BOOT"};
     row("serial changes across a reboot",
-        CommandRun_summary(run) + "; serials " + joined(serials, ","), "exit 0; KTX2-0001,KTX2-BOOT",
+        CommandRun_summary(run) + "; serials " + joined(serials, ","),
+        "exit 0; KTX2-0001,KTX2-BOOT",
         run.status == 0 && Text_holds(run.out, "Updated Successfully") && changed &&
             report.status == 0,
         run.seconds);

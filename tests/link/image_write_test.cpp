@@ -114,9 +114,9 @@ TEST_P(ImageEndTest, LeavingAtTheLastRecord) {
     shortTimeouts();
     tool_.vanishAtBlock(2);
     ByteStringPtr image = byteString(pattern(3 * 384));
-    EXPECT_EQ(Tool_writeImage(link_.get(), image.get(), 384, 0, 0, 0, 0, 0, 0, {},
-                              GetParam().first),
-              GetParam().second);
+    EXPECT_EQ(
+        Tool_writeImage(link_.get(), image.get(), 384, 0, 0, 0, 0, 0, 0, {}, GetParam().first),
+        GetParam().second);
     EXPECT_EQ(frameCount(), 3u);
 }
 
