@@ -131,7 +131,7 @@ int CaseProgram_run(int argc, char** argv, const CaseSelection& selection,
         for (const std::string& text : selection.only) named += " --only '" + text + "'";
         return fail("no case matches" + (named.empty() ? std::string(" the short form") : named));
     }
-    GTEST_FLAG_SET(filter, filter);
+    if (selection.shortForm || !selection.only.empty()) GTEST_FLAG_SET(filter, filter);
     GTEST_FLAG_SET(brief, true);  // the table is the report; gtest adds only what failed
     return RUN_ALL_TESTS() == 0 ? 0 : 1;
 }

@@ -131,15 +131,17 @@ TEST_F(SystemCase, InstallWithTheToolPlugged) {
         update.status == 0 && Text_holds(update.out, "Updated Successfully"), update.seconds);
 
     // Each file on its own: one file of the wrong mode among several is a miss.
+    const std::string folder = guest().home + "/.local/state/zarvik-updater";
+    if (planted("history-mode")) {
+        Shell_run("install -o " + guest().user + " -m 0644 /dev/null " + folder + "/planted.jsonl");
+    }
     std::string history;
     bool private_ = true;
     int files = 0;
     std::error_code ec;
     const passwd* desk = ::getpwnam(guest().user.c_str());
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(
-             guest().home + "/.local/state/zarvik-updater", ec)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ec)) {
         if (!entry.is_regular_file()) continue;
-        if (planted("history-mode") && files == 1) ::chmod(entry.path().c_str(), 0644);
         struct stat f {};
         ::stat(entry.path().c_str(), &f);
         char m[8];

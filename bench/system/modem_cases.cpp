@@ -1,6 +1,9 @@
 // ModemManager and the tool: left alone with the package's rule and by Debian's own strict
 // policy, and, where it is told to probe the tool as its old default policy did, what the user
 // is told and that the updater finds the tool once ModemManager lets go.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <regex>
 #include <thread>
 
@@ -92,6 +95,10 @@ TEST_F(InstalledCase, ModemManagerToldToProbe) {
     ruleWith(guest(), planted("no-probe") ? "" : kProbed);
     const ModemLog mark = ModemLog_mark();
     PluggedTool tool = SystemGuest_plug(guest());
+    // Planted: a program that never lets go of the port.
+    const int held = planted("held-throughout")
+                         ? ::open(tool.node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)
+                         : -1;
     // The user starts the updater while ModemManager probes, as one who plugs the tool in and
     // starts at once would.
     static const std::regex opening(R"(ttyACM[0-9]*/at\] opening serial port)");
@@ -103,6 +110,7 @@ TEST_F(InstalledCase, ModemManagerToldToProbe) {
         "for i in $(seq 60); do out=$(zarvik-cli find 2>&1); s=$?; [ $s = 0 ] && echo \"$i: "
         "found\" && break; echo \"$i: $out\" | tail -1; sleep 1; done",
         150);
+    if (held >= 0) ::close(held);
     std::this_thread::sleep_for(3s);
     const std::string modems = Modems_listed();
     const ToolReport report = SystemGuest_unplug(guest(), tool);

@@ -59,9 +59,7 @@ class GadgetLine : public ToolLine {
     }
 
     int fd() const override { return fd_; }
-    std::string devicePath() const override {
-        return fd_ >= 0 ? gadget_.terminals().front() : "";
-    }
+    std::string devicePath() const override { return fd_ >= 0 ? gadget_.terminals().front() : ""; }
 
   private:
     UsbGadget gadget_;

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     const CaseSelection& selection = guest.selection;
     guest.cli = selection.cli.empty() ? guest.build + "/src/cli/zarvik-cli" : selection.cli;
     guest.work = out + "/work";
-    guest.table = {out + "/table", {46, 52, 40}};
+    guest.table = {out + "/table", {46, 64, 40}};
     std::filesystem::create_directories(guest.work);
     std::filesystem::remove(guest.table.path);
 
