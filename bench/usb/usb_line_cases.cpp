@@ -57,12 +57,14 @@ class LateTool : public UsbCase, public ::testing::WithParamInterface<LateCase> 
 
 TEST_P(LateTool, Update) {
     const LateCase& c = GetParam();
-    // Planted: each tool away past the wait where it should be back in time, and back in time
-    // where it should not.
+    // Planted: each tool back past the wait (or on the bus long after the reboot) where it
+    // should make it, and back in time where it should not.
     std::vector<std::string> options = c.toolOptions;
     if (planted("later")) {
-        options.back() =
-            c.expected == 0 ? std::to_string(std::stoi(options.back()) + 4000) : "3000";
+        options.back() = c.expected != 0 ? "3000"
+                         : options.front() == "--leave-late"
+                             ? "30000"
+                             : std::to_string(std::stoi(options.back()) + 4000);
     }
     PluggedTool tool = UsbGuest_plug(guest(), options);
     const CommandRun run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
@@ -236,9 +238,10 @@ TEST_F(UsbCase, LateReplyThenFindAgain) {
         guest().cleanFind = UsbGuest_cli(guest(), {"find"}, 60).out;
         PluggedTool_unplug(clean, guest().timing);
     }
-    // Planted: a tool whose option code is never answered, as if the stale reply were taken.
+    // Planted: identity reads answered with other bytes, as a stale reply taken for the
+    // answer would be.
     PluggedTool tool = UsbGuest_plug(
-        guest(), planted("stale") ? std::vector<std::string>{"--silent", "13"}
+        guest(), planted("stale") ? std::vector<std::string>{"--hi", "3"}
                                   : std::vector<std::string>{"--late", "13", "--late-ms", "6000"});
     const CommandRun first = UsbGuest_cli(guest(), {"find"}, 60);
     std::this_thread::sleep_for(2s);

@@ -187,7 +187,11 @@ TEST_F(UsbCase, SelfRestartUnacknowledged) {
         "exit " + std::to_string(run.status) + ", written " + std::to_string(writes) + " times",
         "exit 0, written once", run.status == 0 && report.status == 0 && writes == 1, run.seconds);
 
-    tool = UsbGuest_plug(guest(), {"--self-restart-unanswered"});
+    // Planted: the second bootloader's last record refused, so that it is written again.
+    tool = UsbGuest_plug(guest(), planted("refuse-boot")
+                                      ? std::vector<std::string>{"--self-restart-unanswered",
+                                                                 "--refuse-at", "boot1:last"}
+                                      : std::vector<std::string>{"--self-restart-unanswered"});
     run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
     report = PluggedTool_unplug(tool, guest().timing);
     writes =
