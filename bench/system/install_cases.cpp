@@ -104,6 +104,8 @@ TEST_F(SystemCase, InstallWithTheToolPlugged) {
     row("  the user opens it, outside dialout", CommandRun_summary(open), "opened",
         open.status == 0 && Text_holds(open.out, "opened") && !Text_holds(open.out, "dialout"),
         open.seconds);
+    // Planted: the user's access taken away, and given back once looked at.
+    if (planted("no-acl")) Shell_run("setfacl -m u:" + guest().user + ":rw- " + tool.node);
 
     // The user's whole update on the tool plugged in before the install.
     InhibitorWatch locks;

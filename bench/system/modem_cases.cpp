@@ -2,6 +2,7 @@
 // policy, and, where it is told to probe the tool as its old default policy did, what the user
 // is told and that the updater finds the tool once ModemManager lets go.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <regex>
@@ -95,10 +96,11 @@ TEST_F(InstalledCase, ModemManagerToldToProbe) {
     ruleWith(guest(), planted("no-probe") ? "" : kProbed);
     const ModemLog mark = ModemLog_mark();
     PluggedTool tool = SystemGuest_plug(guest());
-    // Planted: a program that never lets go of the port.
+    // Planted: a program that holds the port for itself and never lets go.
     const int held = planted("held-throughout")
                          ? ::open(tool.node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)
                          : -1;
+    if (held >= 0) ::ioctl(held, TIOCEXCL);
     // The user starts the updater while ModemManager probes, as one who plugs the tool in and
     // starts at once would.
     static const std::regex opening(R"(ttyACM[0-9]*/at\] opening serial port)");
