@@ -18,10 +18,11 @@ while [ $# -gt 0 ]; do
 done
 work=$(mktemp -d)
 pids=()
+keep=""  # a failed run keeps its folder: the logs say why
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
+  [ -n "$keep" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -31,21 +32,38 @@ echo "== Writing the bench catalogue"
 
 "$build/bench/zarvik-toolsim" --state "$work/demo-tool.json" --link "$work/ktx2" \
   --reboot-delay 1000 "${tool_options[@]}" >"$work/tool.log" 2>&1 &
-pids+=($!)
+tool=$!
+pids+=("$tool")
 mkdir -p "$work/uploads"
 "$build/bench/zarvik-serversim" --catalogue "$work/catalogue" --records "$work/records.json" \
   --log "$work/requests.log" --upload-dir "$work/uploads" --env-file "$work/server.env" \
   "${server_tls[@]}" >"$work/server.log" 2>&1 &
-pids+=($!)
+server=$!
+pids+=("$server")
+# Ready when each has published its address; one that exits first will never be.
+ready() {  # pid file
+  [ -e "$2" ] && return 0
+  kill -0 "$1" 2>/dev/null || return 2
+  return 1
+}
+not_started() {  # what log
+  keep=1
+  echo "$1 did not start (log kept in $2):" >&2
+  cat "$2" >&2
+  echo "Demo FAILED at: starting $1"
+  exit 1
+}
 for _ in $(seq 300); do
-  [ -f "$work/server.env" ] && [ -e "$work/ktx2" ] && break
+  tool_ready=0 server_ready=0
+  ready "$tool" "$work/ktx2" || tool_ready=$?
+  ready "$server" "$work/server.env" || server_ready=$?
+  [ "$tool_ready" = 2 ] && not_started "the virtual tool (zarvik-toolsim)" "$work/tool.log"
+  [ "$server_ready" = 2 ] && not_started "the bench server (zarvik-serversim)" "$work/server.log"
+  [ "$tool_ready$server_ready" = 00 ] && break
   sleep 0.1
 done
-if [ ! -f "$work/server.env" ]; then
-  echo "The bench server did not start:" >&2
-  cat "$work/server.log" >&2
-  exit 1
-fi
+[ "$tool_ready" = 0 ] || not_started "the virtual tool (zarvik-toolsim)" "$work/tool.log"
+[ "$server_ready" = 0 ] || not_started "the bench server (zarvik-serversim)" "$work/server.log"
 set -a
 . "$work/server.env"
 set +a
@@ -83,6 +101,8 @@ grep '"valid|"' "$work/requests.log" | sed -n 's/.*"mode":\([0-9]\).*"tag":"\([^
 ls -l "$work/uploads" 2>/dev/null | sed 's/^/  /' || true
 echo
 if [ -n "$failed" ]; then
+  keep=1
+  echo "(logs kept in $work)"
   echo "Demo FAILED at: $failed"
   exit 1
 fi

@@ -42,8 +42,7 @@ std::string alternativeNames(const std::vector<std::string>& names) {
     for (const auto& name : names) {
         in_addr ignored{};
         const bool ip = inet_pton(AF_INET, name.c_str(), &ignored) == 1;
-        // Appended piece by piece: GCC 12 at -O3 misreads `"," + std::string(...)` as an
-        // overlapping copy.
+        // Appended, not concatenated: GCC bug 105329 (a false -Wrestrict at -O3).
         if (!text.empty()) text += ',';
         text += ip ? "IP:" : "DNS:";
         text += name;

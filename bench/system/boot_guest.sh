@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The installed-system check from the host: builds (or reuses) the Debian 12 image, boots it
 # under qemu on a throw-away overlay with the project shared read-only, and prints the table
-# that guest_cases.sh leaves in build/system/out. Every failing step names itself, shows its
+# that the case program (zarvik-system-cases) leaves in build/system/out. Every failing step names itself, shows its
 # log's tail and exits 1; qemu is never left running.
 # Usage: boot_guest.sh ROOT DEB
 set -euo pipefail
@@ -36,6 +36,9 @@ cpus=$(nproc)
 [ "$cpus" -gt 4 ] && cpus=4
 limit=${ZARVIK_SYSTEM_LIMIT:-3600}
 boot() {  # accelerator options...
+  # Faults planted in the cases' set-up, to see their rows fail: ZARVIK_SYSTEM_PLANTS="a b".
+  # shellcheck disable=SC2086  # the plants are words
+  printf '%s\n' ${ZARVIK_SYSTEM_PLANTS:-} >"$out/plants"
   timeout --foreground "$limit" qemu-system-x86_64 "$@" -m 3072 -smp "$cpus" \
     -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img" \
     -append "root=/dev/vda rw console=ttyS0 quiet zarvik.project=$root" \
@@ -59,6 +62,7 @@ else
 fi
 qemu_pid=""
 guest_seconds=$(($(now) - boot_start))
+[ -s "$out/failure" ] && fail "$(cat "$out/failure")" "$out/cases.log"
 [ -s "$out/table" ] || fail "booting the guest: it ran no case (qemu status $status)" "$out/console.log"
 cat "$out/cases.log"
 [ -f "$out/status" ] || fail "the guest did not finish its cases (qemu status $status)" "$out/console.log"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Started by zarvik-check.service in the installed-system guest: mounts the project (read-only)
-# and the output folder the host shares, hands the desktop user his agent, runs the cases and
-# powers the guest off. The project's path comes on the kernel's command line.
+# and the output folder the host shares, runs the package build's case program and powers the
+# guest off. The project's path comes on the kernel's command line.
 project=$(sed -n 's/.* zarvik.project=\([^ ]*\).*/\1/p' /proc/cmdline)
 modprobe 9pnet_virtio 2>/dev/null
 mkdir -p /run/zarvik-out "$project"
@@ -16,7 +16,8 @@ mount -t 9p -o ro,trans=virtio,version=9p2000.L,msize=262144 project "$project" 
     exit 1
 }
 status=0
-bash "$project/bench/system/guest_cases.sh" "$project" >/run/zarvik-out/cases.log 2>&1 || status=$?
+"$project/build/package/bench/zarvik-system-cases" "$project" >/run/zarvik-out/cases.log 2>&1 ||
+    status=$?
 echo "$status" >/run/zarvik-out/status
 journalctl -b --no-pager >/run/zarvik-out/journal.log 2>&1
 sync

@@ -20,10 +20,7 @@ void VirtualTool::goOffline(bool forGood) {
         devicePath_.clear();
         sysfsNode_.clear();
     }
-    // The node goes with the tty entry, before the host sees the hang-up.
-    if (sysfs_) sysfs_->detachTty(usbPortPath(), ttyName_);
-    ttyName_.clear();
-    closeLine();
+    line_->leave();
     input_.clear();
     deaf_ = false;
     std::lock_guard lock(mutex_);

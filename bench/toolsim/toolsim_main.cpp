@@ -183,8 +183,16 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     tool.stop();
+    // A case judges the tool by what it reports: a tool that could not do as asked says so
+    // in its exit status, not only in its log.
+    int status = 0;
     if (!memoryOut.empty() && !writeMemory(tool, memoryOut)) {
         std::fprintf(stderr, "zarvik-toolsim: could not write %s\n", memoryOut.c_str());
+        status = 1;
+    }
+    if (const std::string failure = tool.failure(); !failure.empty()) {
+        std::fprintf(stderr, "zarvik-toolsim: %s\n", failure.c_str());
+        status = 1;
     }
     // What a case needs to tell whether this tool was spoken to at all.
     size_t strayCount = 0;
@@ -196,5 +204,5 @@ int main(int argc, char** argv) {
     }
     std::printf("zarvik-toolsim: %zu frames received, %d reboots, %zu stray bytes \"%s\"\n",
                 tool.frames().size(), tool.rebootCount(), strayCount, stray.c_str());
-    return 0;
+    return status;
 }

@@ -1,6 +1,7 @@
 // The virtual tool's start and stop, and what callers set and see of it. Its answers are in
-// tool_answers.cpp, its line (pseudo-terminal or USB gadget) in tool_line.cpp, its reboots and
-// power cycles in reboot_and_power.cpp.
+// tool_answers.cpp, the serving of its line in line_service.cpp (the line itself, a
+// pseudo-terminal or a USB gadget, behind tool_line.h), its reboots and power cycles in
+// reboot_and_power.cpp.
 #include "toolsim/virtual_tool.h"
 
 #include <fcntl.h>
@@ -21,7 +22,6 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
                         const ToolSimOptions& options, std::string* error) {
     stop();
     options_ = options;
-    linkPath_ = linkPath;
     {
         std::lock_guard lock(mutex_);
         bootLetter_ = state.bootLetter;
@@ -48,23 +48,14 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
         generation_ = 0;
         reenumerate_ = options.reenumerate;
     }
-    lastTerminal_.clear();
-    lastTtyName_.clear();
     deaf_ = false;
-    if (!options.gadget.name.empty() && !gadget_.create(options.gadget, error)) return false;
-    if (!options.fakeSysfsRoot.empty()) {
-        sysfs_.emplace(options.fakeSysfsRoot);
-        FakeUsbDevice device;
-        device.product = "KTX2";
-        if (!options.usbSerial.empty()) device.serial = options.usbSerial;
-        const std::string port = sysfs_->addUsbDevice(device);
-        if (port.empty()) {
-            if (error) *error = "no room for a USB device in " + options.fakeSysfsRoot;
-            sysfs_.reset();
-            return false;
-        }
+    line_ = options.gadget.name.empty()
+                ? ToolLine_pseudoTerminal(linkPath, options.fakeSysfsRoot, options.usbSerial, error)
+                : ToolLine_usbGadget(options.gadget, options.serialAfterReboot, error);
+    if (!line_) return false;
+    {
         std::lock_guard lock(mutex_);
-        usbPortPath_ = port;
+        usbPortPath_ = line_->usbPortPath();
     }
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -90,14 +81,7 @@ void VirtualTool::stop() {
         wake();
         thread_.join();
     }
-    closeLine();
-    gadget_.remove();
-    if (sysfs_) {
-        sysfs_->detachTty(usbPortPath(), ttyName_);
-        sysfs_->removeUsbDevice(usbPortPath());
-        sysfs_.reset();
-    }
-    ttyName_.clear();
+    line_.reset();
     if (wakeRead_ >= 0) ::close(wakeRead_);
     if (wakeWrite_ >= 0) ::close(wakeWrite_);
     wakeRead_ = wakeWrite_ = -1;
@@ -246,6 +230,11 @@ int VirtualTool::refusedFrames() const {
 int VirtualTool::rebootCount() const {
     std::lock_guard lock(mutex_);
     return reboots_;
+}
+
+std::string VirtualTool::failure() const {
+    std::lock_guard lock(mutex_);
+    return failure_;
 }
 
 int VirtualTool::runMode() const {

@@ -18,11 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "toolsim/fake_sysfs.h"
 #include "toolsim/incoming_frame.h"
-#include "toolsim/pseudo_terminal.h"
 #include "toolsim/raw_record.h"
 #include "toolsim/sparse_memory.h"
+#include "toolsim/tool_line.h"
 #include "toolsim/tool_phase.h"
 #include "toolsim/tool_state.h"
 #include "toolsim/usb_gadget.h"
@@ -34,6 +33,7 @@ struct ToolSimOptions {
     std::chrono::milliseconds replyPiecePause{3};    // between the pieces of a split reply
     std::chrono::milliseconds lateRefusalPause{10};  // "O", then this, then "E"
     std::chrono::milliseconds selfRebootPause{20};   // answer, then this, then a self-reboot
+    std::chrono::milliseconds deadLinePause{50};     // before a hung-up line is read again
     // Where the tool shows itself as a USB device: a FakeSysfs at this root (root/sys and
     // root/dev), with this USB serial (none when empty). Empty root: not shown.
     std::string fakeSysfsRoot;
@@ -114,7 +114,7 @@ class VirtualTool {
     // A bootloader that restarts by itself leaves the bus before it answers the last record.
     void selfRestartUnanswered(bool unanswered);
     void changeHardwareIdAfterReboot(int hardwareId);
-    // Power off and on after a cut (see power_cycle.cpp): the tool comes back on the bus with
+    // Power off and on after a cut (see reboot_and_power.cpp): the tool comes back on the bus with
     // what its memory holds. False when no complete bootloader is left to start it, or it did
     // not come back within `limit`.
     bool powerCycle(std::chrono::milliseconds limit = std::chrono::seconds(5));
@@ -127,6 +127,8 @@ class VirtualTool {
     // Bytes that were no frame (a modem prober's "AT"), the first few kept to show.
     std::vector<uint8_t> strayBytes(size_t* count) const;
     int rebootCount() const;
+    // What the tool was asked and could not do (come back after a reboot), else empty.
+    std::string failure() const;
     int runMode() const;
     std::string bootVersion() const;  // of the running boot slot
     int bluetoothVersion() const;
@@ -195,25 +197,20 @@ class VirtualTool {
     bool takePowerUp();
     void sendReply(const Outcome& outcome);
     // The line, whichever transport carries it.
-    int lineFd() const;
-    bool lineOpen() const;
-    void closeLine();
-    bool openGadgetLine(std::string* why);
+    int lineFd() const { return line_ ? line_->fd() : -1; }
+    bool lineOpen() const { return lineFd() >= 0; }
     bool writeLine(std::span<const uint8_t> bytes);
     void wake();
 
     // Set at start.
     ToolSimOptions options_;
-    std::string linkPath_;
     std::thread thread_;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     std::atomic<bool> stopping_{false};
 
-    // Line state, used by the tool's thread only.
-    PseudoTerminal terminal_;
-    UsbGadget gadget_;
-    int gadgetFd_ = -1;
+    // Line state, used by the tool's thread only (and by start and stop).
+    std::unique_ptr<ToolLine> line_;
     bool deaf_ = false;  // stopped reading the line
     std::vector<uint8_t> input_;
     std::chrono::steady_clock::time_point frameStartedAt_;
@@ -221,10 +218,6 @@ class VirtualTool {
     std::chrono::steady_clock::time_point lineFreeAt_;
     std::chrono::steady_clock::time_point returnAt_;
     bool goneForGood_ = false;
-    std::optional<FakeSysfs> sysfs_;
-    std::string ttyName_;  // in sysfs_, while on the bus
-    std::string lastTerminal_;
-    std::string lastTtyName_;
 
     // Tool state, shared with the callers under mutex_.
     mutable std::mutex mutex_;
@@ -259,6 +252,7 @@ class VirtualTool {
     size_t strayCount_ = 0;
     int refused_ = 0;
     int reboots_ = 0;
+    std::string failure_;
     int64_t blocksSeen_ = 0;
     std::map<ToolPhase, int64_t> phaseFrames_;
     Faults faults_;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the USB test guest and boots it: Debian's kernel (its package cached under
 # build/usb), an initramfs of busybox and the USB gadget, host and 9p modules, and the
-# host's root shared read-only. The guest runs guest_cases.sh with the arguments given here
-# and leaves its table and status in build/usb/out.
+# host's root shared read-only. The guest runs the build's zarvik-usb-cases with the arguments
+# given here and leaves its table and status in build/usb/out.
 # Usage: boot_guest.sh ROOT [case arguments...]; the build the guest runs is ZARVIK_USB_BUILD
 # (default ROOT/build/test, the sanitizer build).
 set -euo pipefail
@@ -74,7 +74,8 @@ rm -rf "$out"
 mkdir -p "$out"
 echo "$root" >"$out/root"
 build=${ZARVIK_USB_BUILD:-$root/build/test}
-[ -x "$build/src/cli/zarvik-cli" ] || fail "no build in $build (./run usb makes it)"
+[ -x "$build/src/cli/zarvik-cli" ] && [ -x "$build/bench/zarvik-usb-cases" ] ||
+  fail "no build with the USB cases in $build (./run usb makes it)"
 echo "$build" >"$out/build"
 printf '%s\n' "$@" >"$out/args"
 
@@ -101,6 +102,8 @@ fi
   fail "the guest did not finish (qemu status $status; console in $out/console.log)"
 }
 status=$(cat "$out/status")
+# The case program's own word on why it ran nothing (a selection that names no case).
+[ -s "$out/failure" ] && fail "$(cat "$out/failure") (console in $out/console.log)"
 if [ ! -s "$out/table" ]; then
   tail -20 "$out/console.log" >&2
   fail "the guest ran no case (status $status; console in $out/console.log)"

@@ -1,6 +1,6 @@
 #!/bin/busybox sh
 # /init of the USB test guest: loads the USB and 9p modules, mounts the host's root read-only,
-# gives it the kernel's file systems and a fresh /tmp, and runs the cases in it.
+# gives it the kernel's file systems and a fresh /tmp, and runs the case program in it.
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
 mount -t sysfs sys /sys
@@ -39,9 +39,12 @@ case $root in
 esac
 ip link set lo up 2>/dev/null || ifconfig lo 127.0.0.1 up
 
+# The cases are a program of the build under test, sanitizers and all.
+build=$(cat /out/build)
 status=0
 chroot /host /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp TMPDIR=/tmp \
-  /bin/bash "$root/bench/usb/guest_cases.sh" || status=$?
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  "$build/bench/zarvik-usb-cases" || status=$?
 echo "$status" >/host/tmp/out/status
 sync
 poweroff -f

@@ -26,15 +26,15 @@ uint32_t pickCommand(uint32_t command, int sector) {
 // After the last chunk the tool may still refuse the image with a late "E". A tool that left
 // the bus without acknowledging the last chunk may not have stored it: that is no success,
 // unless leaving is what the tool does once the image is in.
-int finalCheck(ToolLink* link, uint32_t command, bool lastAcknowledged) {
-    if (link->transportKind != 0 || link->descriptor < 0) return 1;
+int finalCheck(ToolLink* link, uint32_t command, bool lastAcknowledged, ImageEnd end) {
+    if (link->transportKind != kTransportSerial || link->descriptor < 0) return 1;
     std::this_thread::sleep_for(link->settings.timing.imageSettle);
     uint8_t byte = 0;
     ssize_t n = ::read(link->descriptor, &byte, 1);
     pollfd p{link->descriptor, POLLIN, 0};
     const bool gone =
         n != 1 && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
-    if (gone && !lastAcknowledged && !link->departureExpected) {
+    if (gone && !lastAcknowledged && end != ImageEnd::ToolMayLeave) {
         LinkTrace_bytes(link->settings.trace, LinkTraceDirection::Received, command, {},
                         "the tool left before acknowledging the last block", true);
         return 0;
@@ -55,7 +55,7 @@ int finalCheck(ToolLink* link, uint32_t command, bool lastAcknowledged) {
 
 int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, int raw,
                     int32_t start, int firstBlock, int sector, int checksum, uint32_t command,
-                    const ProgressFn& progress) {
+                    const ProgressFn& progress, ImageEnd end) {
     if (blockSize <= 0) return 0;
     const uint32_t code = pickCommand(command, sector);
     uint32_t address =
@@ -113,5 +113,5 @@ int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, 
         // The last chunk needs no acknowledgement: the final check below stands for it.
         if (!ok && offset < total) return 0;
     }
-    return finalCheck(link, code, acknowledged);
+    return finalCheck(link, code, acknowledged, end);
 }

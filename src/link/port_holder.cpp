@@ -10,6 +10,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "link/device_kind.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -59,7 +61,7 @@ int lockingPid(const fs::path& procRoot, const struct stat& node) {
 // The prober's own word that it leaves the device alone, in the device's udev record
 // ("c166:0"), which every user may read.
 bool probersKeptAway(const fs::path& udevDataRoot, dev_t device) {
-    // Appended piece by piece: GCC 12 at -O3 takes "c" + std::string for an overlapping copy.
+    // Appended, not concatenated: GCC bug 105329 (a false -Wrestrict at -O3).
     std::string name = "c";
     name += std::to_string(major(device));
     name += ':';
@@ -111,9 +113,8 @@ std::optional<PortHolder> PortHolder_likelyProber(const std::string& devicePath,
                                                   const std::string& udevDataRoot) {
     struct stat node {};
     if (::stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return std::nullopt;
-    // Probers leave pseudo-terminals (majors 136 to 143) alone.
-    const unsigned int kind = major(node.st_rdev);
-    if ((kind >= 136 && kind <= 143) || probersKeptAway(udevDataRoot, node.st_rdev)) {
+    // Probers leave pseudo-terminals alone.
+    if (DeviceKind_isPseudoTerminal(node.st_rdev) || probersKeptAway(udevDataRoot, node.st_rdev)) {
         return std::nullopt;
     }
     std::error_code ec;

@@ -33,9 +33,12 @@ int Tool_eraseBlocks(ToolLink* link, int32_t first, int32_t count);
 // bytes after a 6-byte header each; `checksum`: each chunk carries its 16-bit sum after its
 // data; `firstBlock`: the first chunk is replaced by a block holding "1". `command` 0 picks
 // the default (16 for sectors, else 4). 1 for success, 0 for failure.
+// `end` says whether the tool may leave the bus before acknowledging the last chunk: a
+// bootloader that restarts by itself once its image is in does, and that is no failure.
+enum class ImageEnd { Acknowledged, ToolMayLeave };
 int Tool_writeImage(ToolLink* link, const ByteString* image, int32_t blockSize, int raw,
                     int32_t start, int firstBlock, int sector, int checksum, uint32_t command,
-                    const ProgressFn& progress = {});
+                    const ProgressFn& progress = {}, ImageEnd end = ImageEnd::Acknowledged);
 
 // Reads a stored file from data memory in 512-byte blocks: byte addresses from `start` when
 // `sector` is set, else block numbers. On success the outputs (owned by the caller) hold the

@@ -5,7 +5,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "core/stop_request.h"
+#include "link/device_kind.h"
 #include "link/link_trace.h"
 #include "link/port_discovery.h"
 #include "link/port_holder.h"
@@ -48,9 +48,7 @@ void releaseDescriptor(ToolLink* link) {
 bool isPseudoTerminal(int fd) {
     struct stat node {};
     if (::fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) return false;
-    // Unix98 pseudo-terminal slaves: majors 136 to 143.
-    const unsigned int major = ::major(node.st_rdev);
-    return major >= 136 && major <= 143;
+    return DeviceKind_isPseudoTerminal(node.st_rdev);
 }
 
 int failOpen(ToolLink* link, int fd, int32_t code, int savedErrno) {
@@ -70,7 +68,7 @@ int storeFound(ToolLink* link, const std::string& path, UsbIdentity identity,
     if (!storePath(link, path)) return 0;
     link->found = std::move(identity);
     link->foundAmongOthers = toolCount(ports) > 1 ? 1 : 0;
-    link->serialState = 2;
+    link->serialState = kSerialFound;
     return 1;
 }
 
@@ -120,9 +118,10 @@ ToolLink* ToolLink_create() {
 }
 
 static int findPortUntraced(ToolLink* link) {
-    link->transportKind = 0;
+    link->transportKind = kTransportSerial;
     // An open that worked since the last search decides which tool the record follows.
-    if (UsbIdentity_isEmpty(link->followed) && link->serialState == 1 && link->lastError == 0) {
+    if (UsbIdentity_isEmpty(link->followed) && link->serialState == kSerialOpened &&
+        link->lastError == 0) {
         link->followed = link->found;
         link->followedAmongOthers = link->foundAmongOthers;
     }
@@ -153,18 +152,18 @@ static int findPortUntraced(ToolLink* link) {
 
 static int openUntraced(ToolLink* link) {
     if (link->open) return 1;
-    if (link->transportKind == 1) {
+    if (link->transportKind == kTransportHid) {
         link->open = 1;
         return 1;
     }
-    if (link->transportKind != 0) return 1;
+    if (link->transportKind != kTransportSerial) return 1;
     // A connection left behind by a reboot is dead; let it go before the new one.
     releaseDescriptor(link);
-    if (link->serialState == 0) {
+    if (link->serialState == kSerialNotFound) {
         // Only the vendor library would open a device that was never found; it is not built.
         return failOpen(link, -1, kLinkErrorOpen, ENODEV);
     }
-    link->serialState = 1;
+    link->serialState = kSerialOpened;
 
     int fd = ::open(link->devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -226,11 +225,11 @@ int ToolLink_open(ToolLink* link) {
 int ToolLink_close(ToolLink* link) {
     if (!link->open) return 1;
     LinkTrace_event(link->settings.trace, LinkTraceEvent::Close, link->devicePath, 1);
-    if (link->transportKind == 1) {
+    if (link->transportKind == kTransportHid) {
         link->open = 0;
         return 1;
     }
-    if (link->transportKind != 0) return 1;
+    if (link->transportKind != kTransportSerial) return 1;
     releaseDescriptor(link);
     link->open = 0;
     return 1;
@@ -239,7 +238,7 @@ int ToolLink_close(ToolLink* link) {
 void ToolLink_markNotOpen(ToolLink* link) {
     LinkTrace_event(link->settings.trace, LinkTraceEvent::Reboot, link->devicePath, 1);
     link->open = 0;
-    link->transportKind = 0;
+    link->transportKind = kTransportSerial;
 }
 
 int ToolLink_waitForDeparture(ToolLink* link, std::chrono::steady_clock::time_point deadline) {

@@ -22,10 +22,18 @@ inline constexpr int32_t kLinkErrorBlocking = -4;  // the descriptor refused blo
 inline constexpr int32_t kLinkErrorSpeed = -5;     // 256000 bit/s refused: no tool driver
 inline constexpr int32_t kLinkErrorBusy = -6;      // another program holds the port
 
+// The link's states keep the numbers the record has always held: the tool's record reports
+// the serial state (plus one) to the server, so the values are part of the wire.
+inline constexpr uint8_t kTransportSerial = 0;
+inline constexpr uint8_t kTransportHid = 1;  // never selected here
+inline constexpr uint8_t kSerialNotFound = 0;
+inline constexpr uint8_t kSerialOpened = 1;
+inline constexpr uint8_t kSerialFound = 2;
+
 struct ToolLink {
     uint8_t open;           // 1 while open
-    uint8_t transportKind;  // 0: serial device; 1: HID reports (never selected here)
-    uint8_t serialState;    // 0: not found; 2: found; 1: opened as a serial device
+    uint8_t transportKind;  // kTransportSerial or kTransportHid
+    uint8_t serialState;    // kSerialNotFound, kSerialFound or kSerialOpened
     char* vendorArgument;   // vendor-library open argument; always null here
     int32_t lastError;      // failure code of the last ToolLink_open, 0 after a success
     char* devicePath;       // kDevicePathSize bytes, zero-terminated
@@ -49,9 +57,6 @@ struct ToolLink {
     // Other tools were attached when the followed (or found) device was found.
     uint8_t followedAmongOthers;
     uint8_t foundAmongOthers;
-    // The image being written makes the tool restart by itself after its last record (a
-    // bootloader that needs no reboot command): it may leave before acknowledging it.
-    uint8_t departureExpected;
 };
 
 ToolLink* ToolLink_create();

@@ -27,7 +27,8 @@ bool differentSides(int32_t a, int32_t b) {
 
 // Bootloaders above 1.21 restart by themselves once their image is in: no reboot command.
 bool selfRestarts(const ToolLink* link, int32_t bootVersionNumber) {
-    return link->serialState == 1 && link->transportKind == 0 && bootVersionNumber > kSelfRestart;
+    return link->serialState == kSerialOpened && link->transportKind == kTransportSerial &&
+           bootVersionNumber > kSelfRestart;
 }
 
 }  // namespace
@@ -73,7 +74,7 @@ void AppDelegate::executeProgramming() {
     // A tool that is gone now makes the first exchange fail. A node that is not the tool's
     // (another device on its old number) is never opened.
     if (ToolLink_findPort(link())) ToolLink_open(link());
-    run.blockSize = link()->serialState == 1 ? 384 : 192;
+    run.blockSize = link()->serialState == kSerialOpened ? 384 : 192;
 
     if (!programBootloaders(run) || !programFirmware(run) || !programMemoryFiles(run) ||
         !programExtraFilesPhase(run) || !updateBluetoothModule(run)) {
@@ -165,11 +166,12 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
                 // writing nothing reports success, and would count as a bootloader written.
                 // A tool that restarts by itself may leave before it acknowledges the last
                 // record: that is the image taking effect, not a write cut short.
-                link()->departureExpected = selfRestarts(link(), tool_->bootVersionNumber) ? 1 : 0;
-                const int written =
-                    image != nullptr && image->length > 0 &&
-                    Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0, linkProgress());
-                link()->departureExpected = 0;
+                const ImageEnd end = selfRestarts(link(), tool_->bootVersionNumber)
+                                         ? ImageEnd::ToolMayLeave
+                                         : ImageEnd::Acknowledged;
+                const int written = image != nullptr && image->length > 0 &&
+                                    Tool_writeImage(link(), image, run.blockSize, 1, 0, 0, 0, 0, 0,
+                                                    linkProgress(), end);
                 say("Rebooting Device");
                 if (written) run.substitute[0] = run.substitute[1] = false;
                 setProgress(-1);

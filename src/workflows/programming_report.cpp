@@ -13,7 +13,7 @@ constexpr const char* kDisconnected = "Tool Disconnected, Program Aborted";
 }  // namespace
 
 int32_t eraseUnitFor(int32_t bootVersionNumber, int serialState) {
-    return bootVersionNumber >= 115 && serialState == 1 ? 2048 : 256;
+    return bootVersionNumber >= 115 && serialState == kSerialOpened ? 2048 : 256;
 }
 
 int32_t extraDirectorySectors(int32_t fileCount) {

@@ -105,6 +105,25 @@ INSTANTIATE_TEST_SUITE_P(Faults, ImageFailureTest, ::testing::Values(
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 
+// A tool gone without acknowledging the last record: a failed write, unless the caller said
+// the tool may leave once the image is in.
+class ImageEndTest : public ImageWriteTest,
+                     public ::testing::WithParamInterface<std::pair<ImageEnd, int>> {};
+
+TEST_P(ImageEndTest, LeavingAtTheLastRecord) {
+    shortTimeouts();
+    tool_.vanishAtBlock(2);
+    ByteStringPtr image = byteString(pattern(3 * 384));
+    EXPECT_EQ(
+        Tool_writeImage(link_.get(), image.get(), 384, 0, 0, 0, 0, 0, 0, {}, GetParam().first),
+        GetParam().second);
+    EXPECT_EQ(frameCount(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, ImageEndTest,
+                         ::testing::Values(std::pair{ImageEnd::Acknowledged, 0},
+                                           std::pair{ImageEnd::ToolMayLeave, 1}));
+
 TEST_F(ImageWriteTest, DegenerateImages) {
     shortTimeouts();
     EXPECT_EQ(write(pattern(100), 0, 0, 0, 0, 0, 0), 0);  // no block size, no endless loop

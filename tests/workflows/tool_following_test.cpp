@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/update_bench.h"
+#include "toolsim/fake_sysfs.h"
 
 namespace {
 

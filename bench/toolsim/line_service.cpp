@@ -1,5 +1,5 @@
-// The virtual tool's line: a pseudo-terminal, or the terminal of a USB gadget while it is bound
-// (the cable plugged in); reading frames from it, pacing it and writing the answers.
+// The virtual tool serving its line (tool_line.h): coming on the bus, reading frames, pacing
+// the line and writing the answers.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -48,57 +48,18 @@ void VirtualTool::pauseUnlessStopped(std::chrono::milliseconds pause) {
 }
 
 bool VirtualTool::bringOnline(std::string* error) {
-    bool reenumerate = false;
+    LineJoin join;
     {
         std::lock_guard lock(mutex_);
-        reenumerate = reenumerate_;
+        join = {generation_, reenumerate_};
     }
-    std::string why;
-    if (gadget_.created()) {
-        if (!openGadgetLine(&why)) {
-            if (error) *error = why;
-            return false;
-        }
-        lineFreeAt_ = Clock::now();
-        std::lock_guard lock(mutex_);
-        online_ = true;
-        ++generation_;
-        devicePath_ = gadget_.terminals().front();
-        changed_.notify_all();
-        return true;
-    }
-    bool opened = terminal_.open(linkPath_, &why);
-    // The kernel hands out the lowest free terminal number, most often the old one: while
-    // it is held, the next terminal gets another.
-    std::vector<int> held;
-    while (opened && reenumerate && terminal_.devicePath() == lastTerminal_ && held.size() < 4) {
-        held.push_back(::dup(terminal_.master()));
-        opened = terminal_.open(linkPath_, &why);
-    }
-    for (int fd : held) {
-        if (fd >= 0) ::close(fd);
-    }
-    if (opened && sysfs_) {
-        ttyName_ = sysfs_->attachTty(usbPortPath(), terminal_.devicePath(),
-                                     reenumerate ? lastTtyName_ : "");
-        if (ttyName_.empty()) {
-            why = "no free tty name in the fake sysfs tree";
-            terminal_.close();
-            opened = false;
-        }
-    }
-    if (!opened) {
-        if (error) *error = why;
-        return false;
-    }
-    lastTerminal_ = terminal_.devicePath();
-    if (!ttyName_.empty()) lastTtyName_ = ttyName_;
+    if (!line_->join(join, error)) return false;
     lineFreeAt_ = Clock::now();
     std::lock_guard lock(mutex_);
     online_ = true;
     ++generation_;
-    devicePath_ = terminal_.devicePath();
-    sysfsNode_ = ttyName_.empty() ? "" : sysfs_->devRoot() + "/" + ttyName_;
+    devicePath_ = line_->devicePath();
+    sysfsNode_ = line_->sysfsNode();
     changed_.notify_all();
     return true;
 }
@@ -116,7 +77,12 @@ void VirtualTool::run() {
                 waitForWake(static_cast<int>(left.count()) + 1);
                 continue;
             }
-            if (!bringOnline(nullptr)) goneForGood_ = true;
+            std::string why;
+            if (!bringOnline(&why)) {
+                goneForGood_ = true;
+                std::lock_guard lock(mutex_);
+                failure_ = "could not come back on the bus: " + why;
+            }
             continue;
         }
         serveLine();
@@ -133,21 +99,27 @@ void VirtualTool::serveLine() {
     // A tool that stopped reading leaves what the host sends on the line.
     pollfd fds[2] = {{deaf_ ? -1 : lineFd(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
     int r = ::poll(fds, 2, timeout);
-    if (r < 0 && errno != EINTR) return;
+    if (r < 0 && errno != EINTR) {
+        // A poll that fails now fails again at once: the pause keeps the loop from spinning.
+        waitForWake(static_cast<int>(options_.deadLinePause.count()));
+        return;
+    }
     if (fds[1].revents & POLLIN) {
         waitForWake(0);
         return;
     }
-    if (fds[0].revents & POLLIN) {
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
         uint8_t buffer[4096];
         ssize_t n = ::read(lineFd(), buffer, sizeof buffer);
         if (n > 0) {
             if (input_.empty()) frameStartedAt_ = Clock::now();
             lastByteAt_ = Clock::now();
             input_.insert(input_.end(), buffer, buffer + n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            // A hung-up line (a gadget whose host went away) stays readable and yields
+            // nothing; it is looked at again after a pause, not at once.
+            waitForWake(static_cast<int>(options_.deadLinePause.count()));
         }
-    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-        waitForWake(10);  // nobody on the line; the tool keeps its own end, so rarely seen
     }
     consumeInput();
     if (!input_.empty() && Clock::now() - lastByteAt_ >= options_.frameTimeout) {
@@ -268,45 +240,5 @@ bool VirtualTool::writeLine(std::span<const uint8_t> bytes) {
         pollfd p{lineFd(), POLLOUT, 0};
         if (::poll(&p, 1, 1000) <= 0) return false;  // nobody reads: the reply is lost
     }
-    return true;
-}
-
-// The line's transport: the pseudo-terminal, or the gadget's terminal while it is bound.
-
-int VirtualTool::lineFd() const {
-    return gadget_.created() ? gadgetFd_ : terminal_.master();
-}
-
-bool VirtualTool::lineOpen() const {
-    return gadget_.created() ? gadgetFd_ >= 0 : terminal_.isOpen();
-}
-
-void VirtualTool::closeLine() {
-    if (gadgetFd_ >= 0) {
-        // Unsent bytes go with the cable: the close must not wait for a host that is gone.
-        ::tcflush(gadgetFd_, TCIOFLUSH);
-        ::close(gadgetFd_);
-        gadgetFd_ = -1;
-    }
-    gadget_.unbind();
-    terminal_.close();
-}
-
-bool VirtualTool::openGadgetLine(std::string* why) {
-    if (!options_.serialAfterReboot.empty() && generation() > 0) {
-        gadget_.setSerial(options_.serialAfterReboot);
-    }
-    if (!gadget_.bind(why)) return false;
-    const std::string& path = gadget_.terminals().front();
-    gadgetFd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios line{};
-    if (gadgetFd_ < 0 || ::tcgetattr(gadgetFd_, &line) != 0) {
-        if (why) *why = "opening " + path + ": " + std::strerror(errno);
-        closeLine();
-        return false;
-    }
-    ::cfmakeraw(&line);
-    line.c_cflag |= CLOCAL | CREAD;
-    ::tcsetattr(gadgetFd_, TCSANOW, &line);
     return true;
 }
