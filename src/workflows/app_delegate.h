@@ -120,6 +120,9 @@ class AppDelegate {
     // The update run, in order.
     enum class ToolCheck { same, gone, switched };
     ToolCheck checkSameTool();
+    // On the open link: the tool answering is the one identified. Another one is told and
+    // reported; another one or none leaves the link closed.
+    ToolCheck checkAttachedTool();
     bool programBootloaders(ProgrammingRun& run);
     bool rebootAndReconnect(int32_t bootVersionNumber);
     bool programFirmware(ProgrammingRun& run);
@@ -158,6 +161,8 @@ class AppDelegate {
     void noteReport(const std::string* tag);
     void noteFirmwareAfter(const FirmwarePackage* record);
     void noteUploadedFiles(const UploadTally& tally);
+    // The update stopped with the tool part written, by a path its report tags do not tell.
+    void noteUnfinishedStep(const std::string& step);
     // An update of this tool that the history says did not finish: told, its firmware chosen.
     void tellUnfinishedUpdate(uint32_t serialNumber);
 
