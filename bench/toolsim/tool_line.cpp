@@ -79,6 +79,9 @@ bool VirtualTool::bringOnline(std::string* error) {
         if (fd >= 0) ::close(fd);
     }
     if (opened && sysfs_) {
+        if (!options_.serialAfterReboot.empty() && generation() > 0) {
+            sysfs_->setSerial(usbPortPath(), options_.serialAfterReboot);
+        }
         ttyName_ = sysfs_->attachTty(usbPortPath(), terminal_.devicePath(),
                                      reenumerate ? lastTtyName_ : "");
         if (ttyName_.empty()) {

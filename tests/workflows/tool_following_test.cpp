@@ -107,6 +107,19 @@ TEST_F(ToolFollowing, AnotherToolAttachedWhileAwayReceivesNoFrame) {
     other.stop();
 }
 
+// A tool named by its USB serial whose bootloaders show another one is still followed while
+// it is alone in its socket, as an unnamed one is.
+TEST_F(ToolFollowing, NamedToolWhoseBootloaderShowsAnotherSerialIsFollowed) {
+    rig.toolOptions.serialAfterReboot = "KTX2-BOOT";
+    ASSERT_TRUE(startBench());
+    lookInFakeSysfs("", "KTX2-A");
+    ASSERT_TRUE(identify()) << ui.text(Line::Msg);
+    programRelease();
+
+    EXPECT_TRUE(succeeded()) << ui.text(Line::Msg);
+    expectUpdated(rig.tool);
+}
+
 // The tool stays away after its first reboot and a neighbour comes up under its USB serial
 // (a batch of tools made with one): the check after the reconnect finds another serial
 // number, and the neighbour gets no image, only the reads that tell who it is.
