@@ -13,4 +13,8 @@ struct CliOptions {
     std::string traceLink;  // file for the frame trace; empty: none
     std::string caFile;     // trust store for TLS; empty: CURL_CA_BUNDLE, SSL_CERT_FILE, system
     bool ftpTls = false;    // the upload over TLS even when the server address is plain http
+    // Where the kernel lists the tty devices and their nodes; empty: /sys and /dev. Hidden,
+    // for tests on a fake tree.
+    std::string sysfsRoot;
+    std::string devRoot;
 };

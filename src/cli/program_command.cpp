@@ -49,7 +49,7 @@ void addProgramCommand(CLI::App& app, const CliOptions& options, int& status) {
     auto firmwareId = std::make_shared<int>(0);
     program->add_option("--firmware", *firmwareId, "Id of the firmware to program");
     program->callback([&options, &status, firmwareId] {
-        auto setup = identifiedTool(options, status);
+        auto setup = identifiedTool(options, status, ToolUse::write);
         if (!setup) return;
         int index = chooseFirmware(*setup, options, *firmwareId);
         if (index < 0) {

@@ -26,7 +26,9 @@ void openWithDesktop(const std::string& address) {
 
 }  // namespace
 
-std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error) {
+std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, ToolUse use,
+                                               std::string* error, int* errorStatus) {
+    *errorStatus = 2;
     auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error,
                                        {options.caFile, options.ftpTls});
     if (!config) return nullptr;
@@ -59,6 +61,21 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     link.trace = setup->linkTrace.get();
     link.tool = LinkSettings_namedTool(options.tool);
     link.stop = &setup->stop;
+    if (!options.sysfsRoot.empty()) link.sysfsRoot = options.sysfsRoot;
+    if (!options.devRoot.empty()) link.devRoot = options.devRoot;
+    std::string note;
+    switch (ToolChoice_settle(link, use, setup->terminal.get(), options.yes, &note)) {
+        case ToolChoiceResult::usageError:
+            *error = note;
+            return nullptr;
+        case ToolChoiceResult::noChoice:
+            *error = note;
+            *errorStatus = 1;
+            return nullptr;
+        case ToolChoiceResult::go:
+            if (!note.empty()) std::fprintf(stderr, "%s", note.c_str());
+            break;
+    }
     setup->delegate = std::make_unique<AppDelegate>(*setup->ui, *setup->session, link);
     setup->delegate->setHistory(historyPath(), [](const std::string& failure) {
         std::fprintf(stderr, "%s (the run itself is not affected).\n", failure.c_str());
@@ -81,12 +98,14 @@ std::string historyPath() {
     return RunHistory_defaultPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 }
 
-std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status) {
+std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status, ToolUse use) {
     std::string error;
-    auto setup = makeUpdaterSetup(options, &error);
+    int errorStatus = 2;
+    auto setup = makeUpdaterSetup(options, use, &error, &errorStatus);
     if (!setup) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        status = 2;
+        // The tool lists end their own lines.
+        std::fprintf(stderr, "%s%s", error.c_str(), error.ends_with('\n') ? "" : "\n");
+        status = errorStatus;
     }
     return setup;
 }
