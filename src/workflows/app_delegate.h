@@ -109,9 +109,14 @@ class AppDelegate {
     void tell(const std::string& title, const std::string& message);
     void setProgress(int value);
     void say(const std::string& text) {
-        ui_.setText(Line::Msg, text);
+        ui_.setText(Line::Msg, aboutTool(text));
         noteShown(text);
     }
+    // Several tools attached and none named: the user's pick names the tool in `settings`;
+    // false when none was picked.
+    bool pickTool(LinkSettings& settings);
+    // `text` about the tool picked among several: prefixed with its name.
+    std::string aboutTool(const std::string& text) const;
     std::optional<std::string> chosenDescription();
     void replaceToolRecord(FirmwarePackagePtr record);
     void readBackupState(FirmwarePackage* record);
@@ -179,6 +184,8 @@ class AppDelegate {
     std::atomic<bool> firmwareUnknown_{false};
     std::atomic<int> gnGlobalFileCount_{0};
     std::atomic<bool> findAfterFailure_{false};
+    // The name of the tool picked among several, for the messages; set by Find Device.
+    std::string aboutTool_;
 
     std::mutex historyMutex_;
     RunHistory history_;
