@@ -11,10 +11,13 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("--ftp-tls", options.ftpTls, "Upload by FTP over TLS only (AUTH TLS)");
     app.add_option("--port", options.port, "Serial device of the tool");
-    app.add_option("--tool", options.tool, "USB serial of the tool to use (see ports)");
+    app.add_option("--tool", options.tools,
+                   "USB serial of the tool to use (see ports); program takes several")
+        ->each([&options](const std::string& serial) { options.tool = serial; });
     app.add_flag("--yes", options.yes, "Answer Yes to every question");
     app.add_option("--sysfs-root", options.sysfsRoot)->group("");
     app.add_option("--dev-root", options.devRoot)->group("");
+    app.add_flag("--batch-tool", options.batchTool)->group("");
     app.add_flag("--json", options.json, "Print one JSON object per event");
     app.add_flag("--trace", options.trace, "Print the server request diagnostics");
     app.add_option("--trace-link", options.traceLink,

@@ -46,7 +46,13 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, ToolUs
 
     CliUi::Settings ui;
     ui.json = options.json;
-    ui.yes = options.yes;
+    ui.yes = options.yes || options.batchTool;
+    // A tool of a batch: its reinstall or vehicle change waits for the user's own Yes.
+    if (options.batchTool && !options.yes) {
+        ui.warning = [s = setup.get()] {
+            return s->delegate != nullptr && s->delegate->forceFlag();
+        };
+    }
     // Questions need a person at a terminal; without one every answer is No.
     if (isatty(STDIN_FILENO)) setup->terminal.reset(std::fopen("/dev/tty", "r+"));
     ui.terminal = setup->terminal.get();
@@ -99,6 +105,11 @@ std::string historyPath() {
 }
 
 std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status, ToolUse use) {
+    if (options.tools.size() > 1) {
+        std::fprintf(stderr, "Only program takes --tool more than once.\n");
+        status = 2;
+        return nullptr;
+    }
     std::string error;
     int errorStatus = 2;
     auto setup = makeUpdaterSetup(options, use, &error, &errorStatus);
