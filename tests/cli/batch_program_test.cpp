@@ -172,6 +172,23 @@ TEST_F(BatchProgram, CtrlCTwiceStopsEveryToolAndLeavesNoProcessBehind) {
     for (size_t i = 0; i < tools.size(); ++i) EXPECT_EQ(tools[i]->frames().size(), frames[i]);
 }
 
+// A tool's own process answers Yes to its update, but a reinstall (or a change of vehicle
+// type) only with the user's --yes: the batch's one question did not cover it.
+TEST_F(BatchProgram, AToolsProcessDeclinesAReinstallUnlessTheUserSaidYes) {
+    state.firmwareId = kReleaseId;  // the tool runs the release already
+    ASSERT_TRUE(startTools({}));
+    for (const bool yes : {false, true}) {
+        std::vector<std::string> arguments{"--port", rig.link.port, "--batch-tool"};
+        if (yes) arguments.push_back("--yes");
+        arguments.insert(arguments.end(), {"program", "--firmware", "900"});
+        const ProgramRun run = cli(arguments);
+        EXPECT_NE(run.err.find("Would you like to reinstall the firmware?"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.status, yes ? 0 : 1) << run.err;
+        EXPECT_EQ(updated(rig.tool), yes);
+    }
+}
+
 struct Refusal {
     const char* name;
     std::vector<std::string> serials;  // of the tools attached
