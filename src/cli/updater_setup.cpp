@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "link/link_settings.h"
@@ -47,6 +48,9 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, ToolUs
     CliUi::Settings ui;
     ui.json = options.json;
     ui.yes = options.yes || options.batchTool;
+    // A tool of a batch whose watching process has gone must finish its update rather than
+    // die on its next line: writes to the lost pipe then fail quietly.
+    if (options.batchTool) std::signal(SIGPIPE, SIG_IGN);
     // A tool of a batch: its reinstall or vehicle change waits for the user's own Yes.
     if (options.batchTool && !options.yes) {
         ui.warning = [s = setup.get()] {

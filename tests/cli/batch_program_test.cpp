@@ -189,6 +189,19 @@ TEST_F(BatchProgram, AToolsProcessDeclinesAReinstallUnlessTheUserSaidYes) {
     }
 }
 
+// The process that watches a tool's process is gone mid-run (killed, its terminal closed):
+// the tool's process finishes the update instead of dying on its next line.
+TEST_F(BatchProgram, AToolsProcessFinishesItsUpdateWhenItsWatcherIsGone) {
+    ASSERT_TRUE(startTools({}));
+    const ProgramRun run =
+        runProgram("/bin/sh",
+                   {"-c", "\"$0\" \"$@\" | head -n 1 >/dev/null", cliPath(), "--server",
+                    "127.0.0.1:" + std::to_string(rig.server.httpPort()), "--port", rig.link.port,
+                    "--batch-tool", "--json", "program", "--firmware", "900"},
+                   {{"XDG_STATE_HOME", (rig.dir / "state").string()}});
+    EXPECT_TRUE(updated(rig.tool)) << run.err;
+}
+
 struct Refusal {
     const char* name;
     std::vector<std::string> serials;  // of the tools attached
