@@ -6,9 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
-#include "catalogue/catalogue_builder.h"
+#include "benchmarks/bench_release.h"
 #include "core/byte_string.h"
 #include "server/server_config.h"
 #include "server/server_session.h"
@@ -48,50 +47,9 @@ int main() {
     std::string folder = (fs::temp_directory_path() / "zarvik-bench-XXXXXX").string();
     if (mkdtemp(folder.data()) == nullptr) return 1;
     const fs::path dir = folder;
-    const fs::path catalogueDir = dir / "catalogue";
-
-    IdentityValues installed;
-    IdentityValues release;
-    release.firmwareVersion = 301;
-    release.detail = {3, 1, 2};
-    packwriter::Image current;
-    current.records = {catalogue::bootRecord(0, "1.20"), catalogue::bootRecord(1, "1.20")};
-    catalogue::writeRelease(catalogueDir, 812, current);
-    packwriter::Image image;
-    image.records = {catalogue::bootRecord(0, "1.24"), catalogue::bootRecord(1, "1.24"),
-                     catalogue::firmwareRecord(release, 1024 * 1024),
-                     catalogue::memoryFile(
-                         "CALIB", 1, 16, 1,
-                         catalogue::checksummedBlocks(catalogue::patternBytes(20000, 1)), true),
-                     catalogue::cpakArea(2, 12000, 0)};
-    catalogue::writeRelease(catalogueDir, 900, image);
-    {
-        auto extra = catalogue::checksummedBlocks(catalogue::patternBytes(10000, 2));
-        fs::create_directories(catalogueDir / "ktxUserFiles");
-        std::ofstream(catalogueDir / "ktxUserFiles/a.bin", std::ios::binary)
-            .write(reinterpret_cast<const char*>(extra.data()), static_cast<long>(extra.size()));
-    }
-    nlohmann::json records = {
-        {"tools",
-         {{{"serialNumber", 100001},
-           {"hardwareId", 0x1234},
-           {"name", "KTX2 Bench"},
-           {"userNumber", 77},
-           {"firmwareList", "3.01.02:900:CURRENT:Benchmark#"},
-           {"installedFirmwareId", 812},
-           {"userFiles", {"a.bin"}}}}},
-        {"firmware",
-         {{{"deviceFamily", "KTX"}, {"firmwareVersion", "2.18.04"}, {"firmwareId", 812}},
-          {{"deviceFamily", "KTX"}, {"firmwareVersion", "3.01.02"}, {"firmwareId", 900}}}}};
-    std::ofstream(dir / "records.json") << records.dump();
-
     BenchServer server;
-    BenchServerOptions serverOptions;
-    serverOptions.catalogueDir = catalogueDir;
-    serverOptions.toolRecordsPath = dir / "records.json";
-    serverOptions.ftp = false;
     std::string error;
-    if (!server.start(serverOptions, &error)) {
+    if (!BenchRelease_serve(dir, server, &error)) {
         std::fprintf(stderr, "bench_full_update: %s\n", error.c_str());
         return 1;
     }
@@ -100,8 +58,7 @@ int main() {
     ServerSessionPtr session(ServerSession_create());
     ServerSession_configure(session.get(), *config);
 
-    ToolState state = ToolState_default();
-    state.bootSlotVersions = {"1.20", "1.20"};
+    const ToolState state = BenchRelease_tool();
     VirtualTool tool;
     ToolSimOptions toolOptions;
     toolOptions.pacing = true;

@@ -71,6 +71,10 @@ std::string FakeSysfs::addUsbDevice(const FakeUsbDevice& device) {
     return "";
 }
 
+void FakeSysfs::setSerial(const std::string& usbPortPath, const std::string& serial) {
+    writeText(usbBus(sysfsRoot()) / usbPortPath / "serial", serial);
+}
+
 std::string FakeSysfs::addUsbSerial(const std::string& ttyName, const FakeUsbDevice& device,
                                     bool withNode) {
     const std::string port = addUsbDevice(device);

@@ -41,6 +41,9 @@ class FakeSysfs {
                           const std::string& avoid = "");
     void detachTty(const std::string& usbPortPath, const std::string& ttyName);
     void removeUsbDevice(const std::string& usbPortPath);
+    // A device whose USB serial changes while it is off the bus (a bootloader that shows
+    // its own).
+    void setSerial(const std::string& usbPortPath, const std::string& serial);
 
     std::string sysfsRoot() const { return root_ + "/sys"; }
     std::string devRoot() const { return root_ + "/dev"; }

@@ -44,7 +44,8 @@ struct ToolSimOptions {
     // function the tool serves (gadget.name empty: the pseudo-terminal). Its node appears on
     // the host as /dev/ttyACMn; linkPath then names nothing.
     UsbGadgetIdentity gadget;
-    std::string serialAfterReboot;  // the USB serial from the first reboot on; empty: kept
+    std::string serialAfterReboot;  // the USB serial from the first reboot on (gadget or
+                                    // fake sysfs); empty: kept
 };
 
 enum class RefusalStyle {

@@ -152,6 +152,16 @@ void QtUi::messageBoxNew(const AlertMessage& alert) {
     messageBox(alert.getTitle(), alert.getMessage(), alert.getType());
 }
 
+int QtUi::chooseTool(const std::vector<std::string>& tools) {
+    // Cancel comes first: Return or a closed box takes no tool.
+    QtBox box{kChooseTool, kChooseToolMessage, {"Cancel"}};
+    box.buttons.insert(box.buttons.end(), tools.begin(), tools.end());
+    int answer = kFirstButton;
+    onMain([&] { answer = runBox(box); });
+    const int index = answer - kFirstButton - 1;
+    return index >= 0 && index < static_cast<int>(tools.size()) ? index : -1;
+}
+
 void QtUi::showOutOfDateSheet(const std::string& message, const std::string& informative) {
     QtBox box{message, informative, {"Download", "Cancel"}};
     onMain([&] {

@@ -41,6 +41,7 @@ class QtUi : public UpdaterUi {
     void holdInput(bool held) override;
     int messageBox(const std::string& title, const std::string& message, int type) override;
     void messageBoxNew(const AlertMessage& alert) override;
+    int chooseTool(const std::vector<std::string>& tools) override;
     void showOutOfDateSheet(const std::string& message, const std::string& informative) override;
     void showFirmwareChoices(const FirmwareChoices& choices) override;
     void openAddress(const std::string& address) override;
@@ -58,6 +59,9 @@ class QtUi : public UpdaterUi {
     MainWindow& window_;
     int openBoxes_ = 0;
 };
+
+inline constexpr const char* kChooseTool = "Several KTX2 tools are attached";
+inline constexpr const char* kChooseToolMessage = "Which one do you want to use?";
 
 inline constexpr const char* kCloseDuringUpdate =
     "An update is running. Closing now can leave the KTX2 unusable until it is programmed again. "

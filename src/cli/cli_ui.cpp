@@ -129,7 +129,7 @@ int CliUi::ask(const std::string& title, const std::string& message, int type) {
     }
     if (type != AlertMessage::kTypeYesNo) return kFirstButton;
     int answer = kFirstButton;
-    if (settings_.yes) {
+    if (settings_.yes && !(settings_.warning && settings_.warning())) {
         answer = kSecondButton;
     } else if (settings_.terminal != nullptr) {
         std::fprintf(settings_.terminal, "Continue? [y/N] ");

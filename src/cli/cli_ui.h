@@ -15,6 +15,8 @@ class CliUi : public UpdaterUi {
     struct Settings {
         bool json = false;
         bool yes = false;  // answer Yes to every question
+        // With `yes`: the questions this says are warnings are answered No.
+        std::function<bool()> warning;
         FILE* out = stdout;
         FILE* err = stderr;
         // Where questions are asked; null: no terminal, every question is answered No.

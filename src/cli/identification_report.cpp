@@ -6,8 +6,9 @@
 
 #include "core/byte_string.h"
 
-std::unique_ptr<UpdaterSetup> identifiedTool(const CliOptions& options, int& status, bool print) {
-    auto setup = commandSetup(options, status);
+std::unique_ptr<UpdaterSetup> identifiedTool(const CliOptions& options, int& status, ToolUse use,
+                                             bool print) {
+    auto setup = commandSetup(options, status, use);
     if (!setup) return nullptr;
     bool complete = runFindDevice(*setup);
     if (print) printIdentification(*setup, complete);

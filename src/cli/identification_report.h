@@ -8,5 +8,5 @@ void printIdentification(UpdaterSetup& setup, bool complete);
 
 // Sets up and finds the tool, printing what was learned when `print` is set; null (status
 // set) unless the identification was complete.
-std::unique_ptr<UpdaterSetup> identifiedTool(const CliOptions& options, int& status,
+std::unique_ptr<UpdaterSetup> identifiedTool(const CliOptions& options, int& status, ToolUse use,
                                              bool print = true);

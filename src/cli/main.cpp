@@ -16,8 +16,13 @@ int main(int argc, char** argv) {
         "Proxies: https_proxy, ftp_proxy, all_proxy and no_proxy as for curl; https requests\n"
         "and the upload cross a proxy only as CONNECT tunnels.");
     app.add_option("--port", options.port, "Serial device of the tool");
-    app.add_option("--tool", options.tool, "USB serial of the tool to use (see ports)");
+    app.add_option("--tool", options.tools,
+                   "USB serial of the tool to use (see ports); program takes several")
+        ->each([&options](const std::string& serial) { options.tool = serial; });
     app.add_flag("--yes", options.yes, "Answer Yes to every question");
+    app.add_option("--sysfs-root", options.sysfsRoot)->group("");
+    app.add_option("--dev-root", options.devRoot)->group("");
+    app.add_flag("--batch-tool", options.batchTool)->group("");
     app.add_flag("--json", options.json, "Print one JSON object per event");
     app.add_flag("--trace", options.trace, "Print the server request diagnostics");
     app.add_option("--trace-link", options.traceLink,

@@ -7,7 +7,7 @@
 void addManualCommand(CLI::App& app, const CliOptions& options, int& status) {
     auto* manual = app.add_subcommand("manual", "Find the tool and open its user manual");
     manual->callback([&options, &status] {
-        auto setup = identifiedTool(options, status, false);
+        auto setup = identifiedTool(options, status, ToolUse::read, false);
         if (!setup) return;
         if (!setup->ui->enabled(Control::Manual)) {
             std::fprintf(stderr, "No manual is offered for this tool.\n");

@@ -10,7 +10,7 @@ namespace {
 // ended with the box titled `successBox`.
 void runAfterFind(const CliOptions& options, int& status, Control button,
                   void (AppDelegate::*clicked)(), const char* successBox, const char* successText) {
-    auto setup = identifiedTool(options, status);
+    auto setup = identifiedTool(options, status, ToolUse::write);
     if (!setup) return;
     if (!setup->ui->shown(button)) {
         std::fprintf(stderr, "This tool does not offer that.\n");

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -91,6 +92,13 @@ void addPortsCommand(CLI::App& app, const CliOptions& options, int& status) {
                             port.usbSerial.empty() ? "-" : port.usbSerial.c_str(),
                             SerialPortInfo_isTool(port) ? "* " : "", describe(port).c_str());
             }
+        }
+        const auto tools = std::ranges::count_if(found, SerialPortInfo_isTool);
+        if (tools > 1 && explicitPort.empty() && namedTool.empty()) {
+            std::printf(
+                "%td KTX2 tools are attached: the commands that write to one need it named "
+                "with --tool SERIAL or --port DEVICE.\n",
+                tools);
         }
         if (!explicitPort.empty()) {
             std::printf("The updater uses %s (given by --port or ZARVIK_PORT).\n",

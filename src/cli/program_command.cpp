@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 
+#include "cli/batch_program.h"
 #include "cli/commands.h"
 #include "cli/identification_report.h"
 #include "workflows/message_text.h"
@@ -48,8 +49,23 @@ void addProgramCommand(CLI::App& app, const CliOptions& options, int& status) {
     auto* program = app.add_subcommand("program", "Find the tool and update its firmware");
     auto firmwareId = std::make_shared<int>(0);
     program->add_option("--firmware", *firmwareId, "Id of the firmware to program");
-    program->callback([&options, &status, firmwareId] {
-        auto setup = identifiedTool(options, status);
+    auto batch = std::make_shared<BatchRequest>();
+    program->add_flag("--all", batch->all, "Update every tool attached, at once");
+    program->add_option("--jobs", batch->jobs, "With several tools: at most N at once")
+        ->check(CLI::PositiveNumber);
+    // Hidden, for tests: the pause between two tools' starts.
+    auto staggerMs = std::make_shared<int>(-1);
+    program->add_option("--stagger-ms", *staggerMs)->group("")->check(CLI::NonNegativeNumber);
+    program->callback([&options, &status, firmwareId, batch, staggerMs] {
+        // Several tools: one process each, this one watching them.
+        if (batch->all || options.tools.size() > 1) {
+            batch->tools = options.tools;
+            batch->firmwareId = *firmwareId;
+            if (*staggerMs >= 0) batch->timing.batchStagger = std::chrono::milliseconds(*staggerMs);
+            status = BatchProgram_run(options, *batch);
+            return;
+        }
+        auto setup = identifiedTool(options, status, ToolUse::write);
         if (!setup) return;
         int index = chooseFirmware(*setup, options, *firmwareId);
         if (index < 0) {

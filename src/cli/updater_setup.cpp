@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "link/link_settings.h"
@@ -26,7 +27,9 @@ void openWithDesktop(const std::string& address) {
 
 }  // namespace
 
-std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error) {
+std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, ToolUse use,
+                                               std::string* error, int* errorStatus) {
+    *errorStatus = 2;
     auto config = ServerConfig_resolve(options.server, ServerEnvironment_current(), error,
                                        {options.caFile, options.ftpTls});
     if (!config) return nullptr;
@@ -44,7 +47,16 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
 
     CliUi::Settings ui;
     ui.json = options.json;
-    ui.yes = options.yes;
+    ui.yes = options.yes || options.batchTool;
+    // A tool of a batch whose watching process has gone must finish its update rather than
+    // die on its next line: writes to the lost pipe then fail quietly.
+    if (options.batchTool) std::signal(SIGPIPE, SIG_IGN);
+    // A tool of a batch: its reinstall or vehicle change waits for the user's own Yes.
+    if (options.batchTool && !options.yes) {
+        ui.warning = [s = setup.get()] {
+            return s->delegate != nullptr && s->delegate->forceFlag();
+        };
+    }
     // Questions need a person at a terminal; without one every answer is No.
     if (isatty(STDIN_FILENO)) setup->terminal.reset(std::fopen("/dev/tty", "r+"));
     ui.terminal = setup->terminal.get();
@@ -59,6 +71,21 @@ std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::s
     link.trace = setup->linkTrace.get();
     link.tool = LinkSettings_namedTool(options.tool);
     link.stop = &setup->stop;
+    if (!options.sysfsRoot.empty()) link.sysfsRoot = options.sysfsRoot;
+    if (!options.devRoot.empty()) link.devRoot = options.devRoot;
+    std::string note;
+    switch (ToolChoice_settle(link, use, setup->terminal.get(), options.yes, &note)) {
+        case ToolChoiceResult::usageError:
+            *error = note;
+            return nullptr;
+        case ToolChoiceResult::noChoice:
+            *error = note;
+            *errorStatus = 1;
+            return nullptr;
+        case ToolChoiceResult::go:
+            if (!note.empty()) std::fprintf(stderr, "%s", note.c_str());
+            break;
+    }
     setup->delegate = std::make_unique<AppDelegate>(*setup->ui, *setup->session, link);
     setup->delegate->setHistory(historyPath(), [](const std::string& failure) {
         std::fprintf(stderr, "%s (the run itself is not affected).\n", failure.c_str());
@@ -81,12 +108,19 @@ std::string historyPath() {
     return RunHistory_defaultPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 }
 
-std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status) {
-    std::string error;
-    auto setup = makeUpdaterSetup(options, &error);
-    if (!setup) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status, ToolUse use) {
+    if (options.tools.size() > 1) {
+        std::fprintf(stderr, "Only program takes --tool more than once.\n");
         status = 2;
+        return nullptr;
+    }
+    std::string error;
+    int errorStatus = 2;
+    auto setup = makeUpdaterSetup(options, use, &error, &errorStatus);
+    if (!setup) {
+        // The tool lists end their own lines.
+        std::fprintf(stderr, "%s%s", error.c_str(), error.ends_with('\n') ? "" : "\n");
+        status = errorStatus;
     }
     return setup;
 }

@@ -10,6 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_ui.h"
 #include "cli/interrupt_guard.h"
+#include "cli/tool_choice.h"
 #include "core/stop_request.h"
 #include "link/link_trace.h"
 #include "server/server_session.h"
@@ -29,11 +30,15 @@ struct UpdaterSetup {
 // which it tells.
 int runStatus(UpdaterSetup& setup, bool ok);
 
-// Null with `error` set when the options do not make sense (a usage error).
-std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, std::string* error);
+// Null with `error` set and `errorStatus` 2 when the options do not make sense (a usage
+// error), or 1 when the user chose no tool among several.
+std::unique_ptr<UpdaterSetup> makeUpdaterSetup(const CliOptions& options, ToolUse use,
+                                               std::string* error, int* errorStatus);
 
-// The setup of a command, or null after telling the usage error (status 2).
-std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status);
+// The setup of a command that uses the tool as `use` says, or null after telling why (status
+// 2 for a usage error).
+std::unique_ptr<UpdaterSetup> commandSetup(const CliOptions& options, int& status,
+                                           ToolUse use = ToolUse::none);
 
 // Where the run history lives: under XDG_STATE_HOME, else under HOME.
 std::string historyPath();

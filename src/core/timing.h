@@ -20,6 +20,11 @@ struct Timing {
     ms bluetoothStartWait{1000};  // after the module update start, before its image
     ms stopPoll{50};              // how often a wait looks whether the run must stop
 
+    // Several tools at once: between two tools' starts, and between the two interrupts that
+    // stop a tool's process (one sent right after the other would arrive as one).
+    ms batchStagger{2000};
+    ms signalGap{200};
+
     // The system bus: a call not answered this long finds no login manager.
     ms busCallTimeout{3000};
 

@@ -137,10 +137,10 @@ static int findPortUntraced(ToolLink* link) {
         }
         // While the tool is away (rebooting) no other tool is taken in its stead, not even
         // one that now sits alone or under the node it had. A tool that was alone and comes
-        // back alone in its own USB socket is taken: its bootloader may give another serial.
+        // back alone in its own USB socket is taken, also when the user named its serial:
+        // its bootloader may give another. The run checks who answers before writing on.
         const SerialPortInfo* back = loneToolInSocket(ports, link->followed.usbPortPath);
-        if (link->settings.tool.empty() && link->followedAmongOthers == 0 && back != nullptr &&
-            back->nodeExists) {
+        if (link->followedAmongOthers == 0 && back != nullptr && back->nodeExists) {
             return storeFound(link, back->devicePath, UsbIdentity_of(*back), ports);
         }
         // The stored path may be another tool's node by now: nothing is left to open.

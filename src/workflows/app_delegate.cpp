@@ -221,13 +221,13 @@ void AppDelegate::waitIdle() {
 
 void AppDelegate::askQuestion(const std::string& title, const std::string& message,
                               Workflow continuation) {
-    if (ui_.messageBox(title, message, AlertMessage::kTypeYesNo) == kSecondButton) {
+    if (ui_.messageBox(aboutTool(title), message, AlertMessage::kTypeYesNo) == kSecondButton) {
         startWorkflow(continuation);
     }
 }
 
 void AppDelegate::tell(const std::string& title, const std::string& message) {
-    ui_.messageBoxNew(AlertMessage(title, message, AlertMessage::kTypeOk));
+    ui_.messageBoxNew(AlertMessage(aboutTool(title), message, AlertMessage::kTypeOk));
     noteShown(title + ": " + message);
 }
 

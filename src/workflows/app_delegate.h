@@ -109,9 +109,14 @@ class AppDelegate {
     void tell(const std::string& title, const std::string& message);
     void setProgress(int value);
     void say(const std::string& text) {
-        ui_.setText(Line::Msg, text);
+        ui_.setText(Line::Msg, aboutTool(text));
         noteShown(text);
     }
+    // Several tools attached and none named: the user's pick names the tool in `settings`;
+    // false when none was picked.
+    bool pickTool(LinkSettings& settings);
+    // `text` about the tool picked among several: prefixed with its name.
+    std::string aboutTool(const std::string& text) const;
     std::optional<std::string> chosenDescription();
     void replaceToolRecord(FirmwarePackagePtr record);
     void readBackupState(FirmwarePackage* record);
@@ -120,6 +125,9 @@ class AppDelegate {
     // The update run, in order.
     enum class ToolCheck { same, gone, switched };
     ToolCheck checkSameTool();
+    // On the open link: the tool answering is the one identified. Another one is told and
+    // reported; another one or none leaves the link closed.
+    ToolCheck checkAttachedTool();
     bool programBootloaders(ProgrammingRun& run);
     bool rebootAndReconnect(int32_t bootVersionNumber);
     bool programFirmware(ProgrammingRun& run);
@@ -158,6 +166,8 @@ class AppDelegate {
     void noteReport(const std::string* tag);
     void noteFirmwareAfter(const FirmwarePackage* record);
     void noteUploadedFiles(const UploadTally& tally);
+    // The update stopped with the tool part written, by a path its report tags do not tell.
+    void noteUnfinishedStep(const std::string& step);
     // An update of this tool that the history says did not finish: told, its firmware chosen.
     void tellUnfinishedUpdate(uint32_t serialNumber);
 
@@ -174,6 +184,8 @@ class AppDelegate {
     std::atomic<bool> firmwareUnknown_{false};
     std::atomic<int> gnGlobalFileCount_{0};
     std::atomic<bool> findAfterFailure_{false};
+    // The name of the tool picked among several, for the messages; set by Find Device.
+    std::string aboutTool_;
 
     std::mutex historyMutex_;
     RunHistory history_;

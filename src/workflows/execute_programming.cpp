@@ -176,7 +176,16 @@ bool AppDelegate::programBootloaders(ProgrammingRun& run) {
                 if (written) run.substitute[0] = run.substitute[1] = false;
                 setProgress(-1);
                 const bool rebooted = rebootAndReconnect(tool_->bootVersionNumber);
-                if (!link()->open) {
+                // Whoever answers under the followed serial or socket is checked before
+                // anything more is sent: a neighbour with the same USB serial must not get
+                // the rest of the update. One that does not answer counts as not back.
+                const ToolCheck check = link()->open ? checkAttachedTool() : ToolCheck::gone;
+                if (check == ToolCheck::switched) {
+                    noteUnfinishedStep("bootloader " + std::to_string(n));
+                    setProgress(0);
+                    return false;
+                }
+                if (check == ToolCheck::gone) {
                     run.attempts = 4;
                 } else {
                     run.runMode = Tool_readRunMode(link());

@@ -85,7 +85,13 @@ void AppDelegate::readBackupState(FirmwarePackage* record) {
 
 void AppDelegate::findDevice() {
     firmwareUnknown_ = false;
-    link_ = makeToolLink(linkSettings_);
+    LinkSettings settings = linkSettings_;
+    if (!pickTool(settings)) {
+        say("No tool chosen");
+        ui_.enableButton(Control::Find);
+        return;
+    }
+    link_ = makeToolLink(settings);
     ToolLink* link = link_.get();
     ui_.hideControl(Control::ProgramMemories);
     ui_.hideControl(Control::UploadReadFiles);

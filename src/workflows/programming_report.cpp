@@ -5,6 +5,7 @@
 #include "server/tool_record_query.h"
 #include "workflows/app_delegate.h"
 #include "workflows/programming_run.h"
+#include "workflows/tool_check.h"
 
 namespace {
 
@@ -34,17 +35,24 @@ AppDelegate::ToolCheck AppDelegate::checkSameTool() {
         say(kDisconnected);
         return ToolCheck::gone;
     }
+    const ToolCheck check = checkAttachedTool();
+    if (check == ToolCheck::gone) say(kDisconnected);
+    return check;
+}
+
+AppDelegate::ToolCheck AppDelegate::checkAttachedTool() {
+    ToolLink* toolLink = link();
     FirmwarePackagePtr fresh(FirmwarePackage_new());
     // A tool that does not answer is gone, not another tool: no switch is reported for it.
     if (tool_ == nullptr || !Tool_readConfiguration(toolLink, fresh.get())) {
         ToolLink_close(toolLink);
-        say(kDisconnected);
         return ToolCheck::gone;
     }
-    if (fresh->hardwareId != tool_->hardwareId) {
+    if (ToolCheck_compare(*tool_, *fresh) != ToolMatch::same) {
         Tool_readIdentity(toolLink, fresh.get());
         ToolLink_close(toolLink);
         say(kDisconnected);
+        ui_.setText(Line::Status, ToolCheck_switchText(*tool_, *fresh));
         report(tool_.get(), "_Switch_From");
         report(fresh.get(), "_Switch_To");
         return ToolCheck::switched;

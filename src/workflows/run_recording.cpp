@@ -96,6 +96,12 @@ void AppDelegate::noteUploadedFiles(const UploadTally& tally) {
     historyRun_->record.filesNotUploaded = tally.notUploaded;
 }
 
+void AppDelegate::noteUnfinishedStep(const std::string& step) {
+    std::lock_guard lock(historyMutex_);
+    if (!historyRun_) return;
+    UnfinishedUpdate_markStep(historyRun_->record, step);
+}
+
 void AppDelegate::tellUnfinishedUpdate(uint32_t serialNumber) {
     std::string path;
     {

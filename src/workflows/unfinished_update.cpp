@@ -43,6 +43,11 @@ void UnfinishedUpdate_mark(RunRecord& record) {
     }
 }
 
+void UnfinishedUpdate_markStep(RunRecord& record, std::string step) {
+    record.result = std::string(kInterrupted);
+    record.step = std::move(step);
+}
+
 std::optional<UnfinishedUpdate> UnfinishedUpdate_find(const RunHistoryRead& history,
                                                       uint32_t serialNumber) {
     for (auto it = history.entries.rbegin(); it != history.entries.rend(); ++it) {

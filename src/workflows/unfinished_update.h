@@ -22,6 +22,8 @@ std::optional<std::string> UnfinishedUpdate_stepOfTag(std::string_view tag);
 
 // Marks an update record whose last report names a failure mid-write as interrupted.
 void UnfinishedUpdate_mark(RunRecord& record);
+// Marks it so when it stopped in `step` with nothing reported that names the step.
+void UnfinishedUpdate_markStep(RunRecord& record, std::string step);
 
 // The last update of the tool with this serial number that got as far as writing, when it
 // did not finish. Lines without the step (an older version's) are read by their report tag.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "workflows/alert_message.h"
 #include "workflows/firmware_choices.h"
@@ -23,6 +24,8 @@ enum class Control {
 // Answers of a message box: its first and second button.
 inline constexpr int kFirstButton = 1000;
 inline constexpr int kSecondButton = 1001;
+// chooseTool of a front end that does not ask: the first tool is taken, as the link would.
+inline constexpr int kToolNotAsked = -2;
 
 class UpdaterUi {
   public:
@@ -46,6 +49,9 @@ class UpdaterUi {
     // Type 2 offers "No" then "Yes", type 1 "Ok"; returns kFirstButton or kSecondButton.
     virtual int messageBox(const std::string& title, const std::string& message, int type) = 0;
     virtual void messageBoxNew(const AlertMessage& alert) = 0;
+    // Several tools are attached and none is named: which one Find Device takes, by index
+    // into `tools` (their labels), or -1 for none.
+    virtual int chooseTool(const std::vector<std::string>& /*tools*/) { return kToolNotAsked; }
     // The out-of-date sheet with "Download" and "Cancel"; does not wait for the answer. The
     // front end hands the answer to AppDelegate::downloadBoxResult.
     virtual void showOutOfDateSheet(const std::string& message, const std::string& informative) = 0;

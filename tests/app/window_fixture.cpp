@@ -40,7 +40,12 @@ void WindowTest::startBench(const std::string& firmwareList) {
     state.firmwareId = 900;
     std::string error;
     ASSERT_TRUE(rig.start(state, {{"tools", {tool}}}, &error)) << error;
-    setup = makeWindowSetup(*rig.session, rig.link);
+    openWindow(rig.link);
+}
+
+void WindowTest::openWindow(const LinkSettings& link) {
+    setup.reset();
+    setup = makeWindowSetup(*rig.session, link);
     setup->ui->answerBox = [this](const QtBox& box) {
         if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
             boxOffMainThread = true;

@@ -21,6 +21,8 @@ class WindowTest : public ::testing::Test {
     // Starts the bench with a tool running 900 (2.18.04 build 1) and a record offering
     // `firmwareList` (901 is 2.20.01, with its package), then opens the window.
     void startBench(const std::string& firmwareList);
+    // A new window whose link looks for the tool as `link` says, its boxes answered as before.
+    void openWindow(const LinkSettings& link);
     // Keeps the main thread serving the window until no workflow runs.
     bool waitIdle(int seconds = 60);
     // Keeps the main thread serving the window until `done` holds.

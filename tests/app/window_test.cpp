@@ -318,3 +318,82 @@ TEST_F(WindowTest, AFailedUpdateOffersFindDeviceAgainAndTheNextFindSaysHowToFini
     EXPECT_EQ(delegate().getFirmwareId(), 901);
     EXPECT_TRUE(enabled(Control::Program));
 }
+
+// Two tools attached and none named: Find Device asks which, the chosen one is identified
+// and updated, the other hears nothing, and every message names the tool. One tool: as ever.
+struct PickCase {
+    const char* name;
+    int tools;
+    int button;   // of the choice: 0 Cancel, 1 the first tool, 2 the second
+    int updated;  // the tool updated: 0 the first, 1 the second, -1 none
+};
+
+class ToolPickTest : public WindowTest, public ::testing::WithParamInterface<PickCase> {};
+
+TEST_P(ToolPickTest, FindDeviceAsksWhichToolAndUpdatesThatOne) {
+    const PickCase& c = GetParam();
+    const std::string root = (rig.dir / "fake").string();
+    rig.toolOptions.fakeSysfsRoot = root;
+    rig.toolOptions.usbSerial = "KTX2-A";
+    startBench(kOneRelease);
+    VirtualTool second;
+    if (c.tools == 2) {
+        ToolState state = ToolState_default();
+        state.firmwareId = 900;
+        ToolSimOptions options = rig.toolOptions;
+        options.usbSerial = "KTX2-B";
+        std::string error;
+        ASSERT_TRUE(second.start(state, (rig.dir / "second").string(), options, &error)) << error;
+    }
+    FakeSysfs tree(root);
+    LinkSettings link = rig.link;
+    link.port.clear();
+    link.sysfsRoot = tree.sysfsRoot();
+    link.devRoot = tree.devRoot();
+    openWindow(link);
+    if (c.tools == 2) answers.push_back(kFirstButton + c.button);
+    answers.push_back(kSecondButton);  // Yes to Program's question
+
+    window().btnFind->click();
+    ASSERT_TRUE(waitIdle());
+    if (c.tools == 2) {
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes[0].title, kChooseTool);
+        ASSERT_EQ(boxes[0].buttons.size(), 3u);
+        EXPECT_EQ(boxes[0].buttons[0], "Cancel");
+        EXPECT_TRUE(boxes[0].buttons[1].starts_with("USB serial KTX2-A, " + tree.devRoot()));
+        EXPECT_TRUE(boxes[0].buttons[2].starts_with("USB serial KTX2-B, " + tree.devRoot()));
+    }
+    for (size_t i = c.tools == 2 ? 1 : 0; i < boxes.size(); ++i) {
+        EXPECT_NE(boxes[i].title, kChooseTool);
+    }
+    VirtualTool* tools[2] = {&rig.tool, &second};
+    if (c.updated < 0) {
+        EXPECT_EQ(text(Line::Msg), "No tool chosen");
+        EXPECT_TRUE(enabled(Control::Find));
+        EXPECT_FALSE(enabled(Control::Program));
+        EXPECT_TRUE(rig.tool.frames().empty());
+        EXPECT_TRUE(second.frames().empty());
+        second.stop();
+        return;
+    }
+    ASSERT_TRUE(enabled(Control::Program)) << text(Line::Msg);
+    window().btnProgram->click();
+    ASSERT_TRUE(waitIdle());
+
+    const std::string about = c.tools == 2 ? (c.updated == 0 ? "KTX2-A: " : "KTX2-B: ") : "";
+    EXPECT_EQ(text(Line::Msg), about + "KTX2 Firmware Updated Successfully");
+    EXPECT_EQ(boxes.back().title, about + "Operation Completed");
+    EXPECT_FALSE(tools[c.updated]->program(RawTarget::Firmware).empty());
+    if (c.tools == 2) {
+        EXPECT_TRUE(tools[1 - c.updated]->frames().empty());
+    }
+    second.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, ToolPickTest,
+                         ::testing::Values(PickCase{"TheSecond", 2, 2, 1},
+                                           PickCase{"TheFirst", 2, 1, 0},
+                                           PickCase{"Cancel", 2, 0, -1},
+                                           PickCase{"OneToolIsNotAsked", 1, 0, 0}),
+                         [](const auto& param) { return std::string(param.param.name); });

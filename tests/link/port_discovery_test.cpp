@@ -143,10 +143,15 @@ TEST(PortDiscoveryFollow, AnAwayToolIsNotReplacedByAnother) {
         bool otherBeside;     // a second tool attached from the start
         const char* appears;  // while away: "other" tool in another socket, "bootloader" serial
         bool taken;
-    } cases[] = {{"the tool beside", true, "", false},
-                 {"a tool attached meanwhile", false, "other", false},
-                 {"its bootloader, alone", false, "bootloader", true},
-                 {"its bootloader beside another", true, "bootloader", false}};
+        bool named = false;  // the user named the tool's USB serial
+    } cases[] = {
+        {"the tool beside", true, "", false},
+        {"a tool attached meanwhile", false, "other", false},
+        {"its bootloader, alone", false, "bootloader", true},
+        {"its bootloader, alone, the tool named", false, "bootloader", true, true},
+        {"a tool attached meanwhile, the tool named", false, "other", false, true},
+        {"its bootloader beside another", true, "bootloader", false},
+        {"its bootloader beside another, the tool named", true, "bootloader", false, true}};
     char pattern[] = "/tmp/zarvik-follow-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     int index = 0;
@@ -157,6 +162,7 @@ TEST(PortDiscoveryFollow, AnAwayToolIsNotReplacedByAnother) {
         ToolLinkPtr link(ToolLink_create());
         link->settings.sysfsRoot = tree.sysfsRoot();
         link->settings.devRoot = tree.devRoot();
+        if (c.named) link->settings.tool = "KTX2-A";
         ASSERT_EQ(ToolLink_findPort(link.get()), 1) << c.name;
         link->serialState = 1;  // as a successful ToolLink_open leaves it (the nodes are files)
 

@@ -108,4 +108,62 @@ TEST_F(ToolFollowing, AnotherToolAttachedWhileAwayReceivesNoFrame) {
     other.stop();
 }
 
+// A tool named by its USB serial whose bootloaders show another one is still followed while
+// it is alone in its socket, as an unnamed one is.
+TEST_F(ToolFollowing, NamedToolWhoseBootloaderShowsAnotherSerialIsFollowed) {
+    rig.toolOptions.serialAfterReboot = "KTX2-BOOT";
+    ASSERT_TRUE(startBench());
+    lookInFakeSysfs("", "KTX2-A");
+    ASSERT_TRUE(identify()) << ui.text(Line::Msg);
+    programRelease();
+
+    EXPECT_TRUE(succeeded()) << ui.text(Line::Msg);
+    expectUpdated(rig.tool);
+}
+
+// The tool stays away after its first reboot and a neighbour comes up under its USB serial
+// (a batch of tools made with one): the check after the reconnect finds another serial
+// number, and the neighbour gets no image, only the reads that tell who it is.
+TEST_F(ToolFollowing, NeighbourUnderTheFollowedSerialGetsNoImage) {
+    rig.link.timing.rebootRetryWait = std::chrono::milliseconds(3000);
+    ASSERT_TRUE(startBench());
+    lookInFakeSysfs("", "");
+    delegate->setHistory(historyFile().string(), nullptr);
+    ASSERT_TRUE(identify()) << ui.text(Line::Msg);
+    rig.tool.stayAwayAfterReboot(true);
+
+    VirtualTool neighbour;
+    ToolState twin = state;
+    twin.configuration = ConfigurationBlock_build(0x1234, 100002);  // same hardware
+    const std::filesystem::path firstNode = rig.tool.sysfsNode();
+    std::atomic<bool> cameInItsStead = false;
+    std::thread attach([&] {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::filesystem::exists(std::filesystem::symlink_status(firstNode)) &&
+               std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::string error;
+        cameInItsStead =
+            neighbour.start(twin, (rig.dir / "neighbour").string(), rig.toolOptions, &error) &&
+            !rig.tool.online();
+    });
+    programRelease();
+    attach.join();
+
+    ASSERT_TRUE(cameInItsStead);
+    EXPECT_EQ(ui.text(Line::Msg), "Tool Disconnected, Program Aborted");
+    EXPECT_EQ(ui.text(Line::Status),
+              "Serial number 100002 answered in place of 100001: nothing is written to 100002");
+    EXPECT_EQ(tags(), "_Switch_From _Switch_To");
+    EXPECT_FALSE(neighbour.frames().empty());  // it was asked who it is
+    EXPECT_TRUE(neighbour.records().empty());
+    EXPECT_EQ(neighbour.rebootCount(), 0);
+    // The followed tool got its first bootloader: the history keeps its update unfinished.
+    const auto runs = history();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].value("step", ""), "bootloader 0") << runs[0];
+    neighbour.stop();
+}
+
 }  // namespace

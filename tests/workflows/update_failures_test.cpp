@@ -14,7 +14,7 @@ enum class Reached { nothing, download, failureReport };
 
 struct FailureCase {
     const char* name;
-    // "gone", "switched", "block N" (N-th write frame from the firmware's first), "silence
+    // "gone", "switched", "twin", "block N" (N-th write frame from the firmware's first), "silence
     // COMMAND", "remove PATH", "junk PATH", "large" (a package past the data limit), "area
     // START" (the extra area of kind 1 at START)
     const char* fault;
@@ -46,10 +46,12 @@ class UpdateFailure : public UpdateBench, public ::testing::WithParamInterface<F
             data.compressed = true;
             rig.addFile("ktxFirmwares/900.gfr", packwriter::writeImage(large));
         }
-        if (what == "gone" || what == "switched") rig.tool.stop();
-        if (what == "switched") {
+        if (what == "gone" || what == "switched" || what == "twin") rig.tool.stop();
+        if (what == "switched" || what == "twin") {
+            // Another model, or an identical tool that only its serial number tells apart.
             ToolState another = state;
-            another.configuration = ConfigurationBlock_build(0x4321, 100001);
+            another.configuration = what == "twin" ? ConfigurationBlock_build(0x1234, 100002)
+                                                   : ConfigurationBlock_build(0x4321, 100001);
             std::string error;
             ASSERT_TRUE(rig.tool.start(another, rig.link.port, {}, &error)) << error;
         }
@@ -112,6 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"ToolGone", "gone", kDisconnected, "", nothing},
         FailureCase{"ToolSwitched", "switched", kDisconnected, "_Switch_From _Switch_To", nothing},
+        FailureCase{"IdenticalToolSwitched", "twin", kDisconnected, "_Switch_From _Switch_To",
+                    nothing},
         FailureCase{"NoPackage", "remove ktxFirmwares/900.gfr",
                     "Please ensure your computer is connected to internet\nTry again or contact us",
                     "", download},
