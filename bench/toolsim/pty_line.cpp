@@ -13,7 +13,8 @@ namespace {
 
 class PtyLine : public ToolLine {
   public:
-    explicit PtyLine(std::string linkPath) : linkPath_(std::move(linkPath)) {}
+    PtyLine(std::string linkPath, std::string serialAfterReboot)
+        : linkPath_(std::move(linkPath)), serialAfterReboot_(std::move(serialAfterReboot)) {}
     ~PtyLine() override { remove(); }
 
     bool show(const std::string& root, const std::string& serial, std::string* why) {
@@ -44,6 +45,10 @@ class PtyLine : public ToolLine {
             if (fd >= 0) ::close(fd);
         }
         if (opened && sysfs_) {
+            // A bootloader that shows another USB serial: the tool comes back under it.
+            if (!serialAfterReboot_.empty() && join.generation > 0) {
+                sysfs_->setSerial(usbPortPath_, serialAfterReboot_);
+            }
             ttyName_ = sysfs_->attachTty(usbPortPath_, terminal_.devicePath(),
                                          join.reenumerate ? lastTtyName_ : "");
             if (ttyName_.empty()) {
@@ -81,6 +86,7 @@ class PtyLine : public ToolLine {
 
   private:
     std::string linkPath_;
+    std::string serialAfterReboot_;
     PseudoTerminal terminal_;
     std::optional<FakeSysfs> sysfs_;
     std::string usbPortPath_;
@@ -93,8 +99,10 @@ class PtyLine : public ToolLine {
 
 std::unique_ptr<ToolLine> ToolLine_pseudoTerminal(const std::string& linkPath,
                                                   const std::string& sysfsRoot,
-                                                  const std::string& usbSerial, std::string* why) {
-    auto line = std::make_unique<PtyLine>(linkPath);
+                                                  const std::string& usbSerial,
+                                                  const std::string& serialAfterReboot,
+                                                  std::string* why) {
+    auto line = std::make_unique<PtyLine>(linkPath, serialAfterReboot);
     if (!sysfsRoot.empty() && !line->show(sysfsRoot, usbSerial, why)) return nullptr;
     return line;
 }

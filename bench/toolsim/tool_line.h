@@ -28,10 +28,13 @@ class ToolLine {
 };
 
 // A pseudo-terminal whose device `linkPath` points at; shown in a fake sysfs tree at
-// `sysfsRoot` with `usbSerial` when the root is not empty.
+// `sysfsRoot` with `usbSerial` when the root is not empty, and with `serialAfterReboot`
+// from the first reboot on when that is not empty.
 std::unique_ptr<ToolLine> ToolLine_pseudoTerminal(const std::string& linkPath,
                                                   const std::string& sysfsRoot,
-                                                  const std::string& usbSerial, std::string* why);
+                                                  const std::string& usbSerial,
+                                                  const std::string& serialAfterReboot,
+                                                  std::string* why);
 // The first ACM function of a configfs gadget (a real USB device, in the test guest), whose
 // USB serial becomes `serialAfterReboot` from the first reboot on when that is not empty.
 std::unique_ptr<ToolLine> ToolLine_usbGadget(const UsbGadgetIdentity& identity,

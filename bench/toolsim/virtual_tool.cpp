@@ -50,7 +50,8 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
     }
     deaf_ = false;
     line_ = options.gadget.name.empty()
-                ? ToolLine_pseudoTerminal(linkPath, options.fakeSysfsRoot, options.usbSerial, error)
+                ? ToolLine_pseudoTerminal(linkPath, options.fakeSysfsRoot, options.usbSerial,
+                                          options.serialAfterReboot, error)
                 : ToolLine_usbGadget(options.gadget, options.serialAfterReboot, error);
     if (!line_) return false;
     {
