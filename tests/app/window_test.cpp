@@ -16,6 +16,7 @@
 #include "app/window_fixture.h"
 #include "core/byte_string.h"
 #include "server/server_config.h"
+#include "toolsim/fake_sysfs.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/run_program.h"
+#include "toolsim/fake_sysfs.h"
 #include "support/update_bench.h"
 
 namespace {
