@@ -5,30 +5,17 @@
 #include <string>
 
 #include "support/run_program.h"
-#include "toolsim/fake_sysfs.h"
+#include "sysfs_tree_test.h"
 
 namespace {
 
-class PortsCommandTest : public ::testing::Test {
+class PortsCommandTest : public SysfsTreeTest {
   protected:
-    static std::string makeRoot() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zarvik-ports-XXXXXX").string();
-        return mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    void SetUp() override {
-        ASSERT_FALSE(root_.empty());
-        ::unsetenv("ZARVIK_PORT");
-        ::unsetenv("ZARVIK_TOOL");
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
     ProgramRun ports(std::vector<std::string> global = {}) const {
         global.insert(global.end(),
                       {"ports", "--sysfs-root", tree.sysfsRoot(), "--dev-root", tree.devRoot()});
         return runProgram(cliPath(), global);
     }
-    std::string root_ = makeRoot();
-    FakeSysfs tree{root_};
 };
 
 TEST_F(PortsCommandTest, ListsUsbSerialDevicesAndMarksTheTool) {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "support/run_program.h"
-#include "toolsim/fake_sysfs.h"
+#include "sysfs_tree_test.h"
 
 namespace {
 
@@ -19,21 +19,7 @@ struct ChoiceCase {
     const char* lists;  // a text of the tool list on standard error; null: no list
 };
 
-class ToolChoice : public ::testing::TestWithParam<ChoiceCase> {
-  protected:
-    static std::string makeRoot() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zarvik-choice-XXXXXX").string();
-        return mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    void SetUp() override {
-        ASSERT_FALSE(root_.empty());
-        ::unsetenv("ZARVIK_PORT");
-        ::unsetenv("ZARVIK_TOOL");
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-    std::string root_ = makeRoot();
-    FakeSysfs tree{root_};
+class ToolChoice : public SysfsTreeTest, public ::testing::WithParamInterface<ChoiceCase> {};
 };
 
 TEST_P(ToolChoice, WritingCommandsNeedTheToolNamed) {

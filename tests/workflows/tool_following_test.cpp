@@ -11,6 +11,15 @@
 
 namespace {
 
+// The rebooting tool's node leaving, which is when a neighbour can take its place.
+void waitUntilGone(const std::filesystem::path& node) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::filesystem::exists(std::filesystem::symlink_status(node)) &&
+           std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 class ToolFollowing : public UpdateBench {
   protected:
     void SetUp() override {
@@ -89,11 +98,7 @@ TEST_F(ToolFollowing, AnotherToolAttachedWhileAwayReceivesNoFrame) {
     std::atomic<bool> attachedWhileAway = false;
     std::thread attach([&] {
         // Once the first node is gone, the other tool is given it.
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::filesystem::exists(std::filesystem::symlink_status(firstNode)) &&
-               std::chrono::steady_clock::now() < limit) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        waitUntilGone(firstNode);
         std::string error;
         attachedWhileAway = other.start(state, (rig.dir / "other").string(), options, &error) &&
                             !rig.tool.online() && other.sysfsNode() == firstNode;
@@ -138,11 +143,7 @@ TEST_F(ToolFollowing, NeighbourUnderTheFollowedSerialGetsNoImage) {
     const std::filesystem::path firstNode = rig.tool.sysfsNode();
     std::atomic<bool> cameInItsStead = false;
     std::thread attach([&] {
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::filesystem::exists(std::filesystem::symlink_status(firstNode)) &&
-               std::chrono::steady_clock::now() < limit) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        waitUntilGone(firstNode);
         std::string error;
         cameInItsStead =
             neighbour.start(twin, (rig.dir / "neighbour").string(), rig.toolOptions, &error) &&
