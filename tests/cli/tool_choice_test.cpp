@@ -20,7 +20,6 @@ struct ChoiceCase {
 };
 
 class ToolChoice : public SysfsTreeTest, public ::testing::WithParamInterface<ChoiceCase> {};
-};
 
 TEST_P(ToolChoice, WritingCommandsNeedTheToolNamed) {
     const ChoiceCase& c = GetParam();
