@@ -1,5 +1,6 @@
 #include "workflows/app_delegate.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "core/byte_string.h"
@@ -182,7 +183,9 @@ void AppDelegate::startWorkflow(Workflow workflow) {
     // A choice changed mid-run would describe a firmware other than the one being written;
     // a run started by a workflow's question keeps the lock its starter took.
     if (first) ui_.disableButton(Control::Choices);
-    std::thread([this, workflow, writing, keepsHold] {
+    joinFinished();
+    std::lock_guard started(runMutex_);
+    threads_.emplace_back([this, workflow, writing, keepsHold] {
         {
             SleepInhibitorPtr inhibitor = writing ? holdOffSleep() : nullptr;
             (this->*workflow)();
@@ -199,8 +202,27 @@ void AppDelegate::startWorkflow(Workflow workflow) {
         if (keepsHold) releaseInput();
         std::lock_guard lock(runMutex_);
         --running_;
+        finished_.push_back(std::this_thread::get_id());
         idle_.notify_all();
-    }).detach();
+    });
+}
+
+void AppDelegate::joinFinished() {
+    std::vector<std::thread> done;
+    {
+        std::lock_guard lock(runMutex_);
+        const auto self = std::this_thread::get_id();
+        auto split = std::stable_partition(threads_.begin(), threads_.end(), [&](auto& t) {
+            return t.get_id() == self ||
+                   std::find(finished_.begin(), finished_.end(), t.get_id()) == finished_.end();
+        });
+        for (auto t = split; t != threads_.end(); ++t) {
+            std::erase(finished_, t->get_id());
+            done.push_back(std::move(*t));
+        }
+        threads_.erase(split, threads_.end());
+    }
+    for (auto& t : done) t.join();
 }
 
 bool AppDelegate::stopRequested() const {
@@ -217,6 +239,8 @@ SleepInhibitorPtr AppDelegate::holdOffSleep() {
 void AppDelegate::waitIdle() {
     std::unique_lock lock(runMutex_);
     idle_.wait(lock, [this] { return running_ == 0; });
+    lock.unlock();
+    joinFinished();
 }
 
 void AppDelegate::askQuestion(const std::string& title, const std::string& message,

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "link/link_settings.h"
 #include "link/progress.h"
@@ -98,6 +100,7 @@ class AppDelegate {
     using Workflow = void (AppDelegate::*)();
     // A workflow started while the input is held keeps it held until the workflow ends.
     void startWorkflow(Workflow workflow);
+    void joinFinished();
     void launchSequence();
     void holdInput();
     void releaseInput();
@@ -196,6 +199,10 @@ class AppDelegate {
     std::condition_variable idle_;
     int running_ = 0;
     int holds_ = 0;
+    // Workflow threads are joined, not left to end alone: a thread still releasing its
+    // libraries' per-thread state (OpenSSL's) as the process exits leaks it. Both under runMutex_.
+    std::vector<std::thread> threads_;
+    std::vector<std::thread::id> finished_;
     std::atomic<int> writing_{0};
     std::atomic<bool> inhibitorNoted_{false};
 };

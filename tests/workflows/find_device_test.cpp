@@ -1,3 +1,5 @@
+#include <filesystem>
+
 #include "link/tool_link.h"
 #include "serversim/misbehaviour.h"
 #include "support/workflow_fixture.h"
@@ -42,6 +44,28 @@ TEST_F(FindDeviceTest, ACompleteIdentificationFillsEveryLineThenOffersProgram) {
                                                  "btnProgram 100001", "firmwareChoice 100001"}));
     EXPECT_EQ(delegate_->manualAddress(),
               "http://" + ByteString_str(rig_.session->host) + "docs/ZarvikV2.20.01-ENF.pdf");
+    delegate_.reset();
+}
+
+size_t threadsNow() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+// An idle delegate has no thread of its own left: one still ending as the command line exits
+// leaks the per-thread state its libraries hold.
+TEST_F(FindDeviceTest, IdleMeansEveryRunsThreadHasEnded) {
+    startBench();
+    RecordingUi ui;
+    delegate_ = std::make_unique<AppDelegate>(ui, *rig_.session, rig_.link);
+    const size_t before = threadsNow();
+    for (int run = 0; run < 5; ++run) {
+        delegate_->portClicked();
+        delegate_->waitIdle();
+        EXPECT_EQ(threadsNow(), before) << "after run " << run;
+    }
     delegate_.reset();
 }
 
