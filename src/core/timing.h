@@ -29,7 +29,8 @@ struct Timing {
     ms busCallTimeout{3000};
 
     // Server client.
-    ms connectTimeout{15000};  // to reach the server
-    ms lowSpeedTime{30000};    // a transfer slower than lowSpeedLimit this long is dead
-    long lowSpeedLimit{1};     // bytes per second
+    ms connectTimeout{15000};   // to reach the server
+    ms lowSpeedTime{30000};     // a transfer slower than lowSpeedLimit this long is dead
+    ms uploadTurnWait{600000};  // another updater uploading a file of the same name
+    long lowSpeedLimit{1};      // bytes per second
 };

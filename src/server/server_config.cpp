@@ -1,10 +1,13 @@
 #include "server/server_config.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "server/host_address.h"
 #include "server/server_session.h"
 #include "server/trust_store.h"
+#include "server/upload_turn.h"
 
 namespace {
 
@@ -101,6 +104,7 @@ ServerEnvironment ServerEnvironment_current() {
             environmentValue("CURL_CA_BUNDLE") ? "CURL_CA_BUNDLE" : "SSL_CERT_FILE";
     }
     environment.proxy = ProxyEnvironment_current();
+    environment.uploadTurns = UploadTurn_directory(std::getenv("XDG_RUNTIME_DIR"), ::getuid());
     return environment;
 }
 
@@ -144,6 +148,7 @@ std::optional<ServerConfig> ServerConfig_resolve(std::string_view serverOption,
     if (!proxy || !uploadProxy) return std::nullopt;
     config.proxy = *proxy;
     config.uploadProxy = *uploadProxy;
+    config.uploadTurns = environment.uploadTurns;
     return config;
 }
 
@@ -158,4 +163,5 @@ void ServerSession_configure(ServerSession* session, const ServerConfig& config)
     session->caFile = config.caFile;
     session->proxy = config.proxy;
     session->uploadProxy = config.uploadProxy;
+    session->uploadTurns = config.uploadTurns;
 }

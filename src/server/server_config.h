@@ -17,11 +17,12 @@ struct ServerConfig {
     std::string uploadHost;  // "name[:ftp port]/": the same name, FTP's own port
     std::string uploadUser;
     std::string uploadPassword;
-    bool https = false;      // every POST, download and browser address over TLS
-    bool ftpTls = false;     // the upload by explicit TLS (AUTH TLS), or not at all
-    std::string caFile;      // trust store for the certificate checks; empty: the system's
-    ProxyRoute proxy;        // for the POSTs; empty: direct
-    ProxyRoute uploadProxy;  // for the upload
+    bool https = false;       // every POST, download and browser address over TLS
+    bool ftpTls = false;      // the upload by explicit TLS (AUTH TLS), or not at all
+    std::string caFile;       // trust store for the certificate checks; empty: the system's
+    ProxyRoute proxy;         // for the POSTs; empty: direct
+    ProxyRoute uploadProxy;   // for the upload
+    std::string uploadTurns;  // the folder where uploads of one file name take turns
     // What the user should know about a choice that stands (TLS turned off, a part left in
     // clear), one line each, for standard error.
     std::vector<std::string> warnings;
@@ -43,6 +44,7 @@ struct ServerEnvironment {
     std::string caFileVariable;              // which of the two
     ProxyEnvironment proxy;
     std::string defaultScheme;  // for an address without one; empty: the build's
+    std::string uploadTurns;    // from XDG_RUNTIME_DIR and the user
 };
 
 ServerEnvironment ServerEnvironment_current();

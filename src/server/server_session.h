@@ -25,12 +25,13 @@ struct ServerSession {
     ByteString* host;         // host name (and port) followed by "/"; may be null
     ByteString* uploadUser;   // may be null
     ByteString* uploadPassword;
-    ByteString* uploadHost;  // FTP host when it is not `host` (another port); may be null
-    bool https;              // POSTs and browser addresses over TLS
-    bool ftpTls;             // uploads by AUTH TLS, never in clear
-    std::string caFile;      // trust store for the checks, instead of the system's; empty: it
-    ProxyRoute proxy;        // for the POSTs; empty: direct, whatever the environment says
-    ProxyRoute uploadProxy;  // for the upload, always as a tunnel
+    ByteString* uploadHost;   // FTP host when it is not `host` (another port); may be null
+    bool https;               // POSTs and browser addresses over TLS
+    bool ftpTls;              // uploads by AUTH TLS, never in clear
+    std::string caFile;       // trust store for the checks, instead of the system's; empty: it
+    ProxyRoute proxy;         // for the POSTs; empty: direct, whatever the environment says
+    ProxyRoute uploadProxy;   // for the upload, always as a tunnel
+    std::string uploadTurns;  // where uploads of one file name take turns; empty: they do not
     Timing timing;
     RequestTraceFn trace;       // the request diagnostic; empty: silent
     ProgressFn uploadProgress;  // percentages of uploads of 10000 bytes or more

@@ -17,6 +17,7 @@
 #include "link/progress.h"
 #include "link/tool_link.h"
 #include "package/firmware_package.h"
+#include "server/upload_turn.h"
 #include "workflows/firmware_choices.h"
 #include "workflows/run_history.h"
 #include "workflows/sleep_inhibitor.h"
@@ -169,6 +170,8 @@ class AppDelegate {
     void noteReport(const std::string* tag);
     void noteFirmwareAfter(const FirmwarePackage* record);
     void noteUploadedFiles(const UploadTally& tally);
+    // The turn to upload `fileName`, waited for while another updater has it.
+    UploadTurnPtr takeUploadTurn(const std::string& fileName, std::string* error);
     // The update stopped with the tool part written, by a path its report tags do not tell.
     void noteUnfinishedStep(const std::string& step);
     // An update of this tool that the history says did not finish: told, its firmware chosen.

@@ -9,6 +9,7 @@
 #include "server/request_text.h"
 #include "server/server_session.h"
 #include "server/table_store.h"
+#include "server/upload_turn.h"
 #include "workflows/app_delegate.h"
 #include "workflows/extra_area.h"
 #include "workflows/message_text.h"
@@ -22,6 +23,14 @@ constexpr uint32_t kDirectoryBlock = 0x600000;     // kind 2: directory, block n
 constexpr uint32_t kReadBlockCommand = 17;
 
 }  // namespace
+
+UploadTurnPtr AppDelegate::takeUploadTurn(const std::string& fileName, std::string* error) {
+    const ByteString* host = session_.uploadHost != nullptr ? session_.uploadHost : session_.host;
+    UploadTurnWait wait{
+        session_.timing.uploadTurnWait, session_.timing.stopPoll, linkSettings_.stop,
+        [&] { say("Waiting for another updater's upload of " + fileName + "..."); }};
+    return UploadTurn_take(session_.uploadTurns, ByteString_str(host), fileName, wait, error);
+}
 
 void AppDelegate::executeUploadFile() {
     HistoryScope history(*this, "upload-backups");
@@ -80,6 +89,14 @@ void AppDelegate::executeUploadFile() {
             const uint32_t crc = checksumCrc32(data.get());
             for (int attempt = 0; attempt < 2 && !lastSucceeded; ++attempt) {
                 const std::string pak = user + ".pak";
+                // Held from the upload through the registration: the file registered is
+                // the one this run uploaded, not another tool's of the same user.
+                std::string why;
+                UploadTurnPtr turn = takeUploadTurn(pak, &why);
+                if (turn == nullptr) {
+                    tally.tellReason(ui_, why);
+                    break;
+                }
                 ServerSession_setPath(&session_, pak.c_str());
                 const bool stored = ServerSession_upload(&session_, data.get()) == 1;
                 ServerSession_setPath(&session_, kUpdaterScript);

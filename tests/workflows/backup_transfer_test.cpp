@@ -2,10 +2,13 @@
 // real FTP servers on loopback that refuse the login, ask for TLS the run does not use,
 // refuse to store, or refuse once and then take it.
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "link/tool_protocol.h"
 #include "server/server_session.h"
+#include "server/upload_turn.h"
 #include "serversim/bench_certificates.h"
 #include "serversim/ftp_process.h"
 #include "support/update_bench.h"
@@ -151,5 +154,78 @@ INSTANTIATE_TEST_SUITE_P(FtpServers, BackupTransfer, ::testing::Values(
                  "authority.", "", 0, false}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
+
+// Another updater uploading the same user's file: this run waits for its turn before it
+// uploads, or gives up after the wait's limit without uploading or registering anything.
+struct TurnCase {
+    const char* name;
+    bool released;  // the other updater ends its upload while this run waits
+};
+
+class BackupTurn : public UpdateBench, public ::testing::WithParamInterface<TurnCase> {
+  protected:
+    void TestBody() override {}
+};
+
+TEST_P(BackupTurn, WaitsForAnotherUpdaterOfTheSameFile) {
+    const TurnCase& c = GetParam();
+    installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(1, 40, 0)});
+    state.storedFileLayout = StoredFileLayout::Single;
+    state.storedFiles.push_back({"SA-BACKUP-1000001", "Car 1", 1, patternBytes(900, 101)});
+    toolRecord["userFileCount"] = 0;
+    toolRecord["userNumber"] = 77;
+    ASSERT_TRUE(startBench());
+    ASSERT_TRUE(identify());
+    rig.session->uploadTurns = (rig.dir / "turns").string();
+    rig.session->timing.uploadTurnWait = Timing::ms(c.released ? 60000 : 1000);
+    const ByteString* host =
+        rig.session->uploadHost != nullptr ? rig.session->uploadHost : rig.session->host;
+    std::string error;
+    UploadTurnPtr other = UploadTurn_take(rig.session->uploadTurns, ByteString_str(host), "77.pak",
+                                          {Timing::ms(0), Timing::ms(10)}, &error);
+    ASSERT_TRUE(other) << error;
+
+    // The other updater ends its upload once this run says it waits for it, and not before.
+    const std::string waiting = "txtMsg=Waiting for another updater's upload of 77.pak...";
+    std::atomic<bool> done{false};
+    int storesWhileHeld = -1;
+    std::thread holder([&] {
+        while (!done && std::ranges::count(ui.calls(), waiting) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        storesWhileHeld =
+            static_cast<int>(std::ranges::count(rig.server.ftpCommandsHeard(), "STOR"));
+        if (c.released) other.reset();
+    });
+    answerYes(&AppDelegate::uploadFilesClicked);
+    done = true;
+    holder.join();
+
+    EXPECT_EQ(std::ranges::count(ui.calls(), waiting), 1);
+    EXPECT_EQ(storesWhileHeld, 0);
+    std::vector<std::string> registered;
+    for (const auto& r : rig.requests()) {
+        if (r.value("word", "") == "uploadUserFile|") registered.push_back(r["args"][5]);
+    }
+    EXPECT_EQ(registered, words(c.released ? "1" : ""));
+    EXPECT_EQ(fs::exists(rig.server.uploadDir() / "77.pak"), c.released);
+    if (c.released) {
+        EXPECT_EQ(ui.text(Line::Msg), "File uploaded to server successfully");
+        return;
+    }
+    EXPECT_EQ(std::ranges::count(ui.calls(),
+                                 "txtStatus=The turn to upload 77.pak could not be had: another "
+                                 "updater has been uploading a file of that name for too long"),
+              1);
+    EXPECT_EQ(countMessage("File upload failed. Uploading again."), 0);
+    EXPECT_EQ(ui.text(Line::Msg), "File upload failed");
+    ASSERT_EQ(history().size(), 1u);
+    EXPECT_EQ(history()[0].value("filesNotUploaded", "?"), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherUpdater, BackupTurn,
+                         ::testing::Values(TurnCase{"EndsItsUpload", true},
+                                           TurnCase{"NeverEndsIt", false}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
