@@ -1,12 +1,15 @@
 // zarvik-window-shot: opens the window as zarvik-updater does (server and port from the
 // environment), presses Find Device, waits for the end and saves the window as a picture.
 // With --program it goes on as a user would: Program, Yes, and waits for the update's end;
-// --mid-update also draws the window once the firmware write is under way.
+// --mid-update also draws the window once the firmware write is under way. --choice draws
+// the window with Find Device's question of which tool to take, the tools being those of
+// the fake sysfs tree given with --sysfs, and takes the first.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -14,12 +17,13 @@
 #include <future>
 
 #include "app/window_setup.h"
+#include "server/server_config.h"
 
 namespace {
 
 // Serves the window until no workflow runs; false after `seconds`.
-bool serveUntilIdle(AppDelegate* delegate, int seconds,
-                    const std::function<void()>& eachTurn = [] {}) {
+bool serveUntilIdle(
+    AppDelegate* delegate, int seconds, const std::function<void()>& eachTurn = [] {}) {
     auto idle = std::async(std::launch::async, [delegate] { delegate->waitIdle(); });
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (idle.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
@@ -36,6 +40,46 @@ bool serveUntilIdle(AppDelegate* delegate, int seconds,
     std::_Exit(1);
 }
 
+// Once the question of which tool appears: draws it over the window into `file` and
+// takes the first tool.
+void drawToolChoice(QWidget* window, const QString& file) {
+    auto* poll = new QTimer(window);
+    QObject::connect(poll, &QTimer::timeout, window, [window, file, poll] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr || box->objectName() != "toolChoice" || !box->isVisible()) return;
+        poll->stop();
+        QTimer::singleShot(300, box, [window, box, file] {
+            const QRect area = window->frameGeometry().united(box->frameGeometry());
+            const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+                0, area.x(), area.y(), area.width(), area.height());
+            if (!shot.save(file)) {
+                std::fprintf(stderr, "zarvik-window-shot: cannot write %s\n",
+                             file.toStdString().c_str());
+            }
+            for (QPushButton* button : box->findChildren<QPushButton*>()) {
+                if (button->text().startsWith("USB serial")) {
+                    button->click();
+                    return;
+                }
+            }
+        });
+    });
+    poll->start(50);
+}
+
+// The window as the program starts it, but finding tools in a fake sysfs tree.
+std::unique_ptr<WindowSetup> windowOnTree(const std::string& root, ServerSessionPtr* session,
+                                          std::string* error) {
+    auto config = ServerConfig_resolve("", ServerEnvironment_current(), error);
+    if (!config) return nullptr;
+    session->reset(ServerSession_create());
+    ServerSession_configure(session->get(), *config);
+    LinkSettings link;
+    link.sysfsRoot = root + "/sys";
+    link.devRoot = root + "/dev";
+    return makeWindowSetup(**session, link);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,24 +90,37 @@ int main(int argc, char** argv) {
     parser.addOption(out);
     QCommandLineOption middle("mid-update", "With --program, also draw the update mid-way.",
                               "file");
+    QCommandLineOption choice("choice", "Draw Find Device's choice of tool.", "file");
+    QCommandLineOption sysfs("sysfs", "With --choice, the fake sysfs tree's folder.", "dir");
     parser.addOption(program);
     parser.addOption(middle);
+    parser.addOption(choice);
+    parser.addOption(sysfs);
     parser.process(app);
     const bool update = parser.isSet(program);
 
     std::string error;
-    auto setup = makeWindowSetup(WindowOptions{}, &error);
+    ServerSessionPtr session;
+    auto setup = parser.isSet(choice)
+                     ? windowOnTree(parser.value(sysfs).toStdString(), &session, &error)
+                     : makeWindowSetup(WindowOptions{}, &error);
     if (!setup) {
         std::fprintf(stderr, "zarvik-window-shot: %s\n", error.c_str());
         return 2;
     }
-    setup->ownedSession->trace = nullptr;
-    setup->ui->answerBox = [update](const QtBox& box) {
-        std::fprintf(stderr, "box: %s\n", box.title.c_str());
-        // Yes to the question that starts the update, the first button everywhere else.
-        bool yes = update && box.buttons.size() == 2 && box.buttons[1] == "Yes";
-        return yes ? kSecondButton : kFirstButton;
-    };
+    if (session == nullptr) session = std::move(setup->ownedSession);
+    session->trace = nullptr;
+    // The choice is drawn as the user sees it: a real box, answered by a click.
+    if (parser.isSet(choice)) {
+        drawToolChoice(setup->window.get(), parser.value(choice));
+    } else {
+        setup->ui->answerBox = [update](const QtBox& box) {
+            std::fprintf(stderr, "box: %s\n", box.title.c_str());
+            // Yes to the question that starts the update, the first button everywhere else.
+            bool yes = update && box.buttons.size() == 2 && box.buttons[1] == "Yes";
+            return yes ? kSecondButton : kFirstButton;
+        };
+    }
     setup->ui->openInBrowser = [](const std::string&) {};
     setup->window->show();
     setup->delegate->applicationDidFinishLaunching();

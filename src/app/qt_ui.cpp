@@ -1,6 +1,8 @@
 #include "app/qt_ui.h"
 
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -8,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include "app/main_window.h"
 
@@ -50,6 +53,34 @@ QMessageBox* makeBox(QWidget* parent, const QtBox& box, std::vector<QAbstractBut
     // Return presses the first button, as on the Mac: No before a long reflash.
     if (!buttons->empty()) alert->setDefaultButton(static_cast<QPushButton*>(buttons->front()));
     return alert;
+}
+
+// The question of which tool: the tools one under the other, as many as are attached, with
+// their nodes in full (a message box's row of buttons cuts them short from the third on).
+// Cancel is the default and comes first in the answer's numbering, as in the box.
+int runToolChoice(QWidget* parent, const QtBox& box) {
+    QDialog dialog(parent);
+    dialog.setObjectName("toolChoice");
+    dialog.setWindowTitle("Zarvik Updater");
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(qText(box.title)));
+    layout->addWidget(new QLabel(qText(box.message)));
+    int answer = kFirstButton;
+    for (size_t i = 1; i < box.buttons.size(); ++i) {
+        auto* tool = new QPushButton(qText(box.buttons[i]));
+        tool->setAutoDefault(false);
+        QObject::connect(tool, &QPushButton::clicked, &dialog, [&dialog, &answer, i] {
+            answer = kFirstButton + static_cast<int>(i);
+            dialog.accept();
+        });
+        layout->addWidget(tool);
+    }
+    auto* cancel = new QDialogButtonBox(QDialogButtonBox::Cancel);
+    QObject::connect(cancel, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    cancel->button(QDialogButtonBox::Cancel)->setDefault(true);
+    layout->addWidget(cancel);
+    dialog.exec();
+    return answer;
 }
 
 int answerOf(QMessageBox* alert, const std::vector<QAbstractButton*>& buttons) {
@@ -125,6 +156,8 @@ int QtUi::runBox(const QtBox& box) {
     int answer = kFirstButton;
     if (answerBox) {
         answer = answerBox(box);
+    } else if (box.title == kChooseTool) {
+        answer = runToolChoice(&window_, box);
     } else {
         std::vector<QAbstractButton*> buttons;
         QMessageBox* alert = makeBox(&window_, box, &buttons);

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -136,6 +137,70 @@ INSTANTIATE_TEST_SUITE_P(Boxes, QtUiBox,
                          ::testing::Values(BoxCase{2, "No", kFirstButton},
                                            BoxCase{2, "Yes", kSecondButton},
                                            BoxCase{1, "Ok", kFirstButton}));
+
+// Four tools on a hub, with nodes as long as a fake tree's: each is shown in full, and the
+// answer is the tool pressed; Return and Escape take none.
+struct ToolChoiceCase {
+    const char* name;
+    int press;  // the tool's button, -1 for Cancel
+    int key;    // pressed instead of a button when not 0
+    int answer;
+};
+
+class QtUiToolChoice : public ::testing::TestWithParam<ToolChoiceCase> {};
+
+TEST_P(QtUiToolChoice, ShowsEveryToolInFullAndAnswersThePressedOne) {
+    const ToolChoiceCase& c = GetParam();
+    MainWindow window;
+    window.show();
+    QtUi ui(window);
+    std::vector<std::string> tools;
+    for (char name : std::string("ABCD")) {
+        tools.push_back(std::string("USB serial KTX2-") + name +
+                        ", /tmp/tmp.eSjKXQNdyV/fake/dev/ttyACM" + std::to_string(tools.size()));
+    }
+    bool cut = false;
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr || !dialog->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        std::vector<QPushButton*> toolButtons;
+        QPushButton* cancel = nullptr;
+        for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+            if (b->text().startsWith("USB serial")) {
+                toolButtons.push_back(b);
+                cut = cut || b->width() < b->sizeHint().width();
+            } else {
+                cancel = b;
+            }
+        }
+        ASSERT_EQ(toolButtons.size(), tools.size());
+        if (c.key != 0) {
+            QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier);
+            QApplication::sendEvent(dialog->focusWidget() ? dialog->focusWidget() : dialog, &press);
+        } else if (c.press < 0) {
+            ASSERT_NE(cancel, nullptr);
+            cancel->click();
+        } else {
+            toolButtons[c.press]->click();
+        }
+    });
+    poll->start(10);
+    auto asked = std::async(std::launch::async, [&] { return ui.chooseTool(tools); });
+    ASSERT_TRUE(serveUntil(asked));
+    EXPECT_EQ(asked.get(), c.answer);
+    EXPECT_FALSE(cut);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hub, QtUiToolChoice,
+                         ::testing::Values(ToolChoiceCase{"TheFourth", 3, 0, 3},
+                                           ToolChoiceCase{"TheFirst", 0, 0, 0},
+                                           ToolChoiceCase{"Cancel", -1, 0, -1},
+                                           ToolChoiceCase{"Return", 0, Qt::Key_Return, -1},
+                                           ToolChoiceCase{"Escape", 0, Qt::Key_Escape, -1}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST(QtUi, TheOutOfDateSheetDoesNotBlockAndHandsOnItsAnswer) {
     MainWindow window;
