@@ -28,20 +28,25 @@ struct TransferCase {
     bool stored;             // the file on the FTP server in the end
 };
 
-class BackupTransfer : public UpdateBench, public ::testing::WithParamInterface<TransferCase> {
+// A tool of user 77 holding one backup the server lacks, identified.
+class BackupBench : public UpdateBench {
   protected:
     void TestBody() override {}
+    bool identifyWithOneBackup() {
+        installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(1, 40, 0)});
+        state.storedFileLayout = StoredFileLayout::Single;
+        state.storedFiles.push_back({"SA-BACKUP-1000001", "Car 1", 1, patternBytes(900, 101)});
+        toolRecord["userFileCount"] = 0;
+        toolRecord["userNumber"] = 77;
+        return startBench() && identify();
+    }
 };
+
+class BackupTransfer : public BackupBench, public ::testing::WithParamInterface<TransferCase> {};
 
 TEST_P(BackupTransfer, IsRegisteredOnlyOnceTheServerHasIt) {
     const TransferCase& c = GetParam();
-    installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(1, 40, 0)});
-    state.storedFileLayout = StoredFileLayout::Single;
-    state.storedFiles.push_back({"SA-BACKUP-1000001", "Car 1", 1, patternBytes(900, 101)});
-    toolRecord["userFileCount"] = 0;
-    toolRecord["userNumber"] = 77;
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
+    ASSERT_TRUE(identifyWithOneBackup());
     ASSERT_TRUE(ui.shown(Control::UploadReadFiles));
 
     FtpProcess ftp;
@@ -162,20 +167,11 @@ struct TurnCase {
     bool released;  // the other updater ends its upload while this run waits
 };
 
-class BackupTurn : public UpdateBench, public ::testing::WithParamInterface<TurnCase> {
-  protected:
-    void TestBody() override {}
-};
+class BackupTurn : public BackupBench, public ::testing::WithParamInterface<TurnCase> {};
 
 TEST_P(BackupTurn, WaitsForAnotherUpdaterOfTheSameFile) {
     const TurnCase& c = GetParam();
-    installed = makeRelease("1.23", "1.23", nullptr, {catalogue::cpakArea(1, 40, 0)});
-    state.storedFileLayout = StoredFileLayout::Single;
-    state.storedFiles.push_back({"SA-BACKUP-1000001", "Car 1", 1, patternBytes(900, 101)});
-    toolRecord["userFileCount"] = 0;
-    toolRecord["userNumber"] = 77;
-    ASSERT_TRUE(startBench());
-    ASSERT_TRUE(identify());
+    ASSERT_TRUE(identifyWithOneBackup());
     rig.session->uploadTurns = (rig.dir / "turns").string();
     rig.session->timing.uploadTurnWait = Timing::ms(c.released ? 60000 : 1000);
     const ByteString* host =
