@@ -39,8 +39,9 @@ TEST_F(UsbCase, FourToolsOneCablePulled) {
     UsbGuest_needCleanUpdate(guest());
     std::vector<PluggedTool> tools;
     for (const BatchMember& m : kBatch) {
-        // Planted: every cable pulled, as a batch that let one tool's cut end the others would.
-        const bool pull = m.pulled || planted("all-pulled");
+        // Planted: every cable pulled, as a batch that let one tool's cut end the others
+        // would; or none, so that the pulled tool ends updated.
+        const bool pull = !planted("none-pulled") && (m.pulled || planted("all-pulled"));
         tools.push_back(UsbGuest_plug(
             guest(),
             pull ? std::vector<std::string>{"--cut", "firmware:341"} : std::vector<std::string>{},
