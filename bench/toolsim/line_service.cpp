@@ -1,5 +1,6 @@
 // The virtual tool serving its line (tool_line.h): coming on the bus, reading frames, pacing
-// the line and writing the answers.
+// the line, writing the answers, leaving the bus at a reboot or a cut and coming back after
+// the reboot or a power cycle.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -51,15 +52,15 @@ bool VirtualTool::bringOnline(std::string* error) {
     LineJoin join;
     {
         std::lock_guard lock(mutex_);
-        join = {generation_, reenumerate_};
+        join = {power_.generation, power_.reenumerate};
     }
     if (!line_->join(join, error)) return false;
     lineFreeAt_ = Clock::now();
     std::lock_guard lock(mutex_);
-    online_ = true;
-    ++generation_;
-    devicePath_ = line_->devicePath();
-    sysfsNode_ = line_->sysfsNode();
+    power_.online = true;
+    ++power_.generation;
+    power_.devicePath = line_->devicePath();
+    power_.sysfsNode = line_->sysfsNode();
     changed_.notify_all();
     return true;
 }
@@ -81,7 +82,7 @@ void VirtualTool::run() {
             if (!bringOnline(&why)) {
                 goneForGood_ = true;
                 std::lock_guard lock(mutex_);
-                failure_ = "could not come back on the bus: " + why;
+                power_.failure = "could not come back on the bus: " + why;
             }
             continue;
         }
@@ -129,12 +130,8 @@ void VirtualTool::serveLine() {
 }
 
 void VirtualTool::noteStray(size_t count) {
-    constexpr size_t kShown = 64;
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < count && strayShown_.size() < kShown; ++i) {
-        strayShown_.push_back(input_[i]);
-    }
-    strayCount_ += count;
+    ToolAnswers_noteStray(answers_, std::span<const uint8_t>(input_.data(), count));
 }
 
 void VirtualTool::consumeInput() {
@@ -142,7 +139,7 @@ void VirtualTool::consumeInput() {
         ParseContext context;
         {
             std::lock_guard lock(mutex_);
-            context.bluetoothRecords = bluetoothUpdate_;
+            context.bluetoothRecords = answers_.bluetoothUpdate;
         }
         IncomingFrame frame;
         ParseResult result = IncomingFrame_parse(input_, context, frame);
@@ -158,25 +155,30 @@ void VirtualTool::consumeInput() {
             std::this_thread::sleep_until(arrival);
             lineFreeAt_ = arrival;
         }
-        Outcome outcome = handle(frame, std::span<const uint8_t>(input_.data(), frame.size));
+        ToolOutcome outcome;
+        {
+            std::lock_guard lock(mutex_);
+            outcome = ToolAnswers_answer(answers_, memory_, options_.extraArea, frame,
+                                         std::span<const uint8_t>(input_.data(), frame.size));
+        }
         input_.erase(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(frame.size));
         frameStartedAt_ = Clock::now();
         sendReply(outcome);
         switch (outcome.after) {
-            case After::Nothing:
+            case ToolAfter::Nothing:
                 break;
-            case After::Reboot:
+            case ToolAfter::Reboot:
                 if (outcome.leaveDelay.count() > 0) pauseUnlessStopped(outcome.leaveDelay);
                 goOffline(false);
                 return;
-            case After::SelfReboot:
+            case ToolAfter::SelfReboot:
                 noteFramesUntil(Clock::now() + options_.selfRebootPause);
                 goOffline(false);
                 return;
-            case After::Vanish:
+            case ToolAfter::Vanish:
                 goOffline(true);
                 return;
-            case After::StopReading:
+            case ToolAfter::StopReading:
                 deaf_ = true;
                 input_.clear();
                 return;
@@ -200,14 +202,14 @@ void VirtualTool::noteFramesUntil(Clock::time_point end) {
             const size_t used = result == ParseResult::NotAFrame ? 1 : frame.size;
             if (result != ParseResult::NotAFrame) {
                 std::lock_guard lock(mutex_);
-                frames_.emplace_back(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(used));
+                ToolAnswers_noteFrame(answers_, std::span<const uint8_t>(input_.data(), used));
             }
             input_.erase(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(used));
         }
     }
 }
 
-void VirtualTool::sendReply(const Outcome& outcome) {
+void VirtualTool::sendReply(const ToolOutcome& outcome) {
     // Busy: what the host sends meanwhile waits on the line.
     if (outcome.delay.count() > 0) pauseUnlessStopped(outcome.delay);
     if (stopping_) return;
@@ -241,4 +243,49 @@ bool VirtualTool::writeLine(std::span<const uint8_t> bytes) {
         if (::poll(&p, 1, 1000) <= 0) return false;  // nobody reads: the reply is lost
     }
     return true;
+}
+
+void VirtualTool::goOffline(bool forGood) {
+    {
+        // Off the bus before the host can notice the hang-up.
+        std::lock_guard lock(mutex_);
+        power_.online = false;
+        power_.devicePath.clear();
+        power_.sysfsNode.clear();
+    }
+    line_->leave();
+    input_.clear();
+    deaf_ = false;
+    std::lock_guard lock(mutex_);
+    if (forGood) {
+        goneForGood_ = true;
+    } else {
+        ++power_.reboots;
+        ToolPower_restart(answers_, memory_);
+        goneForGood_ = answers_.faults.stayAway;
+        returnAt_ = Clock::now() + options_.rebootDelay;
+    }
+    changed_.notify_all();
+}
+
+bool VirtualTool::takePowerUp() {
+    std::lock_guard lock(mutex_);
+    if (!power_.powerUpAsked) return false;
+    power_.powerUpAsked = false;
+    if (!ToolPower_powerUp(answers_, memory_)) return false;
+    goneForGood_ = false;
+    returnAt_ = Clock::now();
+    return true;
+}
+
+bool VirtualTool::powerCycle(std::chrono::milliseconds limit) {
+    int next = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (power_.online) return true;
+        power_.powerUpAsked = true;
+        next = power_.generation + 1;
+    }
+    wake();
+    return waitForGeneration(next, limit);
 }

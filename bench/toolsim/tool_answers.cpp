@@ -1,9 +1,7 @@
-// The virtual tool's answers: each frame against its state and memory, with the faults it was
-// told to show.
-#include <algorithm>
+#include "toolsim/tool_answers.h"
 
 #include "link/tool_protocol.h"
-#include "toolsim/virtual_tool.h"
+#include "toolsim/tool_state.h"
 
 namespace {
 
@@ -11,31 +9,13 @@ constexpr uint8_t kEnd = tool::kReplyEnd;
 constexpr int kSelfRebootVersion = 121;  // above this a bootloader restarts by itself
 constexpr size_t kLogLimit = 100000;     // frames and records kept for inspection
 
-// Largest program each area takes.
-constexpr size_t kAreaLimit[kRawTargetCount] = {256 * 1024, 256 * 1024, 8 * 1024 * 1024,
-                                                1024 * 1024};
-
 std::optional<uint16_t> lengthField(const IncomingFrame& f) {
     if (f.body.size() < 2) return std::nullopt;
     return static_cast<uint16_t>(f.body[0] | (f.body[1] << 8));
 }
 
-}  // namespace
-
-bool VirtualTool::takeFault(std::map<int, CommandFault>& table, int command) {
-    auto it = table.find(command);
-    if (it == table.end()) return false;
-    CommandFault& fault = it->second;
-    if (fault.after > 0) {
-        --fault.after;
-        return false;
-    }
-    if (fault.times > 0 && --fault.times == 0) table.erase(it);
-    return true;
-}
-
-VirtualTool::Outcome VirtualTool::refusal(RefusalStyle style) {
-    Outcome o;
+ToolOutcome refusal(RefusalStyle style) {
+    ToolOutcome o;
     if (style == RefusalStyle::Immediate) {
         o.reply = {tool::kRefusal, kEnd};
     } else {
@@ -45,107 +25,38 @@ VirtualTool::Outcome VirtualTool::refusal(RefusalStyle style) {
     return o;
 }
 
-VirtualTool::Outcome VirtualTool::handle(const IncomingFrame& frame,
-                                         std::span<const uint8_t> bytes) {
-    std::lock_guard lock(mutex_);
-    // A long session keeps its recent history only.
-    if (frames_.size() >= kLogLimit)
-        frames_.erase(frames_.begin(), frames_.begin() + kLogLimit / 2);
-    if (records_.size() >= kLogLimit) {
-        records_.erase(records_.begin(), records_.begin() + kLogLimit / 2);
-    }
-    frames_.emplace_back(bytes.begin(), bytes.end());
-    Outcome outcome = [&]() -> Outcome {
-        const bool block = frame.raw || frame.command == commandCode(ToolCommand::WriteBlock) ||
-                           frame.command == commandCode(ToolCommand::WriteSector);
-        if (!frame.raw && !frame.checksumOk) {
-            ++refused_;
-            return refusal(RefusalStyle::Immediate);
-        }
-        const int64_t index = block ? blocksSeen_++ : -1;
-        const std::optional<ToolPhase> phase = ToolPhase_of(frame, options_.extraArea);
-        const int64_t inPhase = phase ? phaseFrames_[*phase]++ : -1;
-        auto at = [&](const std::optional<CutPoint>& point) {
-            return phase && point && CutPoint_hits(*point, *phase, inPhase, frame);
-        };
-        if (at(faults_.cutAt)) {
-            faults_.cutAt.reset();
-            Outcome gone;
-            gone.after = After::Vanish;
-            return gone;
-        }
-        if (at(faults_.stopReadingAt)) {
-            faults_.stopReadingAt.reset();
-            Outcome deaf;
-            deaf.after = After::StopReading;
-            return deaf;
-        }
-        if (at(faults_.refuseAtPoint)) {
-            faults_.refuseAtPoint.reset();
-            return refusal(RefusalStyle::Immediate);
-        }
-        if (!frame.raw && takeFault(faults_.silent, frame.command)) return {};
-        if (!frame.raw && takeFault(faults_.half, frame.command)) {
-            Outcome half = handleCommand(frame);
-            half.reply.resize(half.reply.size() / 2);
-            return half;
-        }
-        if (block && faults_.vanishAt == index) {
-            faults_.vanishAt.reset();
-            Outcome gone;
-            gone.after = After::Vanish;
-            return gone;
-        }
-        if (!frame.raw && takeFault(faults_.hi, frame.command)) return {{'H', 'I'}};
-        if (!frame.raw && takeFault(faults_.late, frame.command)) {
-            Outcome answer = handleCommand(frame);
-            answer.delay = faults_.lateDelay;
-            return answer;
-        }
-        if (block && faults_.refuseAt == index) {
-            faults_.refuseAt.reset();
-            return refusal(faults_.refusalStyle);
-        }
-        return frame.raw ? handleRecord(frame) : handleCommand(frame);
-    }();
-    outcome.pieceSize = faults_.pieceSize;
-    return outcome;
+ToolOutcome then(ToolAfter after) {
+    ToolOutcome o;
+    o.after = after;
+    return o;
 }
 
-VirtualTool::Outcome VirtualTool::handleCommand(const IncomingFrame& f) {
-    const Outcome refuse{{tool::kRefusal, kEnd}};
-    const Outcome ack{{kEnd}};
+ToolOutcome answerCommand(ToolAnswers& a, ToolMemory& memory, const IncomingFrame& f) {
+    const ToolOutcome refuse{{tool::kRefusal, kEnd}};
+    const ToolOutcome ack{{kEnd}};
     auto data = [](std::vector<uint8_t> bytes) {
         bytes.push_back(kEnd);
-        return Outcome{std::move(bytes)};
+        return ToolOutcome{std::move(bytes)};
     };
     const std::optional<uint16_t> length = lengthField(f);
 
     switch (static_cast<ToolCommand>(f.command)) {
         case ToolCommand::ReadBootloaderVersion: {
-            std::string version = slotVersions_[static_cast<size_t>(activeSlot_)];
+            std::string version = a.slotVersions[static_cast<size_t>(a.activeSlot)];
             version.resize(4, ' ');
-            std::vector<uint8_t> reply{static_cast<uint8_t>(bootLetter_)};
+            std::vector<uint8_t> reply{static_cast<uint8_t>(a.bootLetter)};
             reply.insert(reply.end(), version.begin(), version.end());
             return data(reply);
         }
         case ToolCommand::ReadMemory:
             if (!length) return refuse;
-            return data(programMemory_.read(f.address, *length));
+            return data(memory.program.read(f.address, *length));
         case ToolCommand::WriteBlock:
-            dataMemory_.write(f.address, f.body);
+            memory.data.write(f.address, f.body);
             return ack;
-        case ToolCommand::WriteSector: {
-            // Blocks smaller than a sector share its number: a write to the sector just
-            // written continues where the previous one stopped.
-            const uint32_t offset = f.address == lastSector_ && lastSectorFill_ < tool::kSectorSize
-                                        ? lastSectorFill_
-                                        : 0;
-            dataMemory_.write(uint64_t{f.address} * tool::kSectorSize + offset, f.body);
-            lastSector_ = f.address;
-            lastSectorFill_ = offset + static_cast<uint32_t>(f.body.size());
+        case ToolCommand::WriteSector:
+            ToolMemory_writeSector(memory, f.address, f.body);
             return ack;
-        }
         case ToolCommand::EraseBlocks: {
             // first + end x 256 + 0x350000: the first unit in the low byte, the end above.
             if (f.address < tool::kEraseRangeBase) return refuse;
@@ -153,40 +64,39 @@ VirtualTool::Outcome VirtualTool::handleCommand(const IncomingFrame& f) {
             const uint32_t first = range & 0xFF;
             const uint32_t end = range >> 8;
             if (end < first) return refuse;
-            dataMemory_.erasePages(first, end);
+            memory.data.erasePages(first, end);
             return ack;
         }
         case ToolCommand::Reboot: {
             if (f.address != tool::kRebootAddress) return refuse;
-            Outcome reboot;
-            reboot.after = After::Reboot;
-            reboot.leaveDelay = faults_.leaveDelay;
+            ToolOutcome reboot = then(ToolAfter::Reboot);
+            reboot.leaveDelay = a.faults.leaveDelay;
             return reboot;
         }
         case ToolCommand::ReadRunMode:
             if (f.address != tool::kRunModeAddress) return refuse;
-            return data({static_cast<uint8_t>('0' + runMode_)});
+            return data({static_cast<uint8_t>('0' + a.runMode)});
         case ToolCommand::ReadData:
             if (!length) return refuse;
-            return data(dataMemory_.read(f.address, *length));
+            return data(memory.data.read(f.address, *length));
         case ToolCommand::ReadOptionCode:
-            return data({static_cast<uint8_t>(optionCode_)});
+            return data({static_cast<uint8_t>(a.optionCode)});
         case ToolCommand::ReadDataBlock:
             if (!length) return refuse;
-            return data(dataMemory_.read(uint64_t{f.address} * tool::kSectorSize, *length));
+            return data(memory.data.read(uint64_t{f.address} * tool::kSectorSize, *length));
         case ToolCommand::ReadBluetoothVersion:
             if (f.address != tool::kBluetoothVersionAddress) return refuse;
-            return data({static_cast<uint8_t>(bluetoothVersion_)});
+            return data({static_cast<uint8_t>(a.bluetoothVersion)});
         case ToolCommand::StartBluetoothUpdate:
-            bluetoothUpdate_ = true;
+            a.bluetoothUpdate = true;
             return ack;
         case ToolCommand::PrepareBluetoothModule:
             return ack;
         case ToolCommand::EnterBootloader:
-            inBootloader_ = true;
+            a.inBootloader = true;
             return ack;
         case ToolCommand::OpenRawTransfer:
-            rawTransferOpen_ = true;
+            a.rawTransferOpen = true;
             return ack;
         case ToolCommand::BluetoothRecord:  // only ever raw
         default:
@@ -194,49 +104,120 @@ VirtualTool::Outcome VirtualTool::handleCommand(const IncomingFrame& f) {
     }
 }
 
-VirtualTool::Outcome VirtualTool::handleRecord(const IncomingFrame& f) {
-    const Outcome refuse{{tool::kRefusal, kEnd}};
-    if (!f.recordOk || !rawTransferOpen_) {
-        ++refused_;
-        return refuse;
+ToolOutcome answerRecord(ToolAnswers& a, ToolMemory& memory, const IncomingFrame& f) {
+    if (!f.recordOk || !a.rawTransferOpen || !ToolMemory_storeRecord(memory, *f.header, f.data)) {
+        ++a.refused;
+        return {{tool::kRefusal, kEnd}};
     }
     const RawRecordHeader& h = *f.header;
-    const auto target = static_cast<size_t>(h.target);
-    const size_t end = size_t{h.offset} + f.data.size();
-    if (end > kAreaLimit[target]) {
-        ++refused_;
-        return refuse;
-    }
-    std::vector<uint8_t>& program = programs_[target];
-    if (program.size() < end) program.resize(end, 0xFF);
-    std::copy(f.data.begin(), f.data.end(), program.begin() + h.offset);
-    records_.push_back({h.target, h.offset, h.last, f.data});
-    partial_[target] = !h.last;
-
-    Outcome outcome{{kEnd}};
+    ToolOutcome outcome{{kEnd}};
     if (!h.last) return outcome;
     // A program takes effect once its last record is in.
     switch (h.target) {
         case RawTarget::BootSlot0:
         case RawTarget::BootSlot1:
-            completedSlot_ = static_cast<int>(target);
-            if (ToolState_versionNumber(slotVersions_[static_cast<size_t>(activeSlot_)]) >
+            a.completedSlot = static_cast<int>(h.target);
+            if (ToolState_versionNumber(a.slotVersions[static_cast<size_t>(a.activeSlot)]) >
                 kSelfRebootVersion) {
-                outcome.after = After::SelfReboot;
+                outcome.after = ToolAfter::SelfReboot;
                 // Gone before the acknowledgement is out.
-                if (faults_.selfRestartUnanswered) outcome.reply.clear();
+                if (a.faults.selfRestartUnanswered) outcome.reply.clear();
             }
             break;
         case RawTarget::Firmware:
-            if (program.size() >= static_cast<size_t>(kIdentityBlockSize)) {
-                programMemory_.write(tool::kIdentityAddress,
-                                     std::span<const uint8_t>(program.data(), kIdentityBlockSize));
-            }
+            ToolMemory_showFirmwareIdentity(memory);
             break;
-        case RawTarget::BluetoothModule:
-            bluetoothVersion_ = program.empty() ? 0 : program[0];
-            bluetoothUpdate_ = false;
+        case RawTarget::BluetoothModule: {
+            const std::vector<uint8_t>& module =
+                memory.programs[static_cast<size_t>(RawTarget::BluetoothModule)];
+            a.bluetoothVersion = module.empty() ? 0 : module[0];
+            a.bluetoothUpdate = false;
             break;
+        }
     }
     return outcome;
+}
+
+// The answer with the faults it was told to show.
+ToolOutcome answerWithFaults(ToolAnswers& a, ToolMemory& memory, const ExtraAreaPlace& extraArea,
+                             const IncomingFrame& frame) {
+    ToolFaults& faults = a.faults;
+    const bool block = frame.raw || frame.command == commandCode(ToolCommand::WriteBlock) ||
+                       frame.command == commandCode(ToolCommand::WriteSector);
+    if (!frame.raw && !frame.checksumOk) {
+        ++a.refused;
+        return refusal(RefusalStyle::Immediate);
+    }
+    const int64_t index = block ? a.blocksSeen++ : -1;
+    const std::optional<ToolPhase> phase = ToolPhase_of(frame, extraArea);
+    const int64_t inPhase = phase ? a.phaseFrames[*phase]++ : -1;
+    // A point of an update is hit once.
+    auto at = [&](std::optional<CutPoint>& point) {
+        const bool hit = phase && point && CutPoint_hits(*point, *phase, inPhase, frame);
+        if (hit) point.reset();
+        return hit;
+    };
+    if (at(faults.cutAt)) return then(ToolAfter::Vanish);
+    if (at(faults.stopReadingAt)) return then(ToolAfter::StopReading);
+    if (at(faults.refuseAtPoint)) return refusal(RefusalStyle::Immediate);
+    const bool command = !frame.raw;
+    if (command && ToolFaults_take(faults.silent, frame.command)) return {};
+    if (command && ToolFaults_take(faults.half, frame.command)) {
+        ToolOutcome half = answerCommand(a, memory, frame);
+        half.reply.resize(half.reply.size() / 2);
+        return half;
+    }
+    if (block && faults.vanishAt == index) {
+        faults.vanishAt.reset();
+        return then(ToolAfter::Vanish);
+    }
+    if (command && ToolFaults_take(faults.hi, frame.command)) return {{'H', 'I'}};
+    if (command && ToolFaults_take(faults.late, frame.command)) {
+        ToolOutcome answer = answerCommand(a, memory, frame);
+        answer.delay = faults.lateDelay;
+        return answer;
+    }
+    if (block && faults.refuseAt == index) {
+        faults.refuseAt.reset();
+        return refusal(faults.refusalStyle);
+    }
+    return frame.raw ? answerRecord(a, memory, frame) : answerCommand(a, memory, frame);
+}
+
+}  // namespace
+
+void ToolAnswers_load(ToolAnswers& answers, const ToolState& state) {
+    answers = ToolAnswers{};
+    answers.bootLetter = state.bootLetter;
+    answers.slotVersions = state.bootSlotVersions;
+    answers.runMode = state.runMode;
+    answers.activeSlot = state.runMode == 0 ? 0 : 1;
+    answers.optionCode = state.optionCode;
+    answers.bluetoothVersion = state.bluetoothVersion;
+}
+
+ToolOutcome ToolAnswers_answer(ToolAnswers& answers, ToolMemory& memory,
+                               const ExtraAreaPlace& extraArea, const IncomingFrame& frame,
+                               std::span<const uint8_t> bytes) {
+    ToolMemory_trimRecords(memory, kLogLimit);
+    ToolAnswers_noteFrame(answers, bytes);
+    ToolOutcome outcome = answerWithFaults(answers, memory, extraArea, frame);
+    outcome.pieceSize = answers.faults.pieceSize;
+    return outcome;
+}
+
+void ToolAnswers_noteFrame(ToolAnswers& answers, std::span<const uint8_t> bytes) {
+    // A long session keeps its recent history only.
+    if (answers.frames.size() >= kLogLimit) {
+        answers.frames.erase(answers.frames.begin(), answers.frames.begin() + kLogLimit / 2);
+    }
+    answers.frames.emplace_back(bytes.begin(), bytes.end());
+}
+
+void ToolAnswers_noteStray(ToolAnswers& answers, std::span<const uint8_t> bytes) {
+    constexpr size_t kShown = 64;
+    for (size_t i = 0; i < bytes.size() && answers.strayShown.size() < kShown; ++i) {
+        answers.strayShown.push_back(bytes[i]);
+    }
+    answers.strayCount += bytes.size();
 }

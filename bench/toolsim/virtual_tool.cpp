@@ -1,7 +1,5 @@
-// The virtual tool's start and stop, and what callers set and see of it. Its answers are in
-// tool_answers.cpp, the serving of its line in line_service.cpp (the line itself, a
-// pseudo-terminal or a USB gadget, behind tool_line.h), its reboots and power cycles in
-// reboot_and_power.cpp.
+// The virtual tool's start and stop, and what callers set and see of its parts. The serving
+// of its line, its leaving and its return are in line_service.cpp.
 #include "toolsim/virtual_tool.h"
 
 #include <fcntl.h>
@@ -24,29 +22,10 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
     options_ = options;
     {
         std::lock_guard lock(mutex_);
-        bootLetter_ = state.bootLetter;
-        slotVersions_ = state.bootSlotVersions;
-        runMode_ = state.runMode;
-        activeSlot_ = state.runMode == 0 ? 0 : 1;
-        optionCode_ = state.optionCode;
-        bluetoothVersion_ = state.bluetoothVersion;
-        inBootloader_ = rawTransferOpen_ = bluetoothUpdate_ = false;
-        lastSector_ = kNoSector;
-        completedSlot_.reset();
-        programMemory_.clear();
-        programMemory_.write(tool::kIdentityAddress, state.identity);
-        programMemory_.write(tool::kConfigurationAddress, state.configuration);
-        dataMemory_.clear();
-        ToolState_fillDataMemory(state, dataMemory_);
-        for (auto& p : programs_) p.clear();
-        records_.clear();
-        frames_.clear();
-        refused_ = reboots_ = 0;
-        blocksSeen_ = 0;
-        phaseFrames_.clear();
-        faults_ = Faults{};
-        generation_ = 0;
-        reenumerate_ = options.reenumerate;
+        ToolAnswers_load(answers_, state);
+        ToolMemory_load(memory_, state);
+        power_ = ToolPower{};
+        power_.reenumerate = options.reenumerate;
     }
     deaf_ = false;
     line_ = options.gadget.name.empty()
@@ -56,7 +35,7 @@ bool VirtualTool::start(const ToolState& state, const std::string& linkPath,
     if (!line_) return false;
     {
         std::lock_guard lock(mutex_);
-        usbPortPath_ = line_->usbPortPath();
+        power_.usbPortPath = line_->usbPortPath();
     }
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -87,9 +66,9 @@ void VirtualTool::stop() {
     if (wakeWrite_ >= 0) ::close(wakeWrite_);
     wakeRead_ = wakeWrite_ = -1;
     std::lock_guard lock(mutex_);
-    online_ = false;
-    sysfsNode_.clear();
-    usbPortPath_.clear();
+    power_.online = false;
+    power_.sysfsNode.clear();
+    power_.usbPortPath.clear();
     changed_.notify_all();
 }
 
@@ -97,193 +76,194 @@ void VirtualTool::stop() {
 
 bool VirtualTool::online() const {
     std::lock_guard lock(mutex_);
-    return online_;
+    return power_.online;
 }
 
 int VirtualTool::generation() const {
     std::lock_guard lock(mutex_);
-    return generation_;
+    return power_.generation;
 }
 
 bool VirtualTool::waitForGeneration(int generation, std::chrono::milliseconds limit) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return online_ && generation_ >= generation; });
+    return changed_.wait_for(lock, limit,
+                             [&] { return power_.online && power_.generation >= generation; });
 }
 
 std::string VirtualTool::devicePath() const {
     std::lock_guard lock(mutex_);
-    return devicePath_;
+    return power_.devicePath;
 }
 
 std::string VirtualTool::sysfsNode() const {
     std::lock_guard lock(mutex_);
-    return sysfsNode_;
+    return power_.sysfsNode;
 }
 
 std::string VirtualTool::usbPortPath() const {
     std::lock_guard lock(mutex_);
-    return usbPortPath_;
+    return power_.usbPortPath;
 }
 
 void VirtualTool::reenumerateOnReboot(bool reenumerate) {
     std::lock_guard lock(mutex_);
-    reenumerate_ = reenumerate;
+    power_.reenumerate = reenumerate;
 }
 
 void VirtualTool::silenceCommand(int command, int times, int after) {
     std::lock_guard lock(mutex_);
-    faults_.silent[command] = CommandFault{after, times};
+    answers_.faults.silent[command] = CommandFault{after, times};
 }
 
 void VirtualTool::answerHi(int command, int times, int after) {
     std::lock_guard lock(mutex_);
-    faults_.hi[command] = CommandFault{after, times};
+    answers_.faults.hi[command] = CommandFault{after, times};
 }
 
 void VirtualTool::answerLate(int command, std::chrono::milliseconds delay, int times, int after) {
     std::lock_guard lock(mutex_);
-    faults_.late[command] = CommandFault{after, times};
-    faults_.lateDelay = delay;
+    answers_.faults.late[command] = CommandFault{after, times};
+    answers_.faults.lateDelay = delay;
 }
 
 void VirtualTool::refuseBlock(int index, RefusalStyle style) {
     std::lock_guard lock(mutex_);
-    faults_.refuseAt = blocksSeen_ + index;
-    faults_.refusalStyle = style;
+    answers_.faults.refuseAt = answers_.blocksSeen + index;
+    answers_.faults.refusalStyle = style;
 }
 
 void VirtualTool::splitReplies(int pieceSize) {
     std::lock_guard lock(mutex_);
-    faults_.pieceSize = pieceSize;
+    answers_.faults.pieceSize = pieceSize;
 }
 
 void VirtualTool::vanishAtBlock(int index) {
     std::lock_guard lock(mutex_);
-    faults_.vanishAt = blocksSeen_ + index;
+    answers_.faults.vanishAt = answers_.blocksSeen + index;
 }
 
 void VirtualTool::cutAt(const CutPoint& point) {
     std::lock_guard lock(mutex_);
-    faults_.cutAt = point;
+    answers_.faults.cutAt = point;
 }
 
 void VirtualTool::refuseAt(const CutPoint& point) {
     std::lock_guard lock(mutex_);
-    faults_.refuseAtPoint = point;
+    answers_.faults.refuseAtPoint = point;
 }
 
 void VirtualTool::answerHalf(int command, int times, int after) {
     std::lock_guard lock(mutex_);
-    faults_.half[command] = CommandFault{after, times};
+    answers_.faults.half[command] = CommandFault{after, times};
 }
 
 void VirtualTool::stayAwayAfterReboot(bool stayAway) {
     std::lock_guard lock(mutex_);
-    faults_.stayAway = stayAway;
+    answers_.faults.stayAway = stayAway;
 }
 
 void VirtualTool::leaveLateOnReboot(std::chrono::milliseconds delay) {
     std::lock_guard lock(mutex_);
-    faults_.leaveDelay = delay;
+    answers_.faults.leaveDelay = delay;
 }
 
 void VirtualTool::stopReadingAt(const CutPoint& point) {
     std::lock_guard lock(mutex_);
-    faults_.stopReadingAt = point;
+    answers_.faults.stopReadingAt = point;
 }
 
 void VirtualTool::selfRestartUnanswered(bool unanswered) {
     std::lock_guard lock(mutex_);
-    faults_.selfRestartUnanswered = unanswered;
+    answers_.faults.selfRestartUnanswered = unanswered;
 }
 
 void VirtualTool::changeHardwareIdAfterReboot(int hardwareId) {
     std::lock_guard lock(mutex_);
-    faults_.hardwareIdAfterReboot = hardwareId;
+    answers_.faults.hardwareIdAfterReboot = hardwareId;
 }
 
 void VirtualTool::clearFaults() {
     std::lock_guard lock(mutex_);
-    faults_ = Faults{};
+    answers_.faults = ToolFaults{};
 }
 
 std::vector<std::vector<uint8_t>> VirtualTool::frames() const {
     std::lock_guard lock(mutex_);
-    return frames_;
+    return answers_.frames;
 }
 
 std::vector<uint8_t> VirtualTool::strayBytes(size_t* count) const {
     std::lock_guard lock(mutex_);
-    *count = strayCount_;
-    return strayShown_;
+    *count = answers_.strayCount;
+    return answers_.strayShown;
 }
 
 void VirtualTool::clearFrames() {
     std::lock_guard lock(mutex_);
-    frames_.clear();
+    answers_.frames.clear();
 }
 
 int VirtualTool::refusedFrames() const {
     std::lock_guard lock(mutex_);
-    return refused_;
+    return answers_.refused;
 }
 
 int VirtualTool::rebootCount() const {
     std::lock_guard lock(mutex_);
-    return reboots_;
+    return power_.reboots;
 }
 
 std::string VirtualTool::failure() const {
     std::lock_guard lock(mutex_);
-    return failure_;
+    return power_.failure;
 }
 
 int VirtualTool::runMode() const {
     std::lock_guard lock(mutex_);
-    return runMode_;
+    return answers_.runMode;
 }
 
 std::string VirtualTool::bootVersion() const {
     std::lock_guard lock(mutex_);
-    return slotVersions_[static_cast<size_t>(activeSlot_)];
+    return answers_.slotVersions[static_cast<size_t>(answers_.activeSlot)];
 }
 
 int VirtualTool::bluetoothVersion() const {
     std::lock_guard lock(mutex_);
-    return bluetoothVersion_;
+    return answers_.bluetoothVersion;
 }
 
 bool VirtualTool::inBootloader() const {
     std::lock_guard lock(mutex_);
-    return inBootloader_;
+    return answers_.inBootloader;
 }
 
 std::vector<uint8_t> VirtualTool::dataMemory(uint64_t address, size_t length) const {
     std::lock_guard lock(mutex_);
-    return dataMemory_.read(address, length);
+    return memory_.data.read(address, length);
 }
 
 std::map<uint64_t, std::vector<uint8_t>> VirtualTool::dataMemoryPages() const {
     std::lock_guard lock(mutex_);
-    return dataMemory_.pages();
+    return memory_.data.pages();
 }
 
 std::vector<uint8_t> VirtualTool::programMemory(uint64_t address, size_t length) const {
     std::lock_guard lock(mutex_);
-    return programMemory_.read(address, length);
+    return memory_.program.read(address, length);
 }
 
 std::vector<uint8_t> VirtualTool::program(RawTarget target) const {
     std::lock_guard lock(mutex_);
-    return programs_[static_cast<size_t>(target)];
+    return memory_.programs[static_cast<size_t>(target)];
 }
 
 std::vector<StoredRecord> VirtualTool::records() const {
     std::lock_guard lock(mutex_);
-    return records_;
+    return memory_.records;
 }
 
 void VirtualTool::writeDataMemory(uint64_t address, std::span<const uint8_t> bytes) {
     std::lock_guard lock(mutex_);
-    dataMemory_.write(address, bytes);
+    memory_.data.write(address, bytes);
 }

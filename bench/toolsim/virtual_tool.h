@@ -1,28 +1,27 @@
 // The virtual tool: plays the KTX2 on a pseudo-terminal, or as a real USB device (a configfs
 // gadget, in the test guest), so the real link code can be tested and demonstrated without
-// hardware. It answers every command of the tool's command set from
-// a ToolState, stores what is written, reboots by leaving and rejoining the "bus", can pace
-// the line at 256000 bit/s and can be told to misbehave.
+// hardware. It serves its line (tool_line.h) on a thread of its own, can pace it at 256000
+// bit/s, and owns its parts: its answers (tool_answers.h, with the faults it was told to
+// show), its memory (tool_memory.h), and its power and reboots (tool_power.h), all guarded
+// by one mutex for the callers that look at them.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "toolsim/incoming_frame.h"
-#include "toolsim/raw_record.h"
-#include "toolsim/sparse_memory.h"
+#include "toolsim/tool_answers.h"
 #include "toolsim/tool_line.h"
+#include "toolsim/tool_memory.h"
 #include "toolsim/tool_phase.h"
+#include "toolsim/tool_power.h"
 #include "toolsim/tool_state.h"
 #include "toolsim/usb_gadget.h"
 
@@ -46,19 +45,6 @@ struct ToolSimOptions {
     UsbGadgetIdentity gadget;
     std::string serialAfterReboot;  // the USB serial from the first reboot on (gadget or
                                     // fake sysfs); empty: kept
-};
-
-enum class RefusalStyle {
-    Immediate,  // the block is answered "EO"
-    Late,       // the block is answered "O" and an "E" follows a moment later
-};
-
-// A record of an image as the tool stored it.
-struct StoredRecord {
-    RawTarget target;
-    uint32_t offset;
-    bool last;
-    std::vector<uint8_t> data;
 };
 
 class VirtualTool {
@@ -115,7 +101,7 @@ class VirtualTool {
     // A bootloader that restarts by itself leaves the bus before it answers the last record.
     void selfRestartUnanswered(bool unanswered);
     void changeHardwareIdAfterReboot(int hardwareId);
-    // Power off and on after a cut (see reboot_and_power.cpp): the tool comes back on the bus with
+    // Power off and on after a cut (see tool_power.h): the tool comes back on the bus with
     // what its memory holds. False when no complete bootloader is left to start it, or it did
     // not come back within `limit`.
     bool powerCycle(std::chrono::milliseconds limit = std::chrono::seconds(5));
@@ -142,40 +128,6 @@ class VirtualTool {
     void writeDataMemory(uint64_t address, std::span<const uint8_t> bytes);
 
   private:
-    struct CommandFault {
-        int after = 0;   // answers still given normally
-        int times = -1;  // then this many faulty ones; -1: for ever
-    };
-    struct Faults {
-        std::map<int, CommandFault> silent;
-        std::map<int, CommandFault> hi;
-        std::map<int, CommandFault> late;
-        std::map<int, CommandFault> half;
-        std::optional<CutPoint> cutAt;
-        std::optional<CutPoint> refuseAtPoint;
-        std::optional<CutPoint> stopReadingAt;
-        std::chrono::milliseconds leaveDelay{0};
-        bool selfRestartUnanswered = false;
-        std::chrono::milliseconds lateDelay{0};
-        std::optional<int64_t> refuseAt;
-        RefusalStyle refusalStyle = RefusalStyle::Immediate;
-        int pieceSize = 0;
-        std::optional<int64_t> vanishAt;
-        bool stayAway = false;
-        std::optional<int> hardwareIdAfterReboot;
-    };
-
-    enum class After { Nothing, Reboot, SelfReboot, Vanish, StopReading };
-
-    struct Outcome {
-        std::vector<uint8_t> reply;
-        bool late = false;                   // a late "E" follows the reply
-        std::chrono::milliseconds delay{0};  // before the reply goes out
-        int pieceSize = 0;
-        After after = After::Nothing;
-        std::chrono::milliseconds leaveDelay{0};  // on the bus after a reboot command
-    };
-
     void run();
     void serveLine();
     bool bringOnline(std::string* error);
@@ -186,17 +138,9 @@ class VirtualTool {
     void noteStray(size_t count);  // the first `count` bytes of input_ were no frame
     // Restarting by itself: what reaches the tool meanwhile is seen, never answered.
     void noteFramesUntil(std::chrono::steady_clock::time_point end);
-    Outcome handle(const IncomingFrame& frame, std::span<const uint8_t> bytes);
-    Outcome handleCommand(const IncomingFrame& frame);
-    Outcome handleRecord(const IncomingFrame& frame);
-    Outcome refusal(RefusalStyle style);
-    bool takeFault(std::map<int, CommandFault>& table, int command);
-    void restartState();
-    // Under mutex_: what a power-up starts from; false when no bootloader can start.
-    bool powerUpState();
     // On the tool's thread: a power-up asked for while the tool is gone for good.
     bool takePowerUp();
-    void sendReply(const Outcome& outcome);
+    void sendReply(const ToolOutcome& outcome);
     // The line, whichever transport carries it.
     int lineFd() const { return line_ ? line_->fd() : -1; }
     bool lineOpen() const { return lineFd() >= 0; }
@@ -220,41 +164,10 @@ class VirtualTool {
     std::chrono::steady_clock::time_point returnAt_;
     bool goneForGood_ = false;
 
-    // Tool state, shared with the callers under mutex_.
+    // The parts, shared with the callers under mutex_.
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    bool online_ = false;
-    int generation_ = 0;
-    std::string devicePath_;
-    std::string sysfsNode_;
-    std::string usbPortPath_;
-    bool reenumerate_ = false;
-    char bootLetter_ = 'B';
-    std::array<std::string, 2> slotVersions_;
-    int activeSlot_ = 1;
-    int runMode_ = 1;
-    int optionCode_ = 0;
-    int bluetoothVersion_ = 0;
-    bool inBootloader_ = false;
-    bool rawTransferOpen_ = false;
-    bool bluetoothUpdate_ = false;
-    std::optional<int> completedSlot_;  // boot slot whose image was completed since boot
-    static constexpr uint32_t kNoSector = 0xFFFFFFFF;
-    uint32_t lastSector_ = kNoSector;  // where the last sector write went
-    uint32_t lastSectorFill_ = 0;      // and how far into it
-    SparseMemory programMemory_;
-    SparseMemory dataMemory_;
-    std::array<std::vector<uint8_t>, kRawTargetCount> programs_;
-    std::array<bool, kRawTargetCount> partial_{};  // an image begun and not ended
-    bool powerUpAsked_ = false;
-    std::vector<StoredRecord> records_;
-    std::vector<std::vector<uint8_t>> frames_;
-    std::vector<uint8_t> strayShown_;
-    size_t strayCount_ = 0;
-    int refused_ = 0;
-    int reboots_ = 0;
-    std::string failure_;
-    int64_t blocksSeen_ = 0;
-    std::map<ToolPhase, int64_t> phaseFrames_;
-    Faults faults_;
+    ToolAnswers answers_;
+    ToolMemory memory_;
+    ToolPower power_;
 };

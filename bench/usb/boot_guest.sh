@@ -47,7 +47,7 @@ vmlinuz=$kernel_dir/boot/vmlinuz-$version
 
 # The initramfs: busybox, the init, and the modules in the order their dependencies ask.
 initrd=$usb/initrd-$version.cpio.gz
-if [ ! -f "$initrd" ] || [ "$root/bench/usb/guest_init.sh" -nt "$initrd" ]; then
+if [ ! -f "$initrd" ] || [ "$root/bench/usb/guest_init.sh" -nt "$initrd" ] || [ "$0" -nt "$initrd" ]; then
   [ -f "$kernel_dir/lib/modules/$version/modules.dep" ] || depmod -b "$kernel_dir" "$version"
   tree=$usb/initrd-tree
   rm -rf "$tree"
@@ -56,14 +56,14 @@ if [ ! -f "$initrd" ] || [ "$root/bench/usb/guest_init.sh" -nt "$initrd" ]; then
   cp "$root/bench/usb/guest_init.sh" "$tree/init"
   chmod +x "$tree/init"
   : >"$tree/modules/order"
-  # dummy_hcd with three controllers: two tools and another USB serial device at once.
+  # dummy_hcd with four controllers: four tools updated at once.
   for module in virtio_pci 9pnet_virtio 9p configfs dummy_hcd libcomposite usb_f_acm cdc-acm; do
     modprobe -d "$kernel_dir" -S "$version" --show-depends "$module" | awk '{print $2}'
   done | awk '!seen[$0]++' | while read -r file; do
     name=$(basename "$file")
     cp "$file" "$tree/modules/$name"
     parameters=""
-    [ "$name" = dummy_hcd.ko ] && parameters="num=3"
+    [ "$name" = dummy_hcd.ko ] && parameters="num=4"
     echo "$name $parameters" >>"$tree/modules/order"
   done
   (cd "$tree" && find . | cpio -o -H newc --quiet | gzip -1) >"$initrd.part"

@@ -175,11 +175,14 @@ TEST_F(UsbCase, SelfRestartUnacknowledged) {
     state["bootSlots"] = {"1.23", "1.23"};
     const std::string bridgeState = guest().work + "/tool-123.json";
     File_write(bridgeState, state.dump());
+    // Planted: the last record of the image refused, so that it is written again.
+    std::vector<std::string> options{"--self-restart-unanswered"};
+    if (planted("refuse-boot")) options.insert(options.end(), {"--refuse-at", "boot1:last"});
     PluggedTool tool;
-    PluggedTool_plug(tool,
-                     UsbGuest_toolCommand(guest(), "ktx2", "dummy_udc.0", kToolSerial,
-                                          {"--self-restart-unanswered"}, bridgeState),
-                     kToolSerial, guest().work + "/tool-ktx2.log", guest().timing);
+    PluggedTool_plug(
+        tool,
+        UsbGuest_toolCommand(guest(), "ktx2", "dummy_udc.0", kToolSerial, options, bridgeState),
+        kToolSerial, guest().work + "/tool-ktx2.log", guest().timing);
     CommandRun run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "700"});
     ToolReport report = PluggedTool_unplug(tool, guest().timing);
     int writes = linesSaying(run.out, "Writing Bootloader 1");
@@ -187,11 +190,8 @@ TEST_F(UsbCase, SelfRestartUnacknowledged) {
         "exit " + std::to_string(run.status) + ", written " + std::to_string(writes) + " times",
         "exit 0, written once", run.status == 0 && report.status == 0 && writes == 1, run.seconds);
 
-    // Planted: the second bootloader's last record refused, so that it is written again.
-    tool = UsbGuest_plug(guest(), planted("refuse-boot")
-                                      ? std::vector<std::string>{"--self-restart-unanswered",
-                                                                 "--refuse-at", "boot1:last"}
-                                      : std::vector<std::string>{"--self-restart-unanswered"});
+    // Planted: the second bootloader's last record refused likewise.
+    tool = UsbGuest_plug(guest(), options);
     run = UsbGuest_cli(guest(), {"--yes", "program", "--firmware", "900"});
     report = PluggedTool_unplug(tool, guest().timing);
     writes =
