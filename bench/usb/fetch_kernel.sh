@@ -5,7 +5,7 @@
 # ROOT/build/usb/kernel-missing for the guest to report as its skip, and the status is 1.
 # Usage: fetch_kernel.sh ROOT
 set -euo pipefail
-usb=$1/build/usb
+usb=${ZARVIK_USB_DIR:-$1/build/usb}
 kernel_dir=$usb/kernel
 missing=$usb/kernel-missing
 mkdir -p "$usb"
