@@ -23,8 +23,8 @@ isolated() { unshare --mount --propagation private --fork -- "$@"; }
 includes=systemd-sysv,udev,dbus,linux-image-amd64,modemmanager,polkitd,libpam-systemd,acl
 includes=$includes,python3-pyftpdlib,python3-openssl,xvfb,xauth,x11-apps
 includes=$includes,procps,xdotool
-# useradd: Debian 13's root no longer brings passwd along by itself.
-includes=$includes,passwd
+# useradd and login: Debian 13's root no longer brings passwd and login along by themselves.
+includes=$includes,passwd,login
 # The bench server's HTTP library goes by its version.
 case $dist in
   bookworm) includes=$includes,libcpp-httplib0.11 ;;

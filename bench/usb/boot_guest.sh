@@ -34,7 +34,7 @@ mkdir -p "$usb"
 # The kernel, fetched before the tests by fetch_kernel.sh: nothing is installed from here.
 kernel_dir=$usb/kernel
 if [ ! -d "$kernel_dir/boot" ]; then
-  [ -s "$usb/kernel-missing" ] && unable "$(cat "$usb/kernel-missing")"
+  [ -s "$usb/skip-reason" ] && unable "$(cat "$usb/skip-reason")"
   unable "no Debian kernel fetched (bench/usb/fetch_kernel.sh fetches it)"
 fi
 version=$(ls "$kernel_dir/lib/modules" | head -1)

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Fetches the USB test guest's kernel before any test runs: the package Debian's
-# linux-image-amd64 currently depends on, unpacked once under ROOT/build/usb/kernel. When it
-# cannot (no such package, as on Ubuntu; not amd64; offline) the reason is left in
-# ROOT/build/usb/kernel-missing for the guest to report as its skip, and the status is 1.
+# linux-image-amd64 currently depends on, unpacked once under ROOT/build/usb/kernel. When the
+# guest cannot run (no such package, as on Ubuntu; no qemu; not amd64; offline) the reason is
+# left in ROOT/build/usb/skip-reason for the guest to report as its skip, and the status is 1.
 # Usage: fetch_kernel.sh ROOT
 set -euo pipefail
 usb=${ZARVIK_USB_DIR:-$1/build/usb}
 kernel_dir=$usb/kernel
-missing=$usb/kernel-missing
+missing=$usb/skip-reason
 mkdir -p "$usb"
 
 unable() {
@@ -17,6 +17,8 @@ unable() {
 }
 
 [ "$(uname -m)" = x86_64 ] || unable "not amd64 ($(uname -m)): the guest boots Debian's amd64 kernel"
+command -v qemu-system-x86_64 >/dev/null || unable "no qemu (qemu-system-x86_64 is not installed)"
+[ -x /bin/busybox ] || unable "no busybox (busybox-static is not installed)"
 if [ -d "$kernel_dir/boot" ]; then
   rm -f "$missing"
   exit 0
