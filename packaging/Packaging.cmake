@@ -14,6 +14,9 @@ configure_file(${CMAKE_SOURCE_DIR}/src/app/desktop/zarvik-updater.metainfo.xml.i
 install(FILES ${CMAKE_BINARY_DIR}/packaging/com.zarvik.updater.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# The release the package was built on, so that each release has its own (1~deb13u1).
+set(ZARVIK_DEB_REVISION 1 CACHE STRING "The Debian revision of the package")
+
 # Man pages and the changelog ship compressed, reproducibly (no name, no time stamp).
 find_program(GZIP gzip REQUIRED)
 set(compressed)
@@ -23,9 +26,17 @@ foreach(source man/zarvik-cli.1 man/zarvik-updater.1 debian/changelog)
     set(name changelog.Debian)
   endif()
   set(out ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
-  add_custom_command(OUTPUT ${out}
-    COMMAND ${GZIP} -9nc ${packaging_dir}/${source} > ${out}
-    DEPENDS ${packaging_dir}/${source} VERBATIM)
+  if(name STREQUAL "changelog.Debian")
+    # Its latest entry carries the package's own version, the release's revision included.
+    add_custom_command(OUTPUT ${out}
+      COMMAND sed "1s/(${PROJECT_VERSION}-1)/(${PROJECT_VERSION}-${ZARVIK_DEB_REVISION})/"
+        ${packaging_dir}/${source} | ${GZIP} -9nc > ${out}
+      DEPENDS ${packaging_dir}/${source} VERBATIM)
+  else()
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${GZIP} -9nc ${packaging_dir}/${source} > ${out}
+      DEPENDS ${packaging_dir}/${source} VERBATIM)
+  endif()
   list(APPEND compressed ${out})
 endforeach()
 add_custom_target(zarvik_packaging_files ALL DEPENDS ${compressed})
@@ -56,7 +67,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${ZARVIK_DEB_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZARVIK_HOMEPAGE})
