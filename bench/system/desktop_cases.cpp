@@ -2,12 +2,12 @@
 // of it left, and the user's access to a plugged tool gone with it.
 #include <filesystem>
 
-#include "system/system_guest.h"
+#include "system/system_cases.h"
 
 // At start the window asks the server whether the updater is current; Find Device (clicked
 // where it is drawn, the window at the screen's corner without a window manager) then finds
 // the tool and asks the server about it.
-TEST_F(InstalledCase, WindowFindDevice) {
+void WindowFindDevice::TestBody() {
     const auto start = std::chrono::steady_clock::now();
     // The demo tool on a state file of its own, under another USB serial, which no cut run
     // has marked unfinished.
@@ -49,7 +49,7 @@ TEST_F(InstalledCase, WindowFindDevice) {
         "frames, requests", shot && report.frames > 0 && asked > 1, Seconds_since(start));
 }
 
-TEST_F(InstalledCase, PurgeTakesItAllBack) {
+void PurgeTakesItAllBack::TestBody() {
     const auto start = std::chrono::steady_clock::now();
     PluggedTool tool = SystemGuest_plug(guest());
     const std::vector<std::string> files =

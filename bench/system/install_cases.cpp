@@ -9,7 +9,7 @@
 #include <regex>
 #include <thread>
 
-#include "system/system_guest.h"
+#include "system/system_cases.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ std::string lockWords(const std::string& seen) {
 
 }  // namespace
 
-TEST_F(SystemCase, DesktopUserOnSeat0) {
+void DesktopUserOnSeat0::TestBody() {
     if (planted("dialout")) Shell_run("usermod -aG dialout " + guest().user);
     const std::string session = File_read(guest().check + "/done/session");
     const std::string groups = Shell_line("id -nG " + guest().user);
@@ -42,7 +42,7 @@ TEST_F(SystemCase, DesktopUserOnSeat0) {
             !Text_holds(groups, "dialout"));
 }
 
-TEST_F(SystemCase, InstallWithTheToolPlugged) {
+void InstallWithTheToolPlugged::TestBody() {
     // The virtual tool needs no more than the C++ runtime: it is plugged in before the package
     // is installed, and stays for the update. What ModemManager sends it meanwhile is counted.
     const ModemLog mark = ModemLog_mark();
@@ -165,7 +165,7 @@ TEST_F(SystemCase, InstallWithTheToolPlugged) {
     row("  after success", after.empty() ? "none" : after, "none", after.empty());
 }
 
-TEST_F(InstalledCase, CablePulledMidFirmware) {
+void CablePulledMidFirmware::TestBody() {
     PluggedTool tool = SystemGuest_plug(guest(), {"--cut", "firmware:341"});
     int held = 0;
     CommandRun cut;
@@ -185,7 +185,7 @@ TEST_F(InstalledCase, CablePulledMidFirmware) {
 
 // The same user outside any login session (a cron job, a remote shell without a seat), where
 // polkit grants an ordinary user no more than an idle lock and delay locks.
-TEST_F(InstalledCase, OutsideASession) {
+void OutsideASession::TestBody() {
     PluggedTool tool = SystemGuest_plug(guest(), {"--cut", "boot0:5"});
     std::string seen;
     CommandRun run;

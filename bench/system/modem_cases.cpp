@@ -8,7 +8,7 @@
 #include <regex>
 #include <thread>
 
-#include "system/system_guest.h"
+#include "system/system_cases.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ bool leftAlone(const FreshFind& f) {
 
 }  // namespace
 
-TEST_F(InstalledCase, ModemManagerWithTheRule) {
+void ModemManagerWithTheRule::TestBody() {
     const auto start = std::chrono::steady_clock::now();
     if (planted("probe-with-rule")) ruleWith(guest(), kProbed);
     const ModemLog mark = ModemLog_mark();
@@ -82,7 +82,7 @@ TEST_F(InstalledCase, ModemManagerWithTheRule) {
 
 // Without the rule's ModemManager part, Debian's ModemManager (filter policy strict) still
 // leaves a lone cdc_acm port alone; its log says why.
-TEST_F(InstalledCase, ModemManagerStrictWithoutTheRulesPart) {
+void ModemManagerStrictWithoutTheRulesPart::TestBody() {
     const auto start = std::chrono::steady_clock::now();
     ruleWith(guest(), "s/, ENV{ID_MM_DEVICE_IGNORE}=\"1\"//");
     const ModemLog mark = ModemLog_mark();
@@ -100,7 +100,7 @@ TEST_F(InstalledCase, ModemManagerStrictWithoutTheRulesPart) {
 
 // A ModemManager that probes the tool (as its default policy up to 1.16 probed every
 // AT-capable cdc_acm port): what the rule keeps away.
-TEST_F(InstalledCase, ModemManagerToldToProbe) {
+void ModemManagerToldToProbe::TestBody() {
     const auto start = std::chrono::steady_clock::now();
     ruleWith(guest(), planted("no-probe") ? "" : kProbed);
     const ModemLog mark = ModemLog_mark();

@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+#include <type_traits>
 
-#include "system/system_guest.h"
+#include "system/system_cases.h"
 
 namespace {
 
@@ -37,13 +38,35 @@ int finish(const SystemGuest& guest, int status) {
     return status;
 }
 
+// A case registered under its fixture's name, as TEST_F would.
+template <typename Fixture, typename Case>
+void registerCase(const char* name) {
+    const char* suite = std::is_same_v<Fixture, SystemCase> ? "SystemCase" : "InstalledCase";
+    ::testing::RegisterTest(suite, name, nullptr, nullptr, __FILE__, __LINE__,
+                            []() -> Fixture* { return new Case; });
+}
+
 }  // namespace
+
+void SystemCases_register() {
+    registerCase<SystemCase, DesktopUserOnSeat0>("DesktopUserOnSeat0");
+    registerCase<SystemCase, InstallWithTheToolPlugged>("InstallWithTheToolPlugged");
+    registerCase<InstalledCase, CablePulledMidFirmware>("CablePulledMidFirmware");
+    registerCase<InstalledCase, OutsideASession>("OutsideASession");
+    registerCase<InstalledCase, ModemManagerWithTheRule>("ModemManagerWithTheRule");
+    registerCase<InstalledCase, ModemManagerStrictWithoutTheRulesPart>(
+        "ModemManagerStrictWithoutTheRulesPart");
+    registerCase<InstalledCase, ModemManagerToldToProbe>("ModemManagerToldToProbe");
+    registerCase<InstalledCase, WindowFindDevice>("WindowFindDevice");
+    registerCase<InstalledCase, PurgeTakesItAllBack>("PurgeTakesItAllBack");
+}
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: zarvik-system-cases PROJECT\n");
         return 2;
     }
+    SystemCases_register();
     SystemGuest& guest = systemGuest();
     guest.project = argv[1];
     guest.bin = guest.project + "/build/package/bench";
