@@ -2,13 +2,15 @@
 # The installed-system check from the host: builds (or reuses) the image of the release, boots
 # it under qemu on a throw-away overlay with the project shared read-only, and prints the table
 # that the case program (zarvik-system-cases) of the package build PACKAGE_DIR (built on that
-# release) leaves in build/system/DIST/out. Every failing step names itself, shows its log's
-# tail and exits 1; qemu is never left running.
-# Usage: boot_guest.sh ROOT DIST PACKAGE_DIR
+# release) leaves in build/system/DIST/out. The package installed is PACKAGE_DIR's, or
+# DEB_DIR's (another release's package on this release). Every failing step names itself, shows
+# its log's tail and exits 1; qemu is never left running.
+# Usage: boot_guest.sh ROOT DIST PACKAGE_DIR [DEB_DIR]
 set -euo pipefail
 root=$1
 dist=$2
 package_dir=$3
+deb_dir=${4:-$3}
 dir=$root/build/system/$dist
 out=$dir/out
 mkdir -p "$dir"
@@ -20,8 +22,8 @@ fail() {  # step log
 }
 now() { date +%s; }
 
-debs=("$package_dir"/zarvik-updater_*.deb)
-[ -f "${debs[0]}" ] || fail "no package in $package_dir"
+debs=("$deb_dir"/zarvik-updater_*.deb)
+[ -f "${debs[0]}" ] || fail "no package in $deb_dir"
 # The guest sees the package build at build/package, whichever release built it.
 mkdir -p "$root/build/package"
 
@@ -49,7 +51,7 @@ boot() {  # accelerator options...
   printf '%s\n' ${ZARVIK_SYSTEM_PLANTS:-} >"$out/plants"
   timeout --foreground "$limit" qemu-system-x86_64 "$@" -m 3072 -smp "$cpus" \
     -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0 quiet zarvik.project=$root zarvik.package=$package_dir" \
+    -append "root=/dev/vda rw console=ttyS0 quiet zarvik.project=$root zarvik.package=$package_dir zarvik.debs=$deb_dir" \
     -drive file="$dir/overlay.qcow2",if=virtio,format=qcow2 \
     -display none -serial file:"$out/console.log" -monitor none -no-reboot -nic none \
     -virtfs local,path="$root",mount_tag=project,security_model=none,readonly=on,multidevs=remap \

@@ -4,6 +4,7 @@
 # guest off. The project's path comes on the kernel's command line.
 project=$(sed -n 's/.* zarvik.project=\([^ ]*\).*/\1/p' /proc/cmdline)
 package=$(sed -n 's/.* zarvik.package=\([^ ]*\).*/\1/p' /proc/cmdline)
+debs=$(sed -n 's/.* zarvik.debs=\([^ ]*\).*/\1/p' /proc/cmdline)
 modprobe 9pnet_virtio 2>/dev/null
 mkdir -p /run/zarvik-out "$project"
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 out /run/zarvik-out || {
@@ -16,7 +17,7 @@ mount -t 9p -o ro,trans=virtio,version=9p2000.L,msize=262144 project "$project" 
     systemctl poweroff
     exit 1
 }
-# The package build of this guest's release, where the cases look for it.
+# The package build of this guest's release, where the cases look for their bench programs.
 if [ -n "$package" ] && [ "$package" != "$project/build/package" ]; then
     mount --bind "$package" "$project/build/package" || {
         echo "zarvik-check: no package build at $package" | tee /run/zarvik-out/failure
@@ -25,7 +26,7 @@ if [ -n "$package" ] && [ "$package" != "$project/build/package" ]; then
     }
 fi
 status=0
-"$project/build/package/bench/zarvik-system-cases" "$project" >/run/zarvik-out/cases.log 2>&1 ||
+"$project/build/package/bench/zarvik-system-cases" "$project" ${debs:+"$debs"} >/run/zarvik-out/cases.log 2>&1 ||
     status=$?
 echo "$status" >/run/zarvik-out/status
 journalctl -b --no-pager >/run/zarvik-out/journal.log 2>&1

@@ -63,8 +63,7 @@ void InstallWithTheToolPlugged::TestBody() {
         "root's, user refused", !tool.node.empty() && s.st_uid == 0 && before.status != 0,
         before.seconds);
 
-    const std::string deb =
-        Shell_line("ls " + guest().project + "/build/package/zarvik-updater_*.deb");
+    const std::string deb = Shell_line("ls " + guest().debs + "/zarvik-updater_*.deb");
     const std::string copy = guest().work + "/" + std::filesystem::path(deb).filename().string();
     std::filesystem::copy_file(deb, copy, std::filesystem::copy_options::overwrite_existing);
     const CommandRun apt =

@@ -63,13 +63,14 @@ void SystemCases_register() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: zarvik-system-cases PROJECT\n");
+        std::fprintf(stderr, "usage: zarvik-system-cases PROJECT [PACKAGE_FOLDER]\n");
         return 2;
     }
     SystemCases_register();
     SystemGuest& guest = systemGuest();
     guest.project = argv[1];
     guest.bin = guest.project + "/build/package/bench";
+    guest.debs = argc > 2 ? argv[2] : guest.project + "/build/package";
     guest.table = {guest.out + "/table", {42, 64, 30}};
     std::filesystem::create_directories(guest.work);
     std::filesystem::permissions(guest.work, std::filesystem::perms(0755));

@@ -18,7 +18,8 @@
 
 struct SystemGuest {
     std::string project;  // shared read-only by the host
-    std::string bin;      // the package build's bench programs
+    std::string bin;      // the bench programs, built on the guest's release
+    std::string debs;     // the folder with the package to install, maybe another release's
     std::string out = "/run/zarvik-out";
     std::string check = "/run/zarvik-check";  // the agent's requests and answers
     std::string work = "/var/tmp/zarvik-check";
