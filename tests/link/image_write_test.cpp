@@ -75,6 +75,9 @@ struct FailureCase {
     size_t blocks;  // of 384 bytes
     int result;
     size_t framesSent;
+    // A host slower than the tool's pause reads "O" and the late "E" as one reply, which fails
+    // that block's exchange a frame sooner: also a refusal heard, so this many may do.
+    size_t fewestFrames = framesSent;
 };
 
 class ImageFailureTest : public ImageWriteTest,
@@ -86,7 +89,8 @@ TEST_P(ImageFailureTest, StopsWhereTheToolFails) {
     c.fault(tool_);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(write(pattern(c.blocks * 384), 384, 0, 0, 0, 0, 0), c.result);
-    EXPECT_EQ(frameCount(), c.framesSent);
+    EXPECT_LE(frameCount(), c.framesSent);
+    EXPECT_GE(frameCount(), c.fewestFrames);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));  // no hang
 }
 
@@ -96,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, ImageFailureTest, ::testing::Values(
     // The late "E" of the last block is caught after the image.
     FailureCase{"LateRefusalOfTheLast", [](VirtualTool& sim) { sim.refuseBlock(2, RefusalStyle::Late); }, 3, 0, 3},
     // The late "E" of an earlier block starts the next reply.
-    FailureCase{"LateRefusalOfAnEarlier", [](VirtualTool& sim) { sim.refuseBlock(0, RefusalStyle::Late); }, 3, 0, 2},
+    FailureCase{"LateRefusalOfAnEarlier", [](VirtualTool& sim) { sim.refuseBlock(0, RefusalStyle::Late); }, 3, 0, 2, 1},
     FailureCase{"UnansweredBlock", [](VirtualTool& sim) { sim.silenceCommand(4, 1); }, 2, 0, 1},
     FailureCase{"LastBlockNeedsNoAnswer", [](VirtualTool& sim) { sim.silenceCommand(4, 1); }, 1, 1, 1},
     FailureCase{"ToolVanishes", [](VirtualTool& sim) { sim.vanishAtBlock(2); }, 6, 0, 3},
