@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -55,6 +56,7 @@ struct RecordingRelay::Impl {
     int listenFd = -1;
     int port = 0;
     int upstream = 0;
+    std::string answer = kGarbage;
     std::atomic<bool> stopping{false};
     std::thread acceptor;
     std::vector<std::thread> pipes;
@@ -76,7 +78,7 @@ struct RecordingRelay::Impl {
                 ssize_t n = read(client, buffer, sizeof buffer);
                 if (n > 0) keep(buffer, static_cast<size_t>(n));
             }
-            (void)!write(client, kGarbage, sizeof kGarbage - 1);
+            (void)!write(client, answer.data(), answer.size());
             close(client);
             return;
         }
@@ -132,10 +134,11 @@ RecordingRelay::~RecordingRelay() {
     stop();
 }
 
-bool RecordingRelay::start(int upstreamPort, std::string* error) {
+bool RecordingRelay::start(int upstreamPort, std::string* error, std::string answer) {
     stop();
     impl_ = std::make_unique<Impl>();
     impl_->upstream = upstreamPort;
+    if (!answer.empty()) impl_->answer = std::move(answer);
     impl_->listenFd = listenOnLoopback(&impl_->port);
     if (impl_->listenFd < 0) {
         if (error != nullptr) *error = std::string("relay: ") + std::strerror(errno);

@@ -57,7 +57,11 @@ if [ ! -f "$initrd" ] || [ "$root/bench/usb/guest_init.sh" -nt "$initrd" ] || [ 
     modprobe -d "$kernel_dir" -S "$version" --show-depends "$module" | awk '{print $2}'
   done | awk '!seen[$0]++' | while read -r file; do
     name=$(basename "$file")
-    cp "$file" "$tree/modules/$name"
+    # Debian 13's modules come compressed; the guest's insmod takes them plain.
+    case $name in
+      *.ko.xz) name=${name%.xz}; /bin/busybox xz -dc "$file" >"$tree/modules/$name" ;;
+      *) cp "$file" "$tree/modules/$name" ;;
+    esac
     parameters=""
     [ "$name" = dummy_hcd.ko ] && parameters="num=4"
     echo "$name $parameters" >>"$tree/modules/order"

@@ -19,7 +19,10 @@ unable() {
 [ "$(uname -m)" = x86_64 ] || unable "not amd64 ($(uname -m)): the guest boots Debian's amd64 kernel"
 command -v qemu-system-x86_64 >/dev/null || unable "no qemu (qemu-system-x86_64 is not installed)"
 [ -x /bin/busybox ] || unable "no busybox (busybox-static is not installed)"
+# Debian 13's kernel package ships its modules under usr/lib; depmod and modprobe look in lib.
+merged_lib() { [ -e "$1/lib" ] || ln -s usr/lib "$1/lib"; }
 if [ -d "$kernel_dir/boot" ]; then
+  merged_lib "$kernel_dir"
   rm -f "$missing"
   exit 0
 fi
@@ -42,5 +45,6 @@ rm -f "$usb"/linux-image-*.deb
   unable "the Debian kernel package $package could not be downloaded"
 rm -rf "$kernel_dir.part"
 dpkg-deb -x "$usb"/linux-image-*.deb "$kernel_dir.part" || unable "$package could not be unpacked"
+merged_lib "$kernel_dir.part"
 mv "$kernel_dir.part" "$kernel_dir"
 rm -f "$missing"

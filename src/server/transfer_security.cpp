@@ -97,7 +97,9 @@ std::string TransferSecurity_failureCause(CURL* handle, CURLcode result, const c
     switch (result) {
         case CURLE_PEER_FAILED_VERIFICATION: {
             // The chain was good and libcurl's own name check refused it; its text says so.
-            if (text.find("target host name") != std::string_view::npos) {
+            // libcurl 8 words an address apart from a name ("target ipv4 address").
+            if (containsAny(text,
+                            {"target host name", "target ipv4 address", "target ipv6 address"})) {
                 return TransferSecurity_certificateCause(kHostNameMismatch, detail);
             }
             long verifyResult = 0;
