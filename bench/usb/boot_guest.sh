@@ -53,8 +53,9 @@ if [ ! -f "$initrd" ] || [ "$root/bench/usb/guest_init.sh" -nt "$initrd" ] || [ 
   chmod +x "$tree/init"
   : >"$tree/modules/order"
   # dummy_hcd with four controllers: four tools updated at once.
+  # Only what is a module: Debian 13's kernel has virtio_pci built in.
   for module in virtio_pci 9pnet_virtio 9p configfs dummy_hcd libcomposite usb_f_acm cdc-acm; do
-    modprobe -d "$kernel_dir" -S "$version" --show-depends "$module" | awk '{print $2}'
+    modprobe -d "$kernel_dir" -S "$version" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
   done | awk '!seen[$0]++' | while read -r file; do
     name=$(basename "$file")
     # Debian 13's modules come compressed; the guest's insmod takes them plain.
