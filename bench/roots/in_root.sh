@@ -15,6 +15,9 @@ touch "$base/etc/resolv.conf"
 exec unshare --mount --propagation private --fork -- bash -euc '
   base=$1 project=$2 out=$3
   shift 3
+  # The root a mount point, as a system'"'"'s is: a test that makes its own namespace may then
+  # make it private.
+  mount --bind "$base" "$base"
   mount --rbind /dev "$base/dev"
   mount -t proc proc "$base/proc"
   mount --rbind /sys "$base/sys"
