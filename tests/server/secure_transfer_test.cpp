@@ -48,8 +48,8 @@ TEST_P(SecureRefusal, FailsWithItsReasonBeforeAnythingIsSent) {
     std::string error;
     ASSERT_TRUE(server_.start(options_, &error)) << error;
     // A plain web server answers a TLS greeting at once, as the common ones do ("400 Bad
-    // Request"); the bench's own waits for a line until its read time-out, which is a
-    // server that does not answer, not one without TLS.
+    // Request"). The bench's own, with cpp-httplib 0.18, says nothing until its read
+    // time-out: a server that does not answer, not one that answers without TLS.
     RecordingRelay plainWeb;
     int httpPort = server_.httpPort();
     if (c.served == Served::plain && std::string_view(c.address) == "https://") {
